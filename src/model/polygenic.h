@@ -1,0 +1,27 @@
+// The finite polygenic model: 3 additive two-allele loci, 7 polygenic
+// genotypes (0..6 increasing alleles), transmitted by the hypergeometric rule
+// (each parent passes 3 of its 6 alleles, drawn without replacement).
+#ifndef SEGMIX_MODEL_POLYGENIC_H_
+#define SEGMIX_MODEL_POLYGENIC_H_
+
+#include <cstdint>
+
+#include "model/extended.h"
+#include "model/model_quantities.h"
+
+namespace segmix {
+
+// n! in extended precision; 1 for n <= 0.
+Extended Factorial(std::int32_t n);
+// 1 when n == k (any n), 0 when n < k, else n!/(k!(n-k)!) with the roundings
+// to double of the reference arithmetic.
+Extended BinomialCoefficient(std::int32_t n, std::int32_t k);
+// Sets PolygenicGenotypeCount from PolygenicLocusCount and fills
+// PolygenicTransmission.
+void BuildPolygenicTransmission(PolygenicTables& tables);
+// PolygenicFrequency[j] = C(N-1, j-1) * (1/64), as the run sequence fills it.
+void FillPolygenicFrequency(PolygenicTables& tables);
+
+}  // namespace segmix
+
+#endif  // SEGMIX_MODEL_POLYGENIC_H_

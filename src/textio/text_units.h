@@ -1,0 +1,61 @@
+// TextUnits: the table of open text units. A unit is a small integer bound
+// to one open text file; kConsole addresses standard output. Files are
+// sequential text files of records ending in a line feed.
+//
+// Opening never empties a file. At the end of the first write statement on a
+// unit opened on a file, the file is cut after what that statement wrote, so a
+// file opened and closed without a write keeps its old contents, and a file of
+// 10 records rewritten with 2 holds those 2.
+#ifndef SEGMIX_TEXTIO_TEXT_UNITS_H_
+#define SEGMIX_TEXTIO_TEXT_UNITS_H_
+
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+namespace segmix {
+
+inline constexpr int kConsole = -1;
+
+enum class OpenStatus {
+  kOld,   // the file must exist, else TextIoError with strerror(ENOENT)
+  kNone,  // created empty when missing, opened at its start when present
+};
+
+struct UnitState;  // defined by the implementation
+
+class TextUnits {
+ public:
+  // `console` receives every record written to kConsole.
+  explicit TextUnits(std::ostream& console);
+  ~TextUnits();  // CloseAll()
+  TextUnits(const TextUnits&) = delete;
+  TextUnits& operator=(const TextUnits&) = delete;
+
+  // `file_name` may carry trailing blanks; they are not part of the name.
+  // Opening a unit that is open closes it first.
+  void Open(int unit, std::string_view file_name, OpenStatus status,
+            std::source_location where = std::source_location::current());
+  // Writes out what is buffered and releases the unit; closing a unit that is
+  // not open does nothing.
+  void Close(int unit);
+  // Flushes and closes every open unit and the console; never throws.
+  void CloseAll() noexcept;
+  bool IsOpen(int unit) const;
+
+  std::ostream& Console() { return console_; }
+
+  // For the statement classes: the state of an open file unit, or nullptr.
+  UnitState* Find(int unit);
+
+ private:
+  std::ostream& console_;
+  std::map<int, std::unique_ptr<UnitState>> units_;
+};
+
+}  // namespace segmix
+
+#endif  // SEGMIX_TEXTIO_TEXT_UNITS_H_

@@ -1,0 +1,7 @@
+#include <gtest/gtest.h>
+
+#include "textio/termination.h"
+
+TEST(Termination, ExitStatusesAreDistinct) {
+  EXPECT_NE(segmix::kExitRejected, segmix::kExitTextIo);
+}
