@@ -64,7 +64,14 @@ struct FamilyStore {
   std::int32_t LargestFamilySize() const;
 };
 
-// Loads the store. `data_file_name` and the covariate file names are the
+// Checks the structure of a loaded store before any likelihood reads it:
+// monotone offsets within their arrays, at least two entries per nuclear
+// family, entries that are positions of their own family, connectors that are
+// 0, a parent or the first child, and a peeling order. Throws InputRejected
+// naming iway.dat, the family (and nuclear family) and the offending value.
+void ValidateFamilyStructure(const FamilyStore& store);
+
+// Loads the store and validates its structure. `data_file_name` and the covariate file names are the
 // 16-character, blank-padded names of the control file; one covariate file is
 // read per name. Writes the member count line and one "g c" line per family
 // with observed members to the console. Throws StopRequest (exit 1) on a

@@ -1,0 +1,1 @@
+// Placeholder: implementation lands with its module.
