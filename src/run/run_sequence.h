@@ -1,5 +1,6 @@
-// The program's run: read par.inp, load the families, evaluate the starting
-// point, maximize, write sigma.dat and LH_fam.dat, in the working directory.
+// The program's run: read par.inp, load the families, count the members,
+// evaluate the starting point, maximize, write sigma.dat and LH_fam.dat, all
+// in the working directory, with the console report on the way.
 #ifndef SEGMIX_RUN_RUN_SEQUENCE_H_
 #define SEGMIX_RUN_RUN_SEQUENCE_H_
 
@@ -9,8 +10,17 @@
 
 namespace segmix {
 
-// The whole run on open `units` (console included). Returns the exit status
-// of a completed run; early ends are thrown as RunTermination.
+// True when the initial log-likelihood ends the run: at or below the
+// single-precision -1e17 (-99999998430674944). Not a number goes on.
+bool InitialEvaluationFailed(double initial_ln_lh);
+
+// The whole run on `units` (its console included); opens and closes units 1,
+// 2, 3 and 25 itself. Returns the exit status of a completed run (0). Every
+// early end is thrown as a RunTermination: TextIoError (status 2) for an
+// unreadable or missing file, InputRejected (1) for a control file or data
+// set the program refuses, StopRequest (1) for a capacity stop and for a
+// starting point whose evaluation failed. Units left open by a throw are the
+// caller's to close.
 int RunSequence(TextUnits& units);
 
 // The top of the program: runs RunSequence with `out` as the console, catches
