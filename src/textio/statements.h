@@ -77,6 +77,8 @@ class ReadStatement {
 
  private:
   struct Impl;
+  template <typename T>
+  void ReadReal(T& value);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,1 +1,194 @@
-// Placeholder: implementation lands with its module.
+// The unit table and the record-level file operations under it.
+//
+// A file is opened for reading only when it must exist (status old) and for
+// reading and writing otherwise; a unit that was opened for reading and is
+// then written is reopened for update at the same place. Files are never
+// emptied by opening: the first write statement cuts the file after what it
+// wrote.
+#include "textio/text_units.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+
+#include "textio/termination.h"
+#include "textio/unit_state.h"
+
+namespace segmix {
+namespace {
+
+constexpr std::size_t kChunkSize = 1 << 16;
+
+std::string WithoutTrailingBlanks(std::string_view name) {
+  const auto end = name.find_last_not_of(' ');
+  return std::string(name.substr(0, end == std::string_view::npos ? 0 : end + 1));
+}
+
+[[noreturn]] void OpenFailed(const std::source_location& where, const std::string& name,
+                             int error_number) {
+  throw TextIoError(LocusOf(where) + " file: \"" + name + "\"",
+                    std::strerror(error_number));
+}
+
+}  // namespace
+
+UnitState::ReadOutcome UnitState::ReadRecord(std::string& record) {
+  record.clear();
+  if (!reading) {
+    // Coming from a write (or the open): the stream must be positioned
+    // before the direction changes.
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) {
+      error_number = errno;
+      return ReadOutcome::kError;
+    }
+    reading = true;
+    chunk_begin = chunk_end = 0;
+    at_end = false;
+  }
+  if (chunk.size() < kChunkSize) chunk.resize(kChunkSize);
+  bool any = false;
+  for (;;) {
+    if (chunk_begin == chunk_end) {
+      if (at_end) break;
+      chunk_begin = 0;
+      chunk_end = std::fread(chunk.data(), 1, chunk.size(), file);
+      if (chunk_end == 0) {
+        if (std::ferror(file)) {
+          error_number = errno != 0 ? errno : EIO;
+          return ReadOutcome::kError;
+        }
+        at_end = true;
+        break;
+      }
+    }
+    any = true;
+    const char* begin = chunk.data() + chunk_begin;
+    const std::size_t available = chunk_end - chunk_begin;
+    const void* newline = std::memchr(begin, '\n', available);
+    if (newline != nullptr) {
+      const std::size_t length = static_cast<const char*>(newline) - begin;
+      record.append(begin, length);
+      chunk_begin += length + 1;
+      offset += static_cast<std::int64_t>(length) + 1;
+      if (!record.empty() && record.back() == '\r') record.pop_back();
+      return ReadOutcome::kRecord;
+    }
+    record.append(begin, available);
+    chunk_begin = chunk_end;
+    offset += static_cast<std::int64_t>(available);
+  }
+  if (!any && record.empty()) return ReadOutcome::kEndOfFile;
+  if (!record.empty() && record.back() == '\r') record.pop_back();
+  return ReadOutcome::kRecord;
+}
+
+bool UnitState::WriteRecord(std::string_view record) {
+  if (!updatable) {
+    // Opened to be read: reopen for update, keeping the contents.
+    std::FILE* update = std::freopen(name.c_str(), "r+b", file);
+    if (update == nullptr) {
+      error_number = errno;
+      file = nullptr;
+      return false;
+    }
+    file = update;
+    updatable = true;
+    reading = true;  // force the seek below
+  }
+  if (reading) {
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) {
+      error_number = errno;
+      return false;
+    }
+    reading = false;
+    chunk_begin = chunk_end = 0;
+  }
+  if (std::fwrite(record.data(), 1, record.size(), file) != record.size() ||
+      std::fputc('\n', file) == EOF) {
+    error_number = errno != 0 ? errno : EIO;
+    return false;
+  }
+  offset += static_cast<std::int64_t>(record.size()) + 1;
+  return true;
+}
+
+bool UnitState::Flush() {
+  if (file != nullptr && !reading && std::fflush(file) != 0) {
+    error_number = errno;
+    return false;
+  }
+  return true;
+}
+
+bool UnitState::EndWriteStatement() {
+  if (cut) return true;
+  cut = true;
+  if (!Flush()) return false;
+  std::error_code ec;
+  std::filesystem::resize_file(name, static_cast<std::uintmax_t>(offset), ec);
+  if (ec) {
+    error_number = ec.value();
+    return false;
+  }
+  return true;
+}
+
+TextUnits::TextUnits(std::ostream& console) : console_(console) {}
+
+TextUnits::~TextUnits() { CloseAll(); }
+
+void TextUnits::Open(int unit, std::string_view file_name, OpenStatus status,
+                     std::source_location where) {
+  Close(unit);
+  auto state = std::make_unique<UnitState>();
+  state->number = unit;
+  state->name = WithoutTrailingBlanks(file_name);
+  const std::string& name = state->name;
+
+  std::error_code ec;
+  if (std::filesystem::is_directory(name, ec)) OpenFailed(where, name, EISDIR);
+  if (status == OpenStatus::kOld) {
+    state->file = std::fopen(name.c_str(), "rb");
+    if (state->file == nullptr) OpenFailed(where, name, errno);
+  } else {
+    state->file = std::fopen(name.c_str(), "r+b");
+    if (state->file == nullptr && errno == ENOENT) {
+      state->file = std::fopen(name.c_str(), "w+b");
+    }
+    if (state->file != nullptr) {
+      state->updatable = true;
+    } else {
+      const int error_number = errno;
+      state->file = std::fopen(name.c_str(), "rb");  // read-only file
+      if (state->file == nullptr) OpenFailed(where, name, error_number);
+    }
+  }
+  state->reading = false;
+  units_[unit] = std::move(state);
+}
+
+void TextUnits::Close(int unit) {
+  const auto it = units_.find(unit);
+  if (it == units_.end()) return;
+  UnitState& state = *it->second;
+  if (state.file != nullptr) std::fclose(state.file);
+  units_.erase(it);
+}
+
+void TextUnits::CloseAll() noexcept {
+  for (auto& [number, state] : units_) {
+    if (state->file != nullptr) std::fclose(state->file);
+  }
+  units_.clear();
+  console_.flush();
+}
+
+bool TextUnits::IsOpen(int unit) const { return units_.count(unit) != 0; }
+
+UnitState* TextUnits::Find(int unit) {
+  const auto it = units_.find(unit);
+  return it == units_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace segmix
