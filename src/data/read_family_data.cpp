@@ -1,1 +1,182 @@
-// Placeholder: implementation lands with its module.
+// ReadFamilyData: loads iway.dat, the trait file and the covariate files into
+// the FamilyStore, stops on a capacity excess, validates the structure and
+// derives the family weights, writing the member count and the per-family
+// observed counts to the console.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/family_store.h"
+#include "textio/statements.h"
+#include "textio/termination.h"
+
+namespace segmix {
+namespace {
+
+constexpr int kDataUnit = 2;
+
+std::string_view WithoutTrailingBlanks(std::string_view name) {
+  const std::size_t end = name.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view{}
+                                       : name.substr(0, end + 1);
+}
+
+// A record's value count from its count field; a count that makes it zero or
+// negative reads no values. Formed in 64 bits so that M - 2 cannot overflow.
+std::size_t ValueCount(std::int64_t length) {
+  return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
+// Reads `count` values into values[first], values[first + 1], ...
+template <typename T>
+void ReadValues(ReadStatement& r, std::vector<T>& values, std::size_t first,
+                std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) r >> values[first + i];
+}
+
+// The seven records of iway.dat. Each capacity is checked as soon as its
+// count is read, so an excess stops the run before anything beyond the
+// capacity is stored and before the records that follow are read.
+void ReadStructure(TextUnits& units, FamilyStore& s) {
+  units.Open(kDataUnit, "iway.dat", OpenStatus::kOld);
+  {  // Record 1: n, member offset(0..n+1).
+    ReadStatement r(units, kDataUnit);
+    r >> s.listed_family_count;
+    if (s.listed_family_count > N_FAM) {
+      StopWithMessage("N_FAM exceed. Correct and recompile", kExitRejected);
+    }
+    const std::size_t count = ValueCount(std::int64_t{s.listed_family_count} + 2);
+    s.member_offset.assign(count, 0);
+    ReadValues(r, s.member_offset, 0, count);
+    r.End();
+  }
+  {  // Record 2: nuclear-family offset(0..n+1).
+    ReadStatement r(units, kDataUnit);
+    const std::size_t count = ValueCount(std::int64_t{s.listed_family_count} + 2);
+    s.nuclear_offset.assign(count, 0);
+    ReadValues(r, s.nuclear_offset, 0, count);
+    r.End();
+  }
+  {  // Record 3: M, list offset(0..M-1).
+    ReadStatement r(units, kDataUnit);
+    r >> s.list_offset_count;
+    if (s.list_offset_count > N_WAY) {
+      StopWithMessage("N_WAY exceed. Correct and recompile", kExitRejected);
+    }
+    const std::size_t count = ValueCount(s.list_offset_count);
+    s.list_offset.assign(count, 0);
+    ReadValues(r, s.list_offset, 0, count);
+    r.End();
+  }
+  {  // Record 4: L, member list(1..L).
+    ReadStatement r(units, kDataUnit);
+    r >> s.member_list_length;
+    if (s.member_list_length > N_WAY) {
+      StopWithMessage("N_WAY exceed. Correct and recompile", kExitRejected);
+    }
+    const std::size_t count = ValueCount(s.member_list_length);
+    s.member_list.assign(count + 1, 0);
+    ReadValues(r, s.member_list, 1, count);
+    r.End();
+  }
+  {  // Record 5: connector(1..M-2).
+    ReadStatement r(units, kDataUnit);
+    const std::size_t count = ValueCount(std::int64_t{s.list_offset_count} - 2);
+    s.connector.assign(count + 1, 0);
+    ReadValues(r, s.connector, 1, count);
+    r.End();
+  }
+  {  // Record 6: S, sex code(1..S).
+    ReadStatement r(units, kDataUnit);
+    r >> s.member_count;
+    if (s.member_count > N_SIZE) {
+      StopWithMessage("N_SIZE exceed. Correct and recompile", kExitRejected);
+    }
+    const std::size_t count = ValueCount(s.member_count);
+    s.sex.assign(count + 1, 0);
+    ReadValues(r, s.sex, 1, count);
+    r.End();
+  }
+  {  // Record 7: status code(1..S).
+    ReadStatement r(units, kDataUnit);
+    const std::size_t count = ValueCount(s.member_count);
+    s.status.assign(count + 1, 0);
+    ReadValues(r, s.status, 1, count);
+    r.End();
+  }
+  units.Close(kDataUnit);
+}
+
+// One record of S reals from the file `name` into values(1..S).
+void ReadMemberValues(TextUnits& units, std::string_view name,
+                      std::int32_t member_count, std::vector<float>& values) {
+  units.Open(kDataUnit, WithoutTrailingBlanks(name), OpenStatus::kOld);
+  ReadStatement r(units, kDataUnit);
+  ReadValues(r, values, 1, ValueCount(member_count));
+  r.End();
+  units.Close(kDataUnit);
+}
+
+}  // namespace
+
+void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
+                    std::span<const std::string> covariate_file_names,
+                    FamilyStore& store) {
+  if (covariate_file_names.size() > static_cast<std::size_t>(kCovariateSlots)) {
+    throw InputRejected(
+        "par.inp: " + std::to_string(covariate_file_names.size()) +
+        " covariate files are named, but a member holds at most " +
+        std::to_string(kCovariateSlots) +
+        " covariate values. Lower the covariate count in par.inp.");
+  }
+  store = FamilyStore{};
+  ReadStructure(units, store);
+  // Everything below indexes the store through its offsets: they must be
+  // known to lie inside the loaded arrays first.
+  ValidateFamilyStructure(store);
+
+  const std::int32_t members = store.member_count;
+  {
+    WriteStatement w(units, kConsole);
+    w << members;
+    w.End();
+  }
+
+  const std::size_t slots = static_cast<std::size_t>(members) + 1;
+  store.trait.assign(slots, 0.0f);
+  ReadMemberValues(units, data_file_name, members, store.trait);
+  for (std::size_t q = 1; q < store.covariate.size(); ++q) {
+    store.covariate[q].assign(slots, 0.0f);
+  }
+  for (std::size_t q = 1; q <= covariate_file_names.size(); ++q) {
+    ReadMemberValues(units, covariate_file_names[q - 1], members,
+                     store.covariate[q]);
+  }
+
+  DeriveFamilyWeights(units, store);
+}
+
+void DeriveFamilyWeights(TextUnits& units, FamilyStore& store) {
+  // Sized to the capacity, not the stored count: readers index it by any
+  // family number up to N_FAM.
+  store.family_weight.assign(static_cast<std::size_t>(N_FAM) + 1, 0.0);
+  for (std::int32_t g = 1; g <= store.StoredFamilyCount(); ++g) {
+    const std::int32_t size = store.FamilySize(g);
+    if (size <= 0) continue;
+    const std::int32_t base = store.MemberOffset(g);
+    std::int32_t observed = 0;
+    for (std::int32_t x = 1; x <= size; ++x) {
+      // A value that is not a number compares false and is not counted.
+      if (store.trait[base + x] >= kMissingTrait) ++observed;
+    }
+    if (observed == 0) continue;
+    store.family_weight[g] = 1.0 / static_cast<double>(observed);
+    WriteStatement w(units, kConsole);
+    w << g << observed;
+    w.End();
+  }
+}
+
+}  // namespace segmix
