@@ -36,7 +36,8 @@ std::span<const std::int32_t> FamilyStore::NuclearMembers(
   const std::int32_t first = list_offset[w] + 1;
   const std::int32_t last = list_offset[w + 1];
   if (last < first) return {};
-  return std::span<const std::int32_t>(member_list).subspan(first, last - first + 1);
+  return std::span<const std::int32_t>(member_list)
+      .subspan(first, last - first + 1);
 }
 
 std::int32_t FamilyStore::LargestFamilySize() const {

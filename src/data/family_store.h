@@ -22,18 +22,20 @@
 namespace segmix {
 
 // Build-time capacities; an excess stops the run asking for a rebuild.
-inline constexpr std::int32_t N_FAM = 604;      // listed families
-inline constexpr std::int32_t N_WAY = 2000000;  // list offsets; member-list length
-inline constexpr std::int32_t N_SIZE = 25000;   // members in the whole store
-inline constexpr int kCovariateSlots = 8;       // covariate values per member
+inline constexpr std::int32_t N_FAM = 604;  // listed families
+inline constexpr std::int32_t N_WAY =
+    2000000;  // list offsets; member-list length
+inline constexpr std::int32_t N_SIZE = 25000;  // members in the whole store
+inline constexpr int kCovariateSlots = 8;      // covariate values per member
 
 // Trait values at or above this are observed for the counts and weights;
 // the likelihood treats values at or below it as missing.
 inline constexpr float kMissingTrait = -998.0f;
 
 struct FamilyStore {
-  std::int32_t listed_family_count = 0;      // n
-  std::vector<std::int32_t> member_offset;   // [0..n+1]; [0] = stored family count
+  std::int32_t listed_family_count = 0;  // n
+  std::vector<std::int32_t>
+      member_offset;  // [0..n+1]; [0] = stored family count
   std::vector<std::int32_t> nuclear_offset;  // [0..n+1]; [0] unused
   std::int32_t list_offset_count = 0;        // M
   std::vector<std::int32_t> list_offset;     // [0..M-1]; [0] unused
@@ -46,7 +48,7 @@ struct FamilyStore {
   std::vector<float> trait;                  // [1..S]
   // covariate[q][k], q = 1..8, k = 1..S; slots above the covariate count are 0.
   std::array<std::vector<float>, kCovariateSlots + 1> covariate;
-  std::vector<double> family_weight;         // [0..N_FAM]; 1/observed or 0
+  std::vector<double> family_weight;  // [0..N_FAM]; 1/observed or 0
 
   // Families the sample log-likelihood runs over (member_offset[0]).
   std::int32_t StoredFamilyCount() const;
@@ -101,10 +103,10 @@ void ValidateSexCodes(const FamilyStore& store,
 // is read per name, at most kCovariateSlots. Every file is opened on unit 2
 // as an existing file and closed before the next. Writes the member count
 // line and one "g c" line per family with observed members to the console.
-// Throws StopRequest (exit 1) on a capacity excess, as soon as the count
-// is read and before any value after it; TextIoError (exit 2) on a missing or unreadable file;
-// InputRejected (exit 1) on an inconsistent structure or more covariate
-// files than slots. Storage is sized to the counts read.
+// Throws StopRequest (exit 1) on a capacity excess, as soon as the count is
+// read and before any value after it; TextIoError (exit 2) on a missing or
+// unreadable file; InputRejected (exit 1) on an inconsistent structure or
+// more covariate files than slots. Storage is sized to the counts read.
 void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
                     std::span<const std::string> covariate_file_names,
                     FamilyStore& store);

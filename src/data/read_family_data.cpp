@@ -47,14 +47,16 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     if (s.listed_family_count > N_FAM) {
       StopWithMessage("N_FAM exceed. Correct and recompile", kExitRejected);
     }
-    const std::size_t count = ValueCount(std::int64_t{s.listed_family_count} + 2);
+    const std::size_t count =
+        ValueCount(std::int64_t{s.listed_family_count} + 2);
     s.member_offset.assign(count, 0);
     ReadValues(r, s.member_offset, 0, count);
     r.End();
   }
   {  // Record 2: nuclear-family offset(0..n+1).
     ReadStatement r(units, kDataUnit);
-    const std::size_t count = ValueCount(std::int64_t{s.listed_family_count} + 2);
+    const std::size_t count =
+        ValueCount(std::int64_t{s.listed_family_count} + 2);
     s.nuclear_offset.assign(count, 0);
     ReadValues(r, s.nuclear_offset, 0, count);
     r.End();

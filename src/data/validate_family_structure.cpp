@@ -94,16 +94,17 @@ void CheckOffsets(const std::vector<std::int32_t>& offsets, std::int32_t last,
     const std::int32_t v = offsets[i];
     const std::string where = "iway.dat, record " + to_string(record) +
                               ", value " + to_string(i + value_shift) + ": " +
-                              OffsetName(unit, i, last) + " is " +
-                              to_string(v);
+                              OffsetName(unit, i, last) + " is " + to_string(v);
     if (v < 0 || v > limit) {
-      Reject(where + ", outside 0 to " + to_string(limit) + " (" +
-             limit_name + "). Correct record " + to_string(record) + ".");
+      Reject(where + ", outside 0 to " + to_string(limit) + " (" + limit_name +
+             "). Correct record " + to_string(record) + ".");
     }
     if (i > 1 && v < offsets[i - 1]) {
       Reject(where + ", below " + OffsetName(unit, i - 1, last) + ", " +
-             to_string(offsets[i - 1]) + "; offsets must not decrease."
-             " Correct record " + to_string(record) + ".");
+             to_string(offsets[i - 1]) +
+             "; offsets must not decrease."
+             " Correct record " +
+             to_string(record) + ".");
     }
   }
 }
@@ -151,9 +152,9 @@ void CheckNuclearFamily(const FamilyStore& s, std::int32_t g, std::int32_t w,
     marks.seen_in[base + x] = w;
   }
   const std::int32_t code = s.connector[w];
-  const bool is_connector_entry =
-      code == 0 || code == entries[0] || code == entries[1] ||
-      (count >= 3 && code == entries[2]);
+  const bool is_connector_entry = code == 0 || code == entries[0] ||
+                                  code == entries[1] ||
+                                  (count >= 3 && code == entries[2]);
   if (!is_connector_entry) {
     Reject(FamilyAt(g, w) + " has connector " + to_string(code) +
            " (record 5, value " + to_string(w) +
@@ -181,15 +182,19 @@ void CheckNuclearFamily(const FamilyStore& s, std::int32_t g, std::int32_t w,
       const std::string earlier = to_string(marks.summed_in[k]);
       if (x == peeled_onto) {
         Reject(FamilyAt(g, w) + " is peeled onto member position " +
-               to_string(x) + ", who was already summed out in the earlier"
-               " nuclear family " + earlier + " (where it is not the"
+               to_string(x) +
+               ", who was already summed out in the earlier"
+               " nuclear family " +
+               earlier +
+               " (where it is not the"
                " connector). A nuclear family must come before every nuclear"
                " family that contains its connector as another member:"
                " reorder the nuclear families of this family.");
       }
       Reject(FamilyAt(g, w) + " lists member position " + to_string(x) +
              ", who was already summed out in the earlier nuclear family " +
-             earlier + " (where it is not the connector). A member listed"
+             earlier +
+             " (where it is not the connector). A member listed"
              " in several nuclear families must be the connector of each of"
              " them but the last: change a connector in record 5 or reorder"
              " the nuclear families.");
@@ -213,8 +218,8 @@ void ValidateFamilyStructure(const FamilyStore& s) {
   CheckOffsets(s.nuclear_offset, n + 1, nuclear_count, 2, 1,
                {"nuclear-family", "family"},
                "the nuclear-family count, M - 2 of record 3");
-  CheckOffsets(s.list_offset, s.list_offset_count - 1, s.member_list_length,
-               3, 2, {"list", "nuclear family"},
+  CheckOffsets(s.list_offset, s.list_offset_count - 1, s.member_list_length, 3,
+               2, {"list", "nuclear family"},
                "the member-list length of record 4");
 
   MemberMarks marks;
