@@ -78,6 +78,12 @@ int RunSequence(TextUnits& units) {
                  std::span<const std::string>(settings.covariate_file_names)
                      .subspan(1, settings.covariate_count),
                  store);
+  // ReadFamilyData has checked the structure itself. The sex codes matter
+  // only when Sex is in the model, where the trait density picks its means
+  // by them: check them before anything is counted or evaluated.
+  if (parameters.in_model[kSex] != 0) {
+    ValidateSexCodes(store, settings.selection_flags, settings.family_count);
+  }
 
   const MemberCounts counts = CountMembers(settings, store, units);
   {
