@@ -91,12 +91,6 @@ class Parser {
         default:
           return Fail(std::string("Unexpected element '") + letter + "' in format");
       }
-      if (item.kind == EditKind::kSlash) {
-        const std::int32_t copies = item.repeat;
-        item.repeat = 1;
-        for (std::int32_t k = 0; k < copies; ++k) layout.items.push_back(item);
-        continue;
-      }
       if (item.IsData()) layout.has_data_item = true;
       layout.items.push_back(std::move(item));
     }

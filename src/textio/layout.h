@@ -26,7 +26,7 @@ enum class EditKind : std::uint8_t {
 
 struct EditItem {
   EditKind kind = EditKind::kSkip;
-  std::int32_t repeat = 1;  // copies of a data item; count of X columns
+  std::int32_t repeat = 1;  // copies of a data item; X columns; slashes
   std::int32_t width = 0;
   std::int32_t digits = 0;
   std::string text;  // kText only, delimiters removed

@@ -162,7 +162,7 @@ struct WriteStatement::Impl : StatementBase {
         column += static_cast<std::size_t>(item.repeat);
         break;
       case EditKind::kSlash:
-        EmitRecord();
+        for (std::int32_t k = 0; k < item.repeat; ++k) EmitRecord();
         break;
       case EditKind::kText:
         Put(item.text);
@@ -284,7 +284,7 @@ struct ReadStatement::Impl : StatementBase {
         column += static_cast<std::size_t>(item.repeat);
         break;
       case EditKind::kSlash:
-        NextRecord();
+        for (std::int32_t k = 0; k < item.repeat; ++k) NextRecord();
         break;
       case EditKind::kText:
         Fail("Constant string in input format");
