@@ -105,8 +105,10 @@ void ValidateSexCodes(const FamilyStore& store,
 // line and one "g c" line per family with observed members to the console.
 // Throws StopRequest (exit 1) on a capacity excess, as soon as the count is
 // read and before any value after it; TextIoError (exit 2) on a missing or
-// unreadable file; InputRejected (exit 1) on an inconsistent structure or
-// more covariate files than slots. Storage is sized to the counts read.
+// unreadable file; InputRejected (exit 1) on an inconsistent structure, more
+// covariate files than slots, a trait value beyond the 4-byte range (it
+// reads as +infinity; one below -998, -infinity included, is missing) or an
+// infinite covariate value. Storage is sized to the counts read.
 void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
                     std::span<const std::string> covariate_file_names,
                     FamilyStore& store);

@@ -3,6 +3,7 @@
 // derives the family weights, writing the member count and the per-family
 // observed counts to the console.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -121,6 +122,39 @@ void ReadMemberValues(TextUnits& units, std::string_view name,
   units.Close(kDataUnit);
 }
 
+// Where store index k sits, for messages: "family g, member x" or, for a
+// member of no family, nothing.
+std::string MemberPlace(const FamilyStore& s, std::int32_t k) {
+  for (std::int32_t g = 1; g <= s.listed_family_count; ++g) {
+    const std::int32_t x = k - s.MemberOffset(g);
+    if (x >= 1 && x <= s.FamilySize(g)) {
+      return " (family " + std::to_string(g) + ", member " + std::to_string(x) + ")";
+    }
+  }
+  return "";
+}
+
+// A value beyond the 4-byte range reads as an infinity. An infinite trait
+// has density 0 and an infinite covariate makes the mean infinite or, with a
+// zero coefficient, not a number: either would end the run as a failed
+// evaluation with nothing said about the data. A trait value below -998
+// marks a missing value however large its magnitude, so -infinity stays one.
+void CheckFinite(const FamilyStore& s, std::string_view name,
+                 const std::vector<float>& values, bool trait) {
+  for (std::int32_t k = 1; k <= s.member_count; ++k) {
+    const float v = values[k];
+    if (std::isfinite(v) || (trait && v < kMissingTrait)) continue;
+    throw InputRejected(
+        std::string(WithoutTrailingBlanks(name)) + ", value " + std::to_string(k) +
+        MemberPlace(s, k) +
+        ": the value lies beyond the range of a 4-byte real (largest magnitude "
+        "3.4028235E+38) and reads as infinity. " +
+        (trait ? "Give the trait in a smaller unit, or a value below -998 "
+                 "(such as -999) for a missing value."
+               : "Give the covariate in a smaller unit."));
+  }
+}
+
 }  // namespace
 
 void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
@@ -149,12 +183,14 @@ void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
   const std::size_t slots = static_cast<std::size_t>(members) + 1;
   store.trait.assign(slots, 0.0f);
   ReadMemberValues(units, data_file_name, members, store.trait);
+  CheckFinite(store, data_file_name, store.trait, true);
   for (std::size_t q = 1; q < store.covariate.size(); ++q) {
     store.covariate[q].assign(slots, 0.0f);
   }
   for (std::size_t q = 1; q <= covariate_file_names.size(); ++q) {
     ReadMemberValues(units, covariate_file_names[q - 1], members,
                      store.covariate[q]);
+    CheckFinite(store, covariate_file_names[q - 1], store.covariate[q], false);
   }
 
   DeriveFamilyWeights(units, store);
