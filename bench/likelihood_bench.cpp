@@ -1,0 +1,157 @@
+// Time of one SampleLogLikelihood evaluation, the maximizer's unit of work,
+// on a synthetic sample: 300 families of three shapes (nuclear families of
+// 2 to 5 children, three-generation pedigrees peeled through a child, and
+// half-sib families with a relative outside every nuclear family), all
+// corrected for ascertainment, with the polygenic component in the model.
+//
+//   segmix_likelihood_bench --benchmark_filter=SampleLogLikelihood
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <ostream>
+#include <random>
+#include <streambuf>
+#include <vector>
+
+#include "data/family_store.h"
+#include "model/parameter_table.h"
+#include "model/polygenic.h"
+#include "model/sample_likelihood.h"
+#include "textio/text_units.h"
+
+namespace segmix {
+namespace {
+
+// Swallows the evaluation lines.
+class NullBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+struct Nuclear {
+  std::vector<std::int32_t> entries;
+  std::int32_t connector;
+};
+
+// Appends family after family in the layout the data reader produces.
+class SampleBuilder {
+ public:
+  explicit SampleBuilder(std::uint64_t seed) : rng_(seed) {
+    s_.member_offset.push_back(0);
+    s_.nuclear_offset.push_back(0);
+    s_.list_offset.push_back(0);
+    s_.member_list.push_back(0);
+    s_.connector.push_back(0);
+    s_.sex.push_back(0);
+    s_.status.push_back(0);
+    s_.trait.push_back(0);
+  }
+
+  void Add(std::int32_t size, const std::vector<Nuclear>& lists) {
+    s_.member_offset.push_back(members_);
+    s_.nuclear_offset.push_back(nuclear_);
+    for (const Nuclear& w : lists) {
+      s_.list_offset.push_back(listed_);
+      s_.member_list.insert(s_.member_list.end(), w.entries.begin(),
+                            w.entries.end());
+      listed_ += static_cast<std::int32_t>(w.entries.size());
+      s_.connector.push_back(w.connector);
+      ++nuclear_;
+    }
+    std::normal_distribution<float> trait(14.0f, 2.0f);
+    for (std::int32_t k = 1; k <= size; ++k) {
+      s_.trait.push_back(Draw(5) == 0 ? -999.0f : trait(rng_));
+      s_.status.push_back(k == size ? 1 : 2);
+      s_.sex.push_back(1 + Draw(2));
+    }
+    members_ += size;
+  }
+
+  FamilyStore Finish() {
+    const auto n = static_cast<std::int32_t>(s_.member_offset.size()) - 1;
+    s_.listed_family_count = n;
+    s_.member_offset.push_back(members_);
+    s_.nuclear_offset.push_back(nuclear_);
+    s_.member_offset[0] = n;
+    s_.list_offset.push_back(listed_);
+    s_.list_offset_count = nuclear_ + 2;
+    s_.member_list_length = listed_;
+    s_.member_count = members_;
+    for (auto& column : s_.covariate) column.assign(members_ + 1, 0.0f);
+    s_.family_weight.assign(N_FAM + 1, 0.0);
+    for (std::int32_t g = 1; g <= n; ++g) {
+      int observed = 0;
+      for (std::int32_t k = 1; k <= s_.FamilySize(g); ++k) {
+        observed += s_.trait[s_.MemberOffset(g) + k] >= -998.0f;
+      }
+      if (observed > 0) s_.family_weight[g] = 1.0 / observed;
+    }
+    ValidateFamilyStructure(s_);
+    return s_;
+  }
+
+  int Draw(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+ private:
+  std::mt19937_64 rng_;
+  FamilyStore s_;
+  std::int32_t members_ = 0, nuclear_ = 0, listed_ = 0;
+};
+
+FamilyStore SyntheticSample(int families) {
+  SampleBuilder b(12345);
+  for (int g = 0; g < families; ++g) {
+    switch (g % 3) {
+      case 0: {  // parents 1, 2 and 2..5 children
+        const int children = 2 + b.Draw(4);
+        Nuclear w{{1, 2}, 0};
+        for (int c = 0; c < children; ++c) w.entries.push_back(3 + c);
+        b.Add(2 + children, {w});
+        break;
+      }
+      case 1:  // grandparents 1, 2 with children 3, 4; 3 and 5 with 6, 7
+        b.Add(7, {Nuclear{{1, 2, 3, 4}, 3}, Nuclear{{3, 5, 6, 7}, 0}});
+        break;
+      default:  // 1 with 2 (children 3, 4) and with 5 (child 6); 7 outside
+        b.Add(7, {Nuclear{{1, 2, 3, 4}, 1}, Nuclear{{1, 5, 6}, 0}});
+        break;
+    }
+  }
+  return b.Finish();
+}
+
+void BM_SampleLogLikelihood(benchmark::State& state) {
+  const FamilyStore store = SyntheticSample(static_cast<int>(state.range(0)));
+  PolygenicTables polygenic;
+  BuildPolygenicTransmission(polygenic);
+  FillPolygenicFrequency(polygenic);
+  ParameterTable p;
+  const double values[] = {0, 0.2, 16, 14, 12, 0.4, 3.0, 0.5,
+                           1, 0.5, 0,  0,  0,  0,   0,   0};
+  for (int j = 1; j <= kParameterCount; ++j) {
+    p.tie[j] = j;
+    p.in_model[j] = 1;
+    p.value[j] = values[j];
+    p.GL[j] = -1e3;
+    p.GR[j] = 1e3;
+  }
+  p.in_model[kTr1] = 0;
+  std::vector<std::int32_t> flags(N_FAM + 1, 1);
+  NullBuffer sink;
+  std::ostream console(&sink);
+  TextUnits units(console);
+  SampleLikelihood sample(
+      p, store, polygenic,
+      SampleSettings{.proband_switch = 1, .selection_flags = flags}, units);
+  sample.RunMode = 1;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(sample.SampleLogLikelihood());
+  }
+  state.counters["families"] = static_cast<double>(state.range(0));
+  state.counters["members"] = store.member_count;
+}
+BENCHMARK(BM_SampleLogLikelihood)->Arg(300)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace segmix
