@@ -3,6 +3,8 @@
 #include "run/run_sequence.h"
 
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <ostream>
 #include <span>
 
@@ -153,6 +155,21 @@ int RunProgram(std::ostream& out, std::ostream& err) {
     err << termination.StderrText();
     err.flush();
     return termination.ExitStatus();
+  } catch (const std::bad_alloc&) {
+    units.CloseAll();
+    err << "segmix: out of memory: the input needs more storage than this "
+           "machine can give. Check the counts in par.inp and iway.dat and "
+           "the length of the records in the data files.\n";
+    err.flush();
+    return kExitRejected;
+  } catch (const std::exception& failure) {
+    // Not an input or file problem: a fault of the program itself. The
+    // results written so far still reach their files.
+    units.CloseAll();
+    err << "segmix: internal error: " << failure.what()
+        << ". Please report it with the input files.\n";
+    err.flush();
+    return kExitRejected;
   }
 }
 

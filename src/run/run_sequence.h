@@ -25,7 +25,9 @@ int RunSequence(TextUnits& units);
 
 // The top of the program: runs RunSequence with `out` as the console, catches
 // every RunTermination, flushes and closes every unit, writes its text to
-// `err` and returns the exit status.
+// `err` and returns the exit status. Any other exception (memory exhausted,
+// or a fault of the program) is caught too: the units are closed, a one-line
+// message goes to `err`, and the status is 1.
 int RunProgram(std::ostream& out, std::ostream& err);
 
 }  // namespace segmix
