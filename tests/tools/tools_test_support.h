@@ -1,0 +1,95 @@
+// Helpers of the tools' tests: scratch directories, whole-file reads, and
+// running a tool's command in-process with its streams captured.
+#ifndef SEGMIX_TESTS_TOOLS_TOOLS_TEST_SUPPORT_H_
+#define SEGMIX_TESTS_TOOLS_TOOLS_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "textio/termination.h"
+#include "tools/prep/pedigree_table.h"
+#include "tools/prep/prep_command.h"
+
+namespace segmix::tools::testing {
+
+// A fresh directory named after the running test, removed afterwards. Tests
+// run as separate processes, each with its own name, so they do not collide.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            ("segmix_tools_" + std::string(info->test_suite_name()) + "_" +
+             std::string(info->name()));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const {
+    return path_ / name;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const std::filesystem::path& path,
+                      const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline CommandResult RunPrep(const std::vector<std::string>& args,
+                             const std::string& input = {}) {
+  std::istringstream in(input);
+  std::ostringstream out;
+  std::ostringstream err;
+  CommandResult result;
+  result.status = RunPrepCommand(args, in, out, err);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+inline PedigreeTable ParseTable(
+    const std::string& text, const std::vector<std::string>& covariates = {}) {
+  std::istringstream in(text);
+  return ReadPedigreeTable(in, "ped.txt", covariates);
+}
+
+// The text of the InputRejected that `action` throws, or "" if none.
+template <typename Action>
+std::string RefusalOf(Action action) {
+  try {
+    action();
+  } catch (const InputRejected& refusal) {
+    return refusal.StderrText();
+  }
+  return {};
+}
+
+}  // namespace segmix::tools::testing
+
+#endif  // SEGMIX_TESTS_TOOLS_TOOLS_TEST_SUPPORT_H_
