@@ -156,7 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
         NameRow{"'o''neil.dat'", "o'neil.dat      "},
         // ... and 16 characters are kept of a longer name.
         NameRow{"'abcdefghijklmnopqrstuvwxyz'", "abcdefghijklmnop"},
-        NameRow{"abcdefghijklmnop", "abcdefghijklmnop"}));
+        NameRow{"abcdefghijklmnop", "abcdefghijklmnop"},
+        // A slash inside a name needs delimiters too: unquoted, it ends the
+        // record's values (the covariate count keeps its 0).
+        NameRow{"'sub/trait.dat'", "sub/trait.dat   "},
+        NameRow{"sub/trait.dat", "sub             "}));
 
 TEST_F(ControlFileTest, UnquotedNameEndsAtItsFirstBlank) {
   // "my" is the name and "trait.dat" is read as the covariate count, which
