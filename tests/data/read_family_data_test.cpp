@@ -369,7 +369,9 @@ TEST_F(ReadFamilyDataTest, SixHundredFourFamiliesAreAccepted) {
   const auto outcome = Load();
   ASSERT_EQ(outcome.exit_status, 0) << outcome.stderr_text;
   std::string expected = " 604\n";
-  for (int g = 1; g <= 604; ++g) expected += " " + std::to_string(g) + " 1\n";
+  for (int g = 1; g <= 604; ++g) {
+    expected.append(" ").append(std::to_string(g)).append(" 1\n");
+  }
   EXPECT_EQ(outcome.console, expected);
   EXPECT_EQ(store_.family_weight[604], 1.0);
   EXPECT_EQ(store_.FamilySize(604), 1);
