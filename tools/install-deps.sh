@@ -1,17 +1,44 @@
 #!/usr/bin/env bash
 # Installs what building and testing segmix needs, from Debian's packages,
-# when it is missing: cmake, ninja, g++, GoogleTest and Google Benchmark.
-# Pass extra package names to install them too (e.g. clang for the fuzzers).
+# when it is missing: cmake, ninja, g++, GoogleTest and Google Benchmark; then
+# the fuzzing toolchain, clang 16 with its sanitizer and libFuzzer runtime
+# (clang++ 15 or newer is needed: libstdc++ 12's <source_location> is
+# available to clang only from 15 on). Pass extra package names to install
+# them too.
+#
+# The fuzzing toolchain is optional: when it cannot be installed the script
+# says so and goes on, and tools/test-all.sh skips its fuzz stage.
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev "$@")
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+fuzz_packages=(clang-16 libclang-rt-16-dev)
+
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+updated=0
+apt_install() {
+  if ((updated == 0)); then
+    $sudo apt-get update -q
+    updated=1
+  fi
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "$@"
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+  apt_install "${missing[@]}"
+fi
+
+mapfile -t missing < <(missing_of "${fuzz_packages[@]}")
+if ((${#missing[@]})); then
+  echo "installing the fuzzing toolchain: ${missing[*]}"
+  apt_install --no-install-recommends "${missing[@]}" ||
+    echo "install-deps.sh: could not install ${missing[*]}; fuzzing will be skipped" >&2
 fi

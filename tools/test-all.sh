@@ -1,10 +1,74 @@
 #!/usr/bin/env bash
-# Builds segmix and runs the whole test suite (CTest). Exit status nonzero on
-# any build or test failure.
+# Builds segmix and runs everything CI runs, in three stages, each timed:
+#
+#   1. release build (build/release) and the whole test suite (CTest);
+#   2. sanitizer build (build/asan: g++ with AddressSanitizer and
+#      UndefinedBehaviorSanitizer, -fno-sanitize-recover=all, -O1) and the
+#      whole test suite again; any sanitizer report fails its test;
+#   3. short fuzz runs (tools/fuzz.sh): every libFuzzer target for
+#      SEGMIX_FUZZ_SECONDS seconds (default 30), when clang++ 15 or newer is
+#      there (tools/install-deps.sh installs it); otherwise the stage says it
+#      is skipped.
+#
+# Exit status nonzero on any build or test failure or fuzzing finding.
+# SEGMIX_JOBS sets the build and test parallelism (default: all cores);
+# SEGMIX_SANITIZE_STAGE=0 or SEGMIX_FUZZ_SECONDS=0 leave a stage out locally.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${SEGMIX_JOBS:-$(nproc)}
+fuzz_seconds=${SEGMIX_FUZZ_SECONDS:-30}
+logs="$root/build/logs"
+mkdir -p "$logs"
 bash "$root/tools/install-deps.sh"
+
+passed=0
+timings=()
+# Runs CTest in build dir $1, keeping its output to count the tests.
+run_ctest() {
+  local log="$logs/ctest-$(basename "$1").log"
+  ctest --test-dir "$1" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+  passed=$((passed + ${n:-0}))
+}
+
+echo "=== release build and tests"
+start=$SECONDS
 build="$root/build/release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$build" -j "$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+cmake --build "$build" -j "$jobs"
+run_ctest "$build"
+timings+=("release build and tests: $((SECONDS - start)) s")
+
+if [ "${SEGMIX_SANITIZE_STAGE:-1}" != 0 ]; then
+  echo "=== sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer) and tests"
+  start=$SECONDS
+  build="$root/build/asan"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+    -DSEGMIX_SANITIZE=ON -DSEGMIX_BUILD_BENCH=OFF
+  cmake --build "$build" -j "$jobs"
+  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
+    UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+    run_ctest "$build"
+  timings+=("sanitizer build and tests: $((SECONDS - start)) s")
+fi
+
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "=== fuzzing, ${fuzz_seconds} s per target"
+  start=$SECONDS
+  status=0
+  SEGMIX_FUZZ_BUILD_JOBS="$jobs" bash "$root/tools/fuzz.sh" "$fuzz_seconds" || status=$?
+  if ((status == 3)); then
+    timings+=("fuzzing: SKIPPED, no clang++ 15 or newer")
+  elif ((status != 0)); then
+    echo "test-all.sh: fuzzing found a fault (see above)" >&2
+    exit "$status"
+  else
+    timings+=("fuzz build and runs: $((SECONDS - start)) s")
+  fi
+fi
+
+echo "=== summary"
+printf '%s\n' "${timings[@]}"
+echo "tests: $passed passed, 0 failed"
