@@ -5,6 +5,7 @@
 // twice through a double.
 #include "textio/edit.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -13,71 +14,101 @@
 namespace segmix {
 namespace {
 
-std::string Fit(std::string text, std::int32_t width) {
-  if (static_cast<std::int64_t>(text.size()) > width) return std::string(width, '*');
-  return std::string(width - text.size(), ' ') + text;
+// Right-aligns `text` in `width` columns into `out`; w asterisks when it
+// does not fit.
+void Fit(std::string_view text, std::int32_t width, std::string& out) {
+  out.clear();
+  const std::size_t w = width > 0 ? static_cast<std::size_t>(width) : 0;
+  if (text.size() > w) {
+    out.append(w, '*');
+  } else {
+    out.append(w - text.size(), ' ');
+    out.append(text);
+  }
 }
 
 // Text for an infinity or not-a-number under a numeric item; the program
 // does not write them in normal operation, but a diverging model may.
-std::string NonFinite(double value, std::int32_t width) {
-  if (std::isnan(value)) return Fit("NaN", width);
-  const std::string sign = value < 0 ? "-" : "";
-  if (static_cast<std::int64_t>(sign.size()) + 8 <= width) return Fit(sign + "Infinity", width);
-  return Fit(sign + "Inf", width);
+void NonFinite(double value, std::int32_t width, std::string& out) {
+  if (std::isnan(value)) return Fit("NaN", width, out);
+  const bool negative = value < 0;
+  if ((negative ? 9 : 8) <= width) return Fit(negative ? "-Infinity" : "Infinity", width, out);
+  Fit(negative ? "-Inf" : "Inf", width, out);
 }
 
-// Decimal significand digits and exponent of a scientific to_chars text
-// ("1.2345e+06" gives "12345" and 6).
-void SplitScientific(std::string_view text, std::string& digits, int& exponent) {
-  digits.clear();
-  std::size_t i = 0;
-  for (; i < text.size() && text[i] != 'e'; ++i) {
-    if (text[i] != '.') digits.push_back(text[i]);
+// Digits and decimal exponent of a value, from a scientific to_chars text
+// ("1.2345e+06" gives the digits 12345 and the exponent 6). The digits are
+// written to `digits`, which must have room for the text's length.
+struct Scientific {
+  std::size_t digit_count = 0;
+  int exponent = 0;
+};
+
+Scientific SplitScientific(const char* text, const char* end, char* digits) {
+  Scientific out;
+  const char* p = text;
+  for (; p < end && *p != 'e'; ++p) {
+    if (*p != '.') digits[out.digit_count++] = *p;
   }
-  exponent = 0;
-  std::from_chars(text.data() + i + 1 + (text[i + 1] == '+' ? 1 : 0),
-                  text.data() + text.size(), exponent);
+  if (p + 1 < end) {
+    const char* q = p + 1;
+    if (*q == '+') ++q;
+    std::from_chars(q, end, out.exponent);
+  }
+  return out;
+}
+
+void AppendExponent(int exponent, std::string& out) {
+  char buf[16];
+  const auto r = std::to_chars(buf, buf + sizeof buf, exponent);
+  out.append(buf, r.ptr);
 }
 
 template <typename T>
-std::string Shortest(T value) {
+void Shortest(T value, std::string& out) {
   if (!std::isfinite(value)) {
-    if (std::isnan(value)) return "NaN";
-    return value < 0 ? "-Infinity" : "Infinity";
+    if (std::isnan(value)) {
+      out += "NaN";
+    } else {
+      out += value < 0 ? "-Infinity" : "Infinity";
+    }
+    return;
   }
-  std::string out = std::signbit(value) ? "-" : "";
-  if (value == 0) return out + "0.";
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+  if (std::signbit(value)) out += '-';
+  if (value == 0) {
+    out += "0.";
+    return;
+  }
+  char text[64];
+  char digits[64];
+  const auto r = std::to_chars(text, text + sizeof text, std::fabs(value),
                                std::chars_format::scientific);
-  std::string digits;
-  int e = 0;
-  SplitScientific(std::string_view(buf, r.ptr - buf), digits, e);
+  const Scientific sci = SplitScientific(text, r.ptr, digits);
+  const std::string_view d(digits, sci.digit_count);
+  const int e = sci.exponent;
   if (e >= -6 && e <= -1) {
     out += "0.";
     out.append(static_cast<std::size_t>(-e - 1), '0');
-    out += digits;
+    out += d;
   } else if (e >= 0 && e <= 6) {
     const std::size_t before = static_cast<std::size_t>(e) + 1;
-    if (digits.size() <= before) {
-      out += digits;
-      out.append(before - digits.size(), '0');
+    if (d.size() <= before) {
+      out += d;
+      out.append(before - d.size(), '0');
       out += '.';
     } else {
-      out += digits.substr(0, before);
+      out += d.substr(0, before);
       out += '.';
-      out += digits.substr(before);
+      out += d.substr(before);
     }
   } else {
-    out += digits[0];
+    out += d[0];
     out += '.';
-    out += digits.substr(1);
+    out += d.substr(1);
     out += 'E';
     out += e < 0 ? '-' : '+';
-    out += std::to_string(e < 0 ? -e : e);
+    AppendExponent(e < 0 ? -e : e, out);
   }
-  return out;
 }
 
 template <typename T>
@@ -170,76 +201,110 @@ InputResult ReadReal(std::string_view field, std::int32_t digits, bool empty_is_
 
 }  // namespace
 
-std::string EditInteger(std::int32_t value, std::int32_t width) {
-  return Fit(std::to_string(value), width);
+void EditInteger(std::int32_t value, std::int32_t width, std::string& out) {
+  char buf[16];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value);
+  Fit(std::string_view(buf, r.ptr - buf), width, out);
 }
 
-std::string EditExponent(double value, std::int32_t width, std::int32_t digits) {
-  if (!std::isfinite(value)) return NonFinite(value, width);
-  std::string significand;
+void EditExponent(double value, std::int32_t width, std::int32_t digits,
+                  std::string& out) {
+  if (!std::isfinite(value)) return NonFinite(value, width, out);
+  // The text is at most sign, "0.", the digits and a 4-character exponent.
+  constexpr std::int32_t kMaxDigits = 120;
+  if (digits > kMaxDigits || digits < 1) {
+    out.assign(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+    return;
+  }
+  char significand[kMaxDigits + 40];
+  std::size_t significand_size = static_cast<std::size_t>(digits);
   int exponent = 0;  // of the form 0.d1d2... x 10^exponent
   if (value == 0) {
-    significand.assign(static_cast<std::size_t>(digits), '0');
+    std::fill(significand, significand + digits, '0');
   } else {
-    std::string buf(static_cast<std::size_t>(digits) + 32, '\0');
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(value),
+    char text[kMaxDigits + 40];
+    const auto r = std::to_chars(text, text + sizeof text, std::fabs(value),
                                  std::chars_format::scientific, digits - 1);
-    SplitScientific(std::string_view(buf.data(), r.ptr - buf.data()), significand,
-                    exponent);
-    exponent += 1;
+    const Scientific sci = SplitScientific(text, r.ptr, significand);
+    significand_size = sci.digit_count;
+    exponent = sci.exponent + 1;
   }
-  std::string text = std::signbit(value) ? "-0." : "0.";
-  text += significand;
+  char buf[kMaxDigits + 48];
+  std::size_t n = 0;
+  if (std::signbit(value)) buf[n++] = '-';
+  const std::size_t zero = n;
+  buf[n++] = '0';
+  buf[n++] = '.';
+  std::copy(significand, significand + significand_size, buf + n);
+  n += significand_size;
   const int magnitude = exponent < 0 ? -exponent : exponent;
   const char sign = exponent < 0 ? '-' : '+';
   if (magnitude <= 99) {
-    text += 'E';
-    text += sign;
-    if (magnitude < 10) text += '0';
-    text += std::to_string(magnitude);
+    buf[n++] = 'E';
+    buf[n++] = sign;
+    buf[n++] = static_cast<char>('0' + magnitude / 10);
+    buf[n++] = static_cast<char>('0' + magnitude % 10);
   } else if (magnitude <= 999) {
-    text += sign;
-    text += std::to_string(magnitude);
+    buf[n++] = sign;
+    buf[n++] = static_cast<char>('0' + magnitude / 100);
+    buf[n++] = static_cast<char>('0' + magnitude / 10 % 10);
+    buf[n++] = static_cast<char>('0' + magnitude % 10);
   } else {
-    return std::string(width, '*');
+    out.assign(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+    return;
   }
-  if (static_cast<std::int64_t>(text.size()) == static_cast<std::int64_t>(width) + 1) {
-    text.erase(text.find('0'), 1);  // the 0 before the point
+  std::string_view text(buf, n);
+  if (static_cast<std::int64_t>(n) == static_cast<std::int64_t>(width) + 1) {
+    // One column too long: the 0 before the point goes.
+    std::copy_backward(buf, buf + zero, buf + zero + 1);
+    text = std::string_view(buf + 1, n - 1);
   }
-  return Fit(std::move(text), width);
+  Fit(text, width, out);
 }
 
-std::string EditFixed(double value, std::int32_t width, std::int32_t digits) {
-  if (!std::isfinite(value)) return NonFinite(value, width);
-  char small[128];
-  std::string text;
-  const auto r = std::to_chars(small, small + sizeof small, value,
+void EditFixed(double value, std::int32_t width, std::int32_t digits,
+               std::string& out) {
+  if (!std::isfinite(value)) return NonFinite(value, width, out);
+  // A double has at most 309 integer digits; the buffer holds them and the
+  // decimals of any width a layout can ask for within the field.
+  constexpr std::int32_t kMaxDigits = 120;
+  if (digits > kMaxDigits || digits < 0) {
+    out.assign(static_cast<std::size_t>(width > 0 ? width : 0), '*');
+    return;
+  }
+  char buf[kMaxDigits + 320];
+  const auto r = std::to_chars(buf, buf + sizeof buf - 1, value,
                                std::chars_format::fixed, digits);
-  if (r.ec == std::errc()) {
-    text.assign(small, r.ptr);
-  } else {
-    std::string buf(static_cast<std::size_t>(digits) + 400, '\0');
-    const auto big = std::to_chars(buf.data(), buf.data() + buf.size(), value,
-                                   std::chars_format::fixed, digits);
-    text.assign(buf.data(), big.ptr);
+  std::size_t n = static_cast<std::size_t>(r.ptr - buf);
+  if (digits == 0) buf[n++] = '.';  // the point is always written
+  std::string_view text(buf, n);
+  if (static_cast<std::int64_t>(n) == static_cast<std::int64_t>(width) + 1) {
+    const std::size_t zero = buf[0] == '-' ? 1 : 0;
+    if (buf[zero] == '0' && buf[zero + 1] == '.') {
+      std::copy_backward(buf, buf + zero, buf + zero + 1);
+      text = std::string_view(buf + 1, n - 1);
+    }
   }
-  if (digits == 0) text += '.';  // the point is always written
-  if (static_cast<std::int64_t>(text.size()) == static_cast<std::int64_t>(width) + 1) {
-    const std::size_t zero = text[0] == '-' ? 1 : 0;
-    if (text.compare(zero, 2, "0.") == 0) text.erase(zero, 1);
-  }
-  return Fit(std::move(text), width);
+  Fit(text, width, out);
 }
 
-std::string EditCharacter(std::string_view value, std::int32_t width) {
-  if (width <= 0) return std::string(value);
+void EditCharacter(std::string_view value, std::int32_t width, std::string& out) {
+  out.clear();
+  if (width <= 0) {
+    out.append(value);
+    return;
+  }
   const std::size_t w = static_cast<std::size_t>(width);
-  if (w >= value.size()) return std::string(w - value.size(), ' ') + std::string(value);
-  return std::string(value.substr(0, w));
+  if (w >= value.size()) {
+    out.append(w - value.size(), ' ');
+    out.append(value);
+  } else {
+    out.append(value.substr(0, w));
+  }
 }
 
-std::string ShortestReal(double value) { return Shortest(value); }
-std::string ShortestReal(float value) { return Shortest(value); }
+void AppendShortestReal(double value, std::string& out) { Shortest(value, out); }
+void AppendShortestReal(float value, std::string& out) { Shortest(value, out); }
 
 InputResult ReadIntegerField(std::string_view field, bool allow_min, std::int32_t& value) {
   std::size_t i = 0;

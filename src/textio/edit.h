@@ -15,20 +15,50 @@
 
 namespace segmix {
 
+// Each editor replaces the contents of `out` with the field's characters;
+// handing the same string back each time lets a statement edit its values
+// without allocating once the string has grown to its widest field.
+//
 // Iw: right-aligned, "-" for negatives; w asterisks when it does not fit.
-std::string EditInteger(std::int32_t value, std::int32_t width);
+void EditInteger(std::int32_t value, std::int32_t width, std::string& out);
 // Ew.d: [-]0.ddddE+xx (exponent magnitude 100..999 as +xxx without the E);
 // the leading 0 is dropped when the text is one column too long.
-std::string EditExponent(double value, std::int32_t width, std::int32_t digits);
+void EditExponent(double value, std::int32_t width, std::int32_t digits,
+                  std::string& out);
 // Fw.d: [-]iii.ddd; a lone leading 0 is dropped when one column too long.
-std::string EditFixed(double value, std::int32_t width, std::int32_t digits);
+void EditFixed(double value, std::int32_t width, std::int32_t digits,
+               std::string& out);
 // Aw (width > 0) or A (width 0).
-std::string EditCharacter(std::string_view value, std::int32_t width);
+void EditCharacter(std::string_view value, std::int32_t width, std::string& out);
 
-// Free-form output of a real: the shortest digits that read back as the same
-// value, laid out by decimal exponent (0.001234, 1234.5, 1000., 1.5E+7).
-std::string ShortestReal(double value);
-std::string ShortestReal(float value);
+// Free-form output of a real, appended to `out`: the shortest digits that
+// read back as the same value, laid out by decimal exponent (0.001234,
+// 1234.5, 1000., 1.5E+7).
+void AppendShortestReal(double value, std::string& out);
+void AppendShortestReal(float value, std::string& out);
+
+// The same editors returning a new string, for tests and tools.
+inline std::string EditInteger(std::int32_t value, std::int32_t width) {
+  std::string out;
+  EditInteger(value, width, out);
+  return out;
+}
+inline std::string EditExponent(double value, std::int32_t width, std::int32_t digits) {
+  std::string out;
+  EditExponent(value, width, digits, out);
+  return out;
+}
+inline std::string EditFixed(double value, std::int32_t width, std::int32_t digits) {
+  std::string out;
+  EditFixed(value, width, digits, out);
+  return out;
+}
+template <typename Real>
+std::string ShortestReal(Real value) {
+  std::string out;
+  AppendShortestReal(value, out);
+  return out;
+}
 
 enum class InputResult : std::uint8_t { kOk, kBad, kOverflow };
 

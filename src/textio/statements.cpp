@@ -10,8 +10,12 @@
 #include "textio/statements.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <functional>
 #include <ostream>
+#include <unordered_map>
+#include <vector>
 
 #include "textio/edit.h"
 #include "textio/layout.h"
@@ -19,6 +23,7 @@
 #include "textio/unit_state.h"
 
 namespace segmix {
+
 namespace {
 
 enum class ValueType : std::uint8_t { kInteger, kReal, kCharacter };
@@ -51,20 +56,28 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // What every statement shares: its unit, its place in the program, its layout
 // and the walk through the layout's items.
 struct StatementBase {
-  StatementBase(TextUnits& units_in, int unit_in, std::string_view layout_text,
-                std::source_location where_in)
-      : units(units_in), unit(unit_in), where(where_in) {
+  // Sets the statement up afresh; the object may have served an earlier
+  // statement, whose buffers it keeps for their capacity.
+  // `parsed` is the statement's layout, or none for a free-form record.
+  void Begin(TextUnits& units_in, int unit_in, const Layout* parsed,
+             std::source_location where_in) {
+    units = &units_in;
+    unit = unit_in;
+    where = where_in;
+    state = nullptr;
+    layout = nullptr;
+    position = 0;
+    copies = 0;
+    item_count = 0;
     if (unit != kConsole) {
-      state = units.Find(unit);
+      state = units->Find(unit);
       if (state == nullptr) {
         Fail("Unit " + std::to_string(unit) + " is not connected to a file");
       }
     }
-    free_form = layout_text.empty();
-    if (!free_form) {
-      layout = ParseLayout(layout_text);
-      if (!layout.error.empty()) Fail(layout.error);
-    }
+    free_form = parsed == nullptr;
+    layout = parsed;
+    if (!free_form && !layout->error.empty()) Fail(layout->error);
   }
 
   [[noreturn]] void Fail(const std::string& message) const {
@@ -84,14 +97,14 @@ struct StatementBase {
   template <typename NewRecord, typename Execute>
   const EditItem& NextDataItem(ValueType type, NewRecord&& new_record,
                                Execute&& execute) {
-    if (!layout.has_data_item) Fail("Exhausted data descriptors in format");
+    if (!layout->has_data_item) Fail("Exhausted data descriptors in format");
     for (;;) {
-      if (position == layout.items.size()) {
+      if (position == layout->items.size()) {
         new_record();
         position = 0;
         copies = 0;
       }
-      const EditItem& item = layout.items[position];
+      const EditItem& item = layout->items[position];
       if (!item.IsData()) {
         execute(item);
         ++position;
@@ -114,18 +127,18 @@ struct StatementBase {
   template <typename Execute>
   void FinishLayout(Execute&& execute) {
     if (free_form || copies != 0) return;
-    while (position < layout.items.size() && !layout.items[position].IsData()) {
-      execute(layout.items[position]);
+    while (position < layout->items.size() && !layout->items[position].IsData()) {
+      execute(layout->items[position]);
       ++position;
     }
   }
 
-  TextUnits& units;
-  int unit;
+  TextUnits* units = nullptr;
+  int unit = 0;
   UnitState* state = nullptr;
   std::source_location where;
   bool free_form = true;
-  Layout layout;
+  const Layout* layout = nullptr;  // owned by the pool; none when free form
   std::size_t position = 0;   // next item of the layout
   std::int32_t copies = 0;    // copies of the current data item used
   std::int32_t item_count = 0;
@@ -137,7 +150,13 @@ struct StatementBase {
 // Output
 
 struct WriteStatement::Impl : StatementBase {
-  using StatementBase::StatementBase;
+  void Begin(TextUnits& units_in, int unit_in, const Layout* parsed,
+             std::source_location where_in) {
+    record.clear();
+    column = 0;
+    last_character = false;
+    StatementBase::Begin(units_in, unit_in, parsed, where_in);
+  }
 
   void Put(std::string_view text) {
     if (record.size() < column + text.size()) record.resize(column + text.size(), ' ');
@@ -147,8 +166,8 @@ struct WriteStatement::Impl : StatementBase {
 
   void EmitRecord() {
     if (state == nullptr) {
-      units.Console().write(record.data(), static_cast<std::streamsize>(record.size()));
-      units.Console().put('\n');
+      units->Console().write(record.data(), static_cast<std::streamsize>(record.size()));
+      units->Console().put('\n');
     } else if (!state->WriteRecord(record)) {
       FailOs(state->error_number);
     }
@@ -180,57 +199,128 @@ struct WriteStatement::Impl : StatementBase {
 
   // Free-form: one blank begins the record and one separates two values,
   // except between two character values.
-  void FreeValue(std::string_view text, bool character) {
+  void BeginFreeValue(bool character) {
     ++item_count;
     if (item_count == 1 || !(character && last_character)) record += ' ';
-    record += text;
     last_character = character;
   }
 
-  void Real(double value, std::string_view shortest) {
-    if (free_form) return FreeValue(shortest, false);
+  template <typename Real>
+  void WriteReal(Real value) {
+    if (free_form) {
+      BeginFreeValue(false);
+      AppendShortestReal(value, record);
+      return;
+    }
     const EditItem& item = Next(ValueType::kReal);
-    Put(item.kind == EditKind::kExponent ? EditExponent(value, item.width, item.digits)
-                                         : EditFixed(value, item.width, item.digits));
+    if (item.kind == EditKind::kExponent) {
+      EditExponent(static_cast<double>(value), item.width, item.digits, field);
+    } else {
+      EditFixed(static_cast<double>(value), item.width, item.digits, field);
+    }
+    Put(field);
   }
 
   std::string record;
+  std::string field;  // the edited text of the current value
   std::size_t column = 0;
   bool last_character = false;
 };
 
+// Statement objects and parsed layouts kept for reuse by later statements on
+// the same unit table: after the first statement of each kind, writing a
+// record allocates nothing (the likelihood writes one per evaluation).
+class StatementPool {
+ public:
+  // The parsed layout string, parsed on its first use; none for "".
+  const Layout* Parsed(std::string_view text) {
+    if (text.empty()) return nullptr;
+    const auto it = layouts_.find(text);
+    if (it != layouts_.end()) return &it->second;
+    return &layouts_.emplace(std::string(text), ParseLayout(text)).first->second;
+  }
+
+  template <typename Impl>
+  static std::unique_ptr<Impl> Take(std::vector<std::unique_ptr<Impl>>& spare) {
+    if (spare.empty()) return std::make_unique<Impl>();
+    std::unique_ptr<Impl> impl = std::move(spare.back());
+    spare.pop_back();
+    return impl;
+  }
+
+  template <typename Impl>
+  static void Give(std::vector<std::unique_ptr<Impl>>& spare,
+                   std::unique_ptr<Impl>& impl) noexcept {
+    if (impl == nullptr) return;
+    try {
+      spare.push_back(std::move(impl));
+    } catch (...) {
+      impl.reset();  // no room to keep it: just free it
+    }
+  }
+
+  std::vector<std::unique_ptr<WriteStatement::Impl>> writes;
+  std::vector<std::unique_ptr<ReadStatement::Impl>> reads;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+  std::unordered_map<std::string, Layout, Hash, std::equal_to<>> layouts_;
+};
+
+void StatementPoolDeleter::operator()(StatementPool* pool) const { delete pool; }
+
+StatementPool& TextUnits::Pool() {
+  if (pool_ == nullptr) pool_.reset(new StatementPool);
+  return *pool_;
+}
+
 WriteStatement::WriteStatement(TextUnits& units, int unit, std::string_view layout,
                                std::source_location where)
-    : impl_(std::make_unique<Impl>(units, unit, layout, where)) {}
+    : units_(units), impl_(StatementPool::Take(units.Pool().writes)) {
+  impl_->Begin(units, unit, units.Pool().Parsed(layout), where);
+}
 
-WriteStatement::~WriteStatement() = default;
+WriteStatement::~WriteStatement() { StatementPool::Give(units_.Pool().writes, impl_); }
 
 WriteStatement& WriteStatement::operator<<(std::int32_t value) {
-  if (impl_->free_form) {
-    impl_->FreeValue(std::to_string(value), false);
+  Impl& s = *impl_;
+  if (s.free_form) {
+    s.BeginFreeValue(false);
+    char buf[16];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    s.record.append(buf, r.ptr);
   } else {
-    const EditItem& item = impl_->Next(ValueType::kInteger);
-    impl_->Put(EditInteger(value, item.width));
+    const EditItem& item = s.Next(ValueType::kInteger);
+    EditInteger(value, item.width, s.field);
+    s.Put(s.field);
   }
   return *this;
 }
 
 WriteStatement& WriteStatement::operator<<(float value) {
-  impl_->Real(static_cast<double>(value), impl_->free_form ? ShortestReal(value) : "");
+  impl_->WriteReal(value);
   return *this;
 }
 
 WriteStatement& WriteStatement::operator<<(double value) {
-  impl_->Real(value, impl_->free_form ? ShortestReal(value) : "");
+  impl_->WriteReal(value);
   return *this;
 }
 
 WriteStatement& WriteStatement::operator<<(std::string_view text) {
-  if (impl_->free_form) {
-    impl_->FreeValue(text, true);
+  Impl& s = *impl_;
+  if (s.free_form) {
+    s.BeginFreeValue(true);
+    s.record += text;
   } else {
-    const EditItem& item = impl_->Next(ValueType::kCharacter);
-    impl_->Put(EditCharacter(text, item.width));
+    const EditItem& item = s.Next(ValueType::kCharacter);
+    EditCharacter(text, item.width, s.field);
+    s.Put(s.field);
   }
   return *this;
 }
@@ -247,9 +337,15 @@ void WriteStatement::End() {
 // Input
 
 struct ReadStatement::Impl : StatementBase {
-  Impl(TextUnits& units_in, int unit_in, std::string_view layout_text,
-       std::source_location where_in)
-      : StatementBase(units_in, unit_in, layout_text, where_in) {
+  void Begin(TextUnits& units_in, int unit_in, const Layout* parsed,
+             std::source_location where_in) {
+    column = 0;
+    slash_seen = false;
+    any_value = false;
+    comma_since_value = false;
+    repeat_left = 0;
+    repeat_null = false;
+    StatementBase::Begin(units_in, unit_in, parsed, where_in);
     if (state == nullptr) Fail("Cannot read from the console");
     NextRecord();  // every read statement consumes at least one record
   }
@@ -442,9 +538,11 @@ struct ReadStatement::Impl : StatementBase {
 
 ReadStatement::ReadStatement(TextUnits& units, int unit, std::string_view layout,
                              std::source_location where)
-    : impl_(std::make_unique<Impl>(units, unit, layout, where)) {}
+    : units_(units), impl_(StatementPool::Take(units.Pool().reads)) {
+  impl_->Begin(units, unit, units.Pool().Parsed(layout), where);
+}
 
-ReadStatement::~ReadStatement() = default;
+ReadStatement::~ReadStatement() { StatementPool::Give(units_.Pool().reads, impl_); }
 
 ReadStatement& ReadStatement::operator>>(std::int32_t& value) {
   Impl& s = *impl_;

@@ -52,7 +52,9 @@ class WriteStatement {
   void End();
 
  private:
+  friend class StatementPool;
   struct Impl;
+  TextUnits& units_;
   std::unique_ptr<Impl> impl_;
 };
 
@@ -76,9 +78,11 @@ class ReadStatement {
   void End();
 
  private:
+  friend class StatementPool;
   struct Impl;
   template <typename T>
   void ReadReal(T& value);
+  TextUnits& units_;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -26,6 +26,10 @@ enum class OpenStatus {
 };
 
 struct UnitState;  // defined by the implementation
+class StatementPool;  // reusable statement state, defined with the statements
+struct StatementPoolDeleter {
+  void operator()(StatementPool* pool) const;
+};
 
 class TextUnits {
  public:
@@ -50,10 +54,14 @@ class TextUnits {
 
   // For the statement classes: the state of an open file unit, or nullptr.
   UnitState* Find(int unit);
+  // For the statement classes: parsed layouts and statement objects kept for
+  // reuse, so that statements after the first of a kind allocate nothing.
+  StatementPool& Pool();
 
  private:
   std::ostream& console_;
   std::map<int, std::unique_ptr<UnitState>> units_;
+  std::unique_ptr<StatementPool, StatementPoolDeleter> pool_;
 };
 
 }  // namespace segmix
