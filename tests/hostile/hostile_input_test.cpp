@@ -45,8 +45,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 // The example's files, to be changed by a row.
 using Files = std::map<std::string, std::string>;
 // Special contents: the file is absent, or a directory of that name.
-const std::string kAbsent = "\x01absent";
-const std::string kDirectory = "\x01directory";
+const std::string kAbsent = "\x01" "absent";
+const std::string kDirectory = "\x01" "directory";
 
 Files ExampleFiles() {
   Files files;
