@@ -6,6 +6,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 ex="$here/../../examples/small"
+sim="$here/../../examples/simulated"
 c="$here/corpus"
 mkdir -p "$c"/{layout,free_form,control_file,family_data,pedigree_table}
 rm -f "$c"/*/seed-*
@@ -82,3 +83,7 @@ printf '%s\n' "$table" >"$c/pedigree_table/seed-example"
 printf '%s\n' "$table" | sed 's/ /,/g; s/$/\r/' >"$c/pedigree_table/seed-example-csv-crlf"
 printf '\xef\xbb\xbf# three generations\nFamily\tID\tFather\tMother\tSex\tStatus\tTrait\n"a b"\tg1\t0\t0\t1\t2\t3.5\n"a b"\tg2\t\t\t2\t2\t4\n"a b"\tp\tg1\tg2\t1\t1\t1e3\n"a b"\tq\t0\t0\t2\t2\t-2.5\n"a b"\tc\tp\tq\t2\t0\t7\n' \
   >"$c/pedigree_table/seed-tabs-quotes-three-generations"
+# The first families of the simulated example (comment lines, header, cov1).
+awk '$1 ~ /^#/ || $1 == "family" || ($1 >= 1 && $1 <= 4)' "$sim/table.txt" \
+  >"$c/pedigree_table/seed-simulated-four-families"
+cp "$sim/par.inp" "$c/control_file/seed-simulated"

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "data/family_store.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_targets.h"
+#include "run/control_file.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
 #include "tools/prep/pedigree_table.h"
@@ -66,14 +68,25 @@ int FuzzPedigreeTable(const std::uint8_t* data, std::size_t size) {
   try {
     std::istringstream header_in(text);
     const tools::TextTable table = tools::ReadTextTable(header_in, "pedigree.txt");
+    // Every column beyond the required ones is taken as a covariate, at
+    // most five, each name once (names compare in any case).
     tools::PrepOptions options;
+    std::vector<std::string> seen;
     for (const std::string& column : table.header) {
       std::string lower = column;
       std::transform(lower.begin(), lower.end(), lower.begin(),
                      [](unsigned char c) { return std::tolower(c); });
-      if (lower == "age" && options.covariates.empty()) {
-        options.covariates.push_back(column);
+      const bool required =
+          std::find(std::begin(tools::kRequiredColumns),
+                    std::end(tools::kRequiredColumns), lower) !=
+          std::end(tools::kRequiredColumns);
+      if (required || lower.empty() ||
+          std::find(seen.begin(), seen.end(), lower) != seen.end() ||
+          options.covariates.size() == static_cast<std::size_t>(kMaxCovariates)) {
+        continue;
       }
+      seen.push_back(lower);
+      options.covariates.push_back(column);
     }
     std::istringstream in(text);
     const tools::PedigreeTable pedigree =
