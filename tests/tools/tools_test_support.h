@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,17 +18,27 @@
 
 namespace segmix::tools::testing {
 
-// A fresh directory named after the running test, removed afterwards. Tests
-// run as separate processes, each with its own name, so they do not collide.
+// A fresh directory named after the running test, removed afterwards. A
+// random suffix keeps runs of the same test apart: several builds' test
+// suites may run on one machine at once. The name is made from letters,
+// digits and underscores only, so it can be quoted in a shell command.
 class ScratchDir {
  public:
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("segmix_tools_" + std::string(info->test_suite_name()) + "_" +
-             std::string(info->name()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    std::string name = "segmix_tools_" + std::string(info->test_suite_name()) +
+                       "_" + std::string(info->name());
+    for (char& c : name) {
+      const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                         (c >= '0' && c <= '9');
+      if (!plain) c = '_';
+    }
+    std::random_device device;
+    while (true) {
+      path_ = std::filesystem::temp_directory_path() /
+              (name + "_" + std::to_string(device()));
+      if (std::filesystem::create_directory(path_)) break;
+    }
   }
   ~ScratchDir() {
     std::error_code ignored;
