@@ -277,6 +277,26 @@ TEST(PrepCommand, RefusedTableWritesNothingAndExitsOne) {
   EXPECT_EQ(result.out, "");
 }
 
+TEST(PrepCommand, ReportsValueAndRelationProblemsTogether) {
+  const auto result = RunPrep({"--check", "-"},
+                              "family id father mother sex status trait\n"
+                              "F 1 2 0 1 2 1\n"
+                              "F 1 0 0 1 2 x\n"
+                              "F 0 0 0 1 2 1\n"
+                              "F 0 0 0 1 2 1\n");
+  EXPECT_EQ(result.status, kToolExitRejected);
+  for (const char* message :
+       {"line 3, family F, person 1: trait x is not a number",
+        "line 4, family F: the id is 0;", "line 5, family F: the id is 0;",
+        "line 2, family F, person 1: only the father (2) is given",
+        "line 3, family F, person 1: the id 1 is used again in this family"
+        " (first on line 2)"}) {
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+  }
+  // A person without a valid id is not also a duplicate.
+  EXPECT_EQ(result.err.find("the id 0 is used again"), std::string::npos);
+}
+
 TEST(PrepCommand, NoObservedTraitIsRefused) {
   const auto result =
       RunPrep({"--check", "-"},

@@ -65,7 +65,9 @@ void LinkParents(const Named& named, PedigreeFamily& family,
   std::unordered_map<std::string, int> index_of;
   for (int p = 0; p < static_cast<int>(family.persons.size()); ++p) {
     const int row = family.persons[p].row;
-    const auto [at, inserted] = index_of.emplace(named.table.rows[row].id, p);
+    const std::string& id = named.table.rows[row].id;
+    if (id.empty() || id == "0") continue;  // reported with the row's values
+    const auto [at, inserted] = index_of.emplace(id, p);
     if (!inserted) {
       problems.Add(named.Place(row) + "the id " + named.Id(row) +
                    " is used again in this family (first on line " +
@@ -254,8 +256,15 @@ void CheckLoops(const Named& named, const PedigreeFamily& family,
 }  // namespace
 
 std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table) {
-  const Named named{table};
   ProblemList problems;
+  std::vector<PedigreeFamily> families = BuildPedigreeFamilies(table, problems);
+  problems.ThrowIfAny();
+  return families;
+}
+
+std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
+                                                  ProblemList& problems) {
+  const Named named{table};
   std::vector<PedigreeFamily> families;
   std::unordered_map<std::string, int> family_of;
   for (int r = 0; r < static_cast<int>(table.rows.size()); ++r) {
@@ -296,7 +305,6 @@ std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table) {
     BuildMatings(family);
     CheckLoops(named, family, problems);
   }
-  problems.ThrowIfAny();
   return families;
 }
 

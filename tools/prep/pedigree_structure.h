@@ -44,6 +44,11 @@ struct PedigreeFamily {
 // more families than N_FAM or more persons than N_SIZE, naming the limit.
 std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table);
 
+// The same, adding the problems to `problems` instead of throwing; the
+// families are then incomplete wherever a problem was found.
+std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
+                                                  ProblemList& problems);
+
 }  // namespace segmix::tools
 
 #endif  // SEGMIX_TOOLS_PREP_PEDIGREE_STRUCTURE_H_

@@ -209,6 +209,15 @@ TextTable ReadTextTable(std::istream& in, std::string_view source) {
 
 PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
                                 const std::vector<std::string>& covariates) {
+  ProblemList problems;
+  PedigreeTable table = ReadPedigreeTable(in, source, covariates, problems);
+  problems.ThrowIfAny();
+  return table;
+}
+
+PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
+                                const std::vector<std::string>& covariates,
+                                ProblemList& row_problems) {
   const TextTable text = ReadTextTable(in, source);
   PedigreeTable table;
   table.source = source;
@@ -277,14 +286,15 @@ PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
     const std::string place =
         RowPlace(source, row.line, person.family, person.id);
     if (person.family.empty()) {
-      problems.Add(RowPlace(source, row.line) +
-                   "the family field is empty; every row needs a family id.");
+      row_problems.Add(
+          RowPlace(source, row.line) +
+          "the family field is empty; every row needs a family id.");
     }
     if (person.id.empty() || person.id == "0") {
-      problems.Add(RowPlace(source, row.line, person.family) + "the id is " +
-                   ShownId(person.id) +
-                   "; every person needs an id other than 0 (0 and an empty"
-                   " field stand for an unknown parent).");
+      row_problems.Add(RowPlace(source, row.line, person.family) +
+                       "the id is " + ShownId(person.id) +
+                       "; every person needs an id other than 0 (0 and an empty"
+                       " field stand for an unknown parent).");
     }
     auto parent = [](const std::string& field) {
       return field == "0" ? std::string() : field;
@@ -296,31 +306,32 @@ PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
     if (sex == "1" || sex == "2") {
       person.sex = sex[0] - '0';
     } else {
-      problems.Add(place + "sex is " + ShownId(sex) +
-                   "; write 1 or 2 (a father has 1, a mother 2).");
+      row_problems.Add(place + "sex is " + ShownId(sex) +
+                       "; write 1 or 2 (a father has 1, a mother 2).");
     }
     const std::string& status = f[c_status];
     if (status == "0" || status == "1" || status == "2") {
       person.status = status[0] - '0';
     } else {
-      problems.Add(place + "status is " + ShownId(status) +
-                   "; write 0 or 1 for a proband (0 also forces the"
-                   " ascertainment correction of the family) and 2 for"
-                   " everyone else.");
+      row_problems.Add(place + "status is " + ShownId(status) +
+                       "; write 0 or 1 for a proband (0 also forces the"
+                       " ascertainment correction of the family) and 2 for"
+                       " everyone else.");
     }
 
     const std::string& trait = f[c_trait];
     if (!IsMissingText(trait)) {
       const std::string fault = ParseFloat(trait, person.trait);
       if (!fault.empty()) {
-        problems.Add(place + "trait " + ShownId(trait) + " " + fault +
-                     "; write a number, or NA, . or nothing for a missing"
-                     " value.");
+        row_problems.Add(place + "trait " + ShownId(trait) + " " + fault +
+                         "; write a number, or NA, . or nothing for a missing"
+                         " value.");
       } else if (person.trait <= -998.0f) {
-        problems.Add(place + "trait " + ShownId(trait) +
-                     " is at or below -998, which segmix takes for a missing"
-                     " value; write NA for a missing value, or shift the"
-                     " trait so that every value lies above -998.");
+        row_problems.Add(
+            place + "trait " + ShownId(trait) +
+            " is at or below -998, which segmix takes for a missing"
+            " value; write NA for a missing value, or shift the"
+            " trait so that every value lies above -998.");
       } else {
         person.trait_observed = true;
       }
@@ -330,25 +341,25 @@ PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
       float x = 0;
       if (IsMissingText(value)) {
         if (person.trait_observed) {
-          problems.Add(place + "covariate " + covariates[q] +
-                       " is missing but the trait is observed; segmix has no"
-                       " missing covariate values. Give the value, or write"
-                       " the trait as NA to leave this person's trait out.");
+          row_problems.Add(
+              place + "covariate " + covariates[q] +
+              " is missing but the trait is observed; segmix has no"
+              " missing covariate values. Give the value, or write"
+              " the trait as NA to leave this person's trait out.");
         }
       } else {
         const std::string fault = ParseFloat(value, x);
         if (!fault.empty()) {
-          problems.Add(place + "covariate " + covariates[q] + " value " +
-                       ShownId(value) + " " + fault +
-                       "; write a number, or NA when the trait is missing"
-                       " too.");
+          row_problems.Add(place + "covariate " + covariates[q] + " value " +
+                           ShownId(value) + " " + fault +
+                           "; write a number, or NA when the trait is missing"
+                           " too.");
         }
       }
       person.covariates.push_back(x);
     }
     table.rows.push_back(std::move(person));
   }
-  problems.ThrowIfAny();
   return table;
 }
 

@@ -5,8 +5,10 @@
 // by BuildPedigreeFamilies.
 //
 // Every refusal names the table, the line and, once they are known, the
-// family and the person, says what is wrong and what to write instead. All
-// problems of a table are gathered and reported together.
+// family and the person, says what is wrong and what to write instead. The
+// problems are gathered and reported together: every problem of the text and
+// the header, or else every problem of the rows' values and of the relations
+// between the rows.
 #ifndef SEGMIX_TOOLS_PREP_PEDIGREE_TABLE_H_
 #define SEGMIX_TOOLS_PREP_PEDIGREE_TABLE_H_
 
@@ -93,6 +95,15 @@ struct PedigreeTable {
 // listing every problem.
 PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
                                 const std::vector<std::string>& covariates);
+
+// The same, adding the problems of the rows' values to `problems` instead of
+// throwing, so that the relations between the rows can still be checked and
+// reported in the same pass (a value that could not be read is left at its
+// default: sex 0, status 2, trait missing). Problems of the text or the
+// header, which leave no rows to check, still throw.
+PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
+                                const std::vector<std::string>& covariates,
+                                ProblemList& problems);
 
 // "<source>, line <line>, family <family>, person <id>: " (the parts that
 // are known), the prefix of every message about a row.

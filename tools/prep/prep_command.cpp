@@ -8,6 +8,7 @@
 #include "data/family_store.h"
 #include "textio/termination.h"
 #include "tools/command_line.h"
+#include "tools/prep/pedigree_structure.h"
 #include "tools/prep/pedigree_table.h"
 #include "tools/prep/prepared_data.h"
 
@@ -239,17 +240,24 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
     return kToolExitOk;
   }
   try {
+    // Problems of the rows' values and of the relations between the rows
+    // are reported in one pass.
+    ProblemList problems;
     PedigreeTable table;
     if (arguments.table == "-") {
-      table =
-          ReadPedigreeTable(in, "standard input", arguments.options.covariates);
+      table = ReadPedigreeTable(in, "standard input",
+                                arguments.options.covariates, problems);
     } else {
       std::ifstream file(arguments.table, std::ios::binary);
       if (!file) {
         throw FileError("cannot open the table " + arguments.table + ".");
       }
       table = ReadPedigreeTable(file, arguments.table,
-                                arguments.options.covariates);
+                                arguments.options.covariates, problems);
+    }
+    if (!problems.Empty()) {
+      BuildPedigreeFamilies(table, problems);
+      problems.ThrowIfAny();
     }
     const PreparedData data = PrepareData(table, arguments.options);
     if (!arguments.check_only) {
