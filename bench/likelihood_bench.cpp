@@ -2,7 +2,8 @@
 // on a synthetic sample: 300 families of three shapes (nuclear families of
 // 2 to 5 children, three-generation pedigrees peeled through a child, and
 // half-sib families with a relative outside every nuclear family), all
-// corrected for ascertainment, with the polygenic component in the model.
+// corrected for ascertainment, with the polygenic component in the model,
+// on one thread and on the machine's hardware threads.
 //
 //   segmix_likelihood_bench --benchmark_filter=SampleLogLikelihood
 #include <benchmark/benchmark.h>
@@ -143,15 +144,25 @@ void BM_SampleLogLikelihood(benchmark::State& state) {
   TextUnits units(console);
   SampleLikelihood sample(
       p, store, polygenic,
-      SampleSettings{.proband_switch = 1, .selection_flags = flags}, units);
+      SampleSettings{.proband_switch = 1,
+                     .selection_flags = flags,
+                     .worker_count = static_cast<std::int32_t>(state.range(1))},
+      units);
   sample.RunMode = 1;
   for (auto _ : state) {
     benchmark::DoNotOptimize(sample.SampleLogLikelihood());
   }
   state.counters["families"] = static_cast<double>(state.range(0));
   state.counters["members"] = store.member_count;
+  state.counters["workers"] = static_cast<double>(state.range(1));
 }
-BENCHMARK(BM_SampleLogLikelihood)->Arg(300)->Unit(benchmark::kMillisecond);
+// Arguments: families, worker threads (0: the machine's). Wall-clock time,
+// since the work is spread over threads.
+BENCHMARK(BM_SampleLogLikelihood)
+    ->Args({300, 1})
+    ->Args({300, 0})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace segmix

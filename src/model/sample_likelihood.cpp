@@ -6,6 +6,7 @@
 // extended precision from the stored operands and rounded once.
 #include "model/sample_likelihood.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/extended.h"
@@ -28,6 +29,31 @@ bool Rejected(double status) {
 // weights underflowed: the family cannot be evaluated.
 constexpr Extended kMemberSumFloor = static_cast<Extended>(1e-17f);
 
+// Below this many families the threads cost more than they save.
+constexpr std::size_t kFamiliesPerWorker = 4;
+
+std::int32_t WorkersFor(std::size_t families, std::int32_t requested) {
+  if (requested > 0) return requested;
+  const std::size_t useful = families / kFamiliesPerWorker;
+  const std::size_t machine = static_cast<std::size_t>(WorkerPool::MachineWorkers());
+  return static_cast<std::int32_t>(std::max<std::size_t>(1, std::min(useful, machine)));
+}
+
+std::vector<std::int32_t> EvaluatedFamilies(const FamilyStore& store,
+                                            const SampleSettings& settings) {
+  std::vector<std::int32_t> families;
+  const std::int32_t family_count = store.StoredFamilyCount();
+  for (std::int32_t g = 1; g <= family_count; ++g) {
+    const bool selected = static_cast<std::size_t>(g) < settings.selection_flags.size() &&
+                          settings.selection_flags[g] != 0;
+    const double weight = static_cast<std::size_t>(g) < store.family_weight.size()
+                              ? store.family_weight[g]
+                              : 0.0;
+    if (selected && weight != 0) families.push_back(g);
+  }
+  return families;
+}
+
 }  // namespace
 
 SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
@@ -39,9 +65,15 @@ SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
       polygenic_(polygenic),
       settings_(settings),
       units_(units),
-      weights_(store.LargestFamilySize()) {}
+      evaluated_(EvaluatedFamilies(store, settings)),
+      outcomes_(evaluated_.size()),
+      pool_(WorkersFor(evaluated_.size(), settings.worker_count)),
+      weights_(static_cast<std::size_t>(pool_.WorkerCount()),
+               GenotypeWeights(store.LargestFamilySize())) {}
 
-bool SampleLikelihood::Pass(std::int32_t g, double& V, bool& has_status0) {
+bool SampleLikelihood::Pass(std::int32_t g, std::int32_t correction_pass,
+                            GenotypeWeights& weights, double& V,
+                            bool& has_status0) const {
   V = 0;
   const std::int32_t n = store_.FamilySize(g);
   if (n <= 0) return true;
@@ -51,23 +83,23 @@ bool SampleLikelihood::Pass(std::int32_t g, double& V, bool& has_status0) {
                               polygenic_,
                               settings_.covariate_count,
                               parameters_.in_model[kSex],
-                              correction_pass_};
-  PrepareGenotypeWeights(model, g, weights_);
+                              correction_pass};
+  PrepareGenotypeWeights(model, g, weights);
   const std::int32_t base = store_.MemberOffset(g);
   for (std::int32_t k = 1; k <= n; ++k) {
     if (store_.status[base + k] == 0) has_status0 = true;
   }
 
   if (store_.LastNuclear(g) >= store_.FirstNuclear(g)) {
-    if (!PeelFamily(model, g, weights_, V)) return false;
+    if (!PeelFamily(model, g, weights, V)) return false;
   }
 
   // One member term for each position listed in no nuclear family (the
   // listed ones are already in the peeled value), in ascending order.
-  const std::vector<unsigned char>& listed = weights_.Marks();
+  const std::vector<unsigned char>& listed = weights.Marks();
   for (std::int32_t m = 1; m <= n; ++m) {
     if (listed[m] != 0) continue;
-    const double* w = weights_.Member(m);
+    const double* w = weights.Member(m);
     Extended S = 0;
     for (std::int32_t s = 0; s < kJointGenotypes; ++s) S += w[s];
     if (S <= kMemberSumFloor) return false;
@@ -75,6 +107,33 @@ bool SampleLikelihood::Pass(std::int32_t g, double& V, bool& has_status0) {
         V + static_cast<Extended>(std::log(static_cast<double>(S))));
   }
   return true;
+}
+
+SampleLikelihood::FamilyOutcome SampleLikelihood::EvaluateFamily(
+    std::int32_t g, GenotypeWeights& weights) const {
+  FamilyOutcome outcome;
+  bool has_status0 = false;
+  double V = 0;
+  if (!Pass(g, 0, weights, V, has_status0)) {
+    outcome.failed = true;
+    return outcome;
+  }
+  outcome.term = V;
+  if (settings_.proband_switch == 0 && !has_status0) return outcome;
+  outcome.correction_pass = 1;
+  if (!Pass(g, 1, weights, V, has_status0)) {
+    outcome.failed = true;
+    return outcome;
+  }
+  outcome.term = static_cast<double>(static_cast<Extended>(outcome.term) - V);
+  return outcome;
+}
+
+void SampleLikelihood::FamilyTask(void* context, std::int32_t index,
+                                  std::int32_t worker) {
+  auto& self = *static_cast<SampleLikelihood*>(context);
+  self.outcomes_[index] = self.EvaluateFamily(
+      self.evaluated_[index], self.weights_[static_cast<std::size_t>(worker)]);
 }
 
 double SampleLikelihood::SampleLogLikelihood() {
@@ -85,39 +144,23 @@ double SampleLikelihood::SampleLogLikelihood() {
                                      quantities_, units_);
   if (Rejected(status)) return FailureSentinel;
 
-  double result = 0;
-  const std::int32_t family_count = store_.StoredFamilyCount();
-  for (std::int32_t g = 1; g <= family_count; ++g) {
-    const bool selected =
-        static_cast<std::size_t>(g) < settings_.selection_flags.size() &&
-        settings_.selection_flags[g] != 0;
-    const double weight =
-        static_cast<std::size_t>(g) < store_.family_weight.size()
-            ? store_.family_weight[g]
-            : 0.0;
-    if (!selected || weight == 0) continue;
+  pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
-    correction_pass_ = 0;
-    double term = 0;
-    bool has_status0 = false;
-    for (;;) {
-      double V = 0;
-      if (!Pass(g, V, has_status0)) return FailureSentinel;
-      if (correction_pass_ == 0) {
-        term = V;
-        if (settings_.proband_switch == 0 && !has_status0) break;
-        correction_pass_ = 1;
-      } else {
-        term = static_cast<double>(static_cast<Extended>(term) - V);
-        break;
-      }
-    }
-    result = static_cast<double>(static_cast<Extended>(result) + term);
+  // The terms in family order: the first failure ends the evaluation, after
+  // the records of the families before it.
+  double result = 0;
+  for (std::size_t index = 0; index < evaluated_.size(); ++index) {
+    const FamilyOutcome& outcome = outcomes_[index];
+    correction_pass_ = outcome.correction_pass;
+    if (outcome.failed) return FailureSentinel;
+    result = static_cast<double>(static_cast<Extended>(result) + outcome.term);
 
     if (RunMode == 2) {
+      const std::int32_t g = evaluated_[index];
       WriteStatement record(units_, kFamilyUnit);
       record << g << store_.FamilySize(g)
-             << static_cast<double>(static_cast<Extended>(term) * weight);
+             << static_cast<double>(static_cast<Extended>(outcome.term) *
+                                    store_.family_weight[g]);
       record.End();
     }
   }

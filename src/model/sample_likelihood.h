@@ -9,11 +9,13 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "data/family_store.h"
 #include "model/family_likelihood.h"
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
+#include "model/worker_pool.h"
 #include "textio/text_units.h"
 
 namespace segmix {
@@ -25,6 +27,9 @@ struct SampleSettings {
   // selection_flags[g] nonzero: family g takes part; families beyond the span
   // do not.
   std::span<const std::int32_t> selection_flags;
+  // Threads that evaluate families side by side; 0: the machine's hardware
+  // threads (fewer for small samples). Results do not depend on it.
+  std::int32_t worker_count = 0;
 };
 
 class SampleLikelihood {
@@ -54,17 +59,31 @@ class SampleLikelihood {
   // evaluation line "(f15.4,9f8.5)" (result, Q, MU, A, D, SIG) goes to the
   // console, and in run mode 2 each evaluated family first writes the
   // free-form record "g n_g term x weight" to unit 3, which must be open.
-  // Allocates nothing but what the two text statements need.
+  // Families are evaluated side by side on the machine's hardware threads and
+  // their terms summed in family order afterwards, so the result, the records
+  // and the line are the same bits for any number of threads. Allocates
+  // nothing once the text statements are warm.
   double SampleLogLikelihood();
 
   const ModelQuantities& Quantities() const { return quantities_; }
   std::int32_t CorrectionPass() const { return correction_pass_; }
 
  private:
-  // One pass over family g with the current correction_pass_: V receives the
-  // pass value; has_status0 is set when a member has status code 0. False
-  // when the family cannot be evaluated.
-  bool Pass(std::int32_t g, double& V, bool& has_status0);
+  // What one family's evaluation leaves for the ordered sum.
+  struct FamilyOutcome {
+    double term = 0;
+    bool failed = false;
+    std::int32_t correction_pass = 0;  // the flag's value when it ended
+  };
+
+  // One pass over family g with the given correction flag, on `weights`:
+  // V receives the pass value; has_status0 is set when a member has status
+  // code 0. False when the family cannot be evaluated.
+  bool Pass(std::int32_t g, std::int32_t correction_pass, GenotypeWeights& weights,
+            double& V, bool& has_status0) const;
+  // The family term of family g (first pass minus correction pass).
+  FamilyOutcome EvaluateFamily(std::int32_t g, GenotypeWeights& weights) const;
+  static void FamilyTask(void* context, std::int32_t index, std::int32_t worker);
 
   ParameterTable& parameters_;
   const FamilyStore& store_;
@@ -72,8 +91,13 @@ class SampleLikelihood {
   SampleSettings settings_;
   TextUnits& units_;
   ModelQuantities quantities_;
-  GenotypeWeights weights_;
   std::int32_t correction_pass_ = 0;
+  // The families an evaluation visits: selected, with a nonzero weight.
+  // Neither changes during a run, so the list is made once.
+  std::vector<std::int32_t> evaluated_;
+  std::vector<FamilyOutcome> outcomes_;  // one slot per evaluated family
+  WorkerPool pool_;
+  std::vector<GenotypeWeights> weights_;  // one per worker
 };
 
 }  // namespace segmix

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -404,6 +405,48 @@ TEST_F(SampleLikelihoodTest, PeelingAllocatesNothing) {
     EXPECT_TRUE(PeelFamily(model, f, weights, LL));
   }
   EXPECT_EQ(allocations, before);
+}
+
+TEST_F(SampleLikelihoodTest, ThreadCountChangesNoBit) {
+  // Families of every shape, corrected, evaluated by 1, 2 and 5 workers: the
+  // same result, the same LH_fam.dat, the same console, to the bit.
+  test::PedigreeMaker maker(2024);
+  std::vector<FamilySpec> specs;
+  for (int k = 0; k < 6; ++k) {
+    for (const test::Shape shape : test::kShapes) {
+      specs.push_back(maker.Make(shape, k % 3, 0.3, 2.0));
+    }
+  }
+  const FamilyStore store = BuildStore(specs);
+  SetValues(0.3, 3.0, 2.0, 1.0, 0.4, 1.5);
+  proband_switch_ = 1;
+  std::string want_file, want_console;
+  double want = 0;
+  for (const std::int32_t workers : {1, 2, 5}) {
+    console_.str("");
+    const auto path = dir_ / "LH_fam.dat";
+    std::filesystem::remove(path);
+    units_.Open(3, path.string(), OpenStatus::kNone);
+    SampleLikelihood sample(p_, store, poly_,
+                            SampleSettings{.proband_switch = proband_switch_,
+                                           .selection_flags = flags_,
+                                           .worker_count = workers},
+                            units_);
+    sample.RunMode = 2;
+    const double got = sample.SampleLogLikelihood();
+    units_.Close(3);
+    if (workers == 1) {
+      want = got;
+      want_file = ReadFile(path);
+      want_console = console_.str();
+      EXPECT_NE(want_file, "");
+      continue;
+    }
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(want))
+        << workers;
+    EXPECT_EQ(ReadFile(path), want_file) << workers;
+    EXPECT_EQ(console_.str(), want_console) << workers;
+  }
 }
 
 TEST_F(SampleLikelihoodTest, EvaluationAllocatesNothingOnceWarm) {
