@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string_view>
 
@@ -60,6 +61,9 @@ struct Target {
 };
 
 std::span<const Target> Targets();
+
+// Test names and failure messages show the target's name.
+inline void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
 
 }  // namespace segmix::fuzz
 
