@@ -6,6 +6,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
 
@@ -137,6 +139,89 @@ TEST(OutputEditing, ShortestDigitsReadBackToTheSameBits) {
     ASSERT_EQ(ReadRealField(text, 0, false, single_back), InputResult::kOk) << text;
     ASSERT_EQ(std::bit_cast<std::uint32_t>(single_back), std::bit_cast<std::uint32_t>(single))
         << text;
+  }
+}
+
+// E and F output checked against the C library's printf, an independent
+// exact decimal conversion that also rounds halfway cases to even.
+std::string PrintfExponent(double value, int width, int digits) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*e", digits - 1, std::fabs(value));
+  std::string mantissa;
+  const char* p = buf;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') mantissa += *p;
+  }
+  int exponent = std::atoi(p + 1) + 1;
+  if (value == 0) exponent = 0;
+  char tail[16];
+  const int magnitude = std::abs(exponent);
+  if (magnitude <= 99) {
+    std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+', magnitude);
+  } else {
+    std::snprintf(tail, sizeof tail, "%c%03d", exponent < 0 ? '-' : '+', magnitude);
+  }
+  std::string text = std::string(std::signbit(value) ? "-" : "") + "0." + mantissa + tail;
+  if (static_cast<int>(text.size()) == width + 1) text.erase(text.find('0'), 1);
+  if (static_cast<int>(text.size()) > width) return std::string(width, '*');
+  return std::string(width - text.size(), ' ') + text;
+}
+
+std::string PrintfFixed(double value, int width, int digits) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+  std::string text = buf;
+  const std::size_t zero = text[0] == '-' ? 1 : 0;
+  if (static_cast<int>(text.size()) == width + 1 && text.compare(zero, 2, "0.") == 0) {
+    text.erase(zero, 1);
+  }
+  if (static_cast<int>(text.size()) > width) return std::string(width, '*');
+  return std::string(width - text.size(), ' ') + text;
+}
+
+TEST(OutputEditing, ExponentAndFixedAgreeWithPrintfOnRandomValues) {
+  struct Item {
+    int width, digits;
+  };
+  const Item e_items[] = {{15, 6}, {15, 8}, {20, 8}, {12, 5}, {11, 4}, {10, 2}};
+  const Item f_items[] = {{8, 5}, {15, 4}, {6, 2}, {20, 10}};
+  std::uint64_t state = 0x2545F4914F6CDD1Dull;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int k = 0; k < 20000; ++k) {
+    const std::uint64_t bits = next();
+    double value = 0;
+    switch (k % 4) {
+      case 0:  // any finite double
+        value = std::bit_cast<double>(bits);
+        break;
+      case 1:  // a 4-byte real, as the trait and covariate files hold
+        value = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+        break;
+      case 2:  // dyadic values with few bits: exact halfway cases abound
+        value = static_cast<double>(static_cast<std::int64_t>(bits % 200001) - 100000) /
+                static_cast<double>(1ull << (bits >> 60));
+        break;
+      default:  // log-likelihood-sized values
+        value = (static_cast<double>(bits >> 11) / 9007199254740992.0 - 0.5) * 1e5;
+        break;
+    }
+    if (!std::isfinite(value)) continue;
+    for (const Item& item : e_items) {
+      ASSERT_EQ(EditExponent(value, item.width, item.digits),
+                PrintfExponent(value, item.width, item.digits))
+          << value << " E" << item.width << "." << item.digits;
+    }
+    if (std::fabs(value) > 1e30) continue;  // only asterisks there
+    for (const Item& item : f_items) {
+      ASSERT_EQ(EditFixed(value, item.width, item.digits),
+                PrintfFixed(value, item.width, item.digits))
+          << value << " F" << item.width << "." << item.digits;
+    }
   }
 }
 
