@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "support/scratch_path.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
 
@@ -35,14 +36,7 @@ class DataDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     original_ = std::filesystem::current_path();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name =
-        std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    dir_ = std::filesystem::temp_directory_path() /
-           ("segmix_data_" + std::to_string(::getpid()) + "_" + name);
+    dir_ = segmix::testing::ScratchPathForCurrentTest("segmix_data_");
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     std::filesystem::current_path(dir_);

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_path.h"
+
 namespace segmix::testing {
 
 // What one run of the program left behind.
@@ -32,14 +34,7 @@ class RunDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     original_ = std::filesystem::current_path();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name =
-        std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    root_ = std::filesystem::temp_directory_path() /
-            ("segmix_run_" + std::to_string(::getpid()) + "_" + name);
+    root_ = ScratchPathForCurrentTest("segmix_run_");
     std::filesystem::remove_all(root_);
     dir_ = root_ / "work";
     std::filesystem::create_directories(dir_);
