@@ -1,6 +1,7 @@
 // The polygenic transmission table and population frequencies. Each value is
-// rounded to double exactly where the reference arithmetic stores it; the
-// intermediate products and sums are kept in extended precision.
+// rounded to double where the table stores it, and nowhere else: the
+// intermediate products and sums are kept in extended precision, so the
+// stored tables are the same bits in every build.
 #include "model/polygenic.h"
 
 #include <algorithm>

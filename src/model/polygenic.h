@@ -13,8 +13,9 @@ namespace segmix {
 
 // n! in extended precision; 1 for n <= 0.
 Extended Factorial(std::int32_t n);
-// 1 when n == k (any n), 0 when n < k, else n!/(k!(n-k)!) with the roundings
-// to double of the reference arithmetic.
+// 1 when n == k (any n), 0 when n < k, else n!/(k!(n-k)!): n! and k! rounded
+// to double, (n-k)! * k! formed in extended precision and rounded to double,
+// and the quotient of the two doubles returned in extended precision.
 Extended BinomialCoefficient(std::int32_t n, std::int32_t k);
 // Sets PolygenicGenotypeCount from PolygenicLocusCount and fills
 // PolygenicTransmission.
