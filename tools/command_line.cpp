@@ -20,6 +20,25 @@ std::string Quoted(std::string_view text) {
 
 }  // namespace
 
+bool OptionCursor::Next() {
+  if (next_ >= args_.size()) return false;
+  name_ = args_[next_++];
+  has_attached_ = false;
+  const std::size_t equals = name_.find('=');
+  if (name_.starts_with("--") && equals != std::string::npos) {
+    attached_ = name_.substr(equals + 1);
+    name_.resize(equals);
+    has_attached_ = true;
+  }
+  return true;
+}
+
+std::string OptionCursor::Value() {
+  if (has_attached_) return attached_;
+  if (next_ >= args_.size()) throw UsageError(name_ + " needs a value.");
+  return args_[next_++];
+}
+
 double ParseRealOption(std::string_view option, std::string_view text) {
   double value = 0;
   std::string_view digits = text;

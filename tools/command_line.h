@@ -33,6 +33,31 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Walks a command line argument by argument. An option's value may be
+// attached ("--seed=7") or be the next argument ("--seed 7"):
+//
+//   for (OptionCursor options(args); options.Next();) {
+//     if (options.Name() == "--seed") seed = options.Value();
+//   }
+class OptionCursor {
+ public:
+  explicit OptionCursor(const std::vector<std::string>& args) : args_(args) {}
+  // Moves to the next argument; false when there is none.
+  bool Next();
+  // The argument, without an attached "=value" when it begins with "--".
+  const std::string& Name() const { return name_; }
+  // The attached value, or else the next argument (which is then consumed);
+  // UsageError naming the option when there is neither.
+  std::string Value();
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t next_ = 0;
+  std::string name_;
+  std::string attached_;
+  bool has_attached_ = false;
+};
+
 // The whole of `text` as a finite number; UsageError naming `option`
 // otherwise.
 double ParseRealOption(std::string_view option, std::string_view text);

@@ -43,20 +43,8 @@ void CheckFileName(std::string_view option, const std::string& name) {
 PrepArguments ParseArguments(const std::vector<std::string>& args) {
   PrepArguments parsed;
   std::vector<std::string> positional;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool has_value = false;
-    if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      has_value = true;
-    }
-    auto take_value = [&]() -> std::string {
-      if (has_value) return value;
-      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value.");
-      return args[++i];
-    };
+  for (OptionCursor options(args); options.Next();) {
+    const std::string& arg = options.Name();
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
     } else if (arg == "--check") {
@@ -64,7 +52,7 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "--force") {
       parsed.force = true;
     } else if (arg == "--covariates") {
-      const std::string list = take_value();
+      const std::string list = options.Value();
       parsed.options.covariates = SplitList(list, ',');
       std::set<std::string> seen;
       for (const std::string& name : parsed.options.covariates) {
@@ -86,11 +74,11 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
                          " (B1 to B5).");
       }
     } else if (arg == "--trait-file") {
-      parsed.options.trait_file = take_value();
+      parsed.options.trait_file = options.Value();
       CheckFileName(arg, parsed.options.trait_file);
     } else if (arg == "--proband-switch") {
       parsed.options.proband_switch = static_cast<std::int32_t>(
-          ParseIntegerOption(arg, take_value(), 0, 1));
+          ParseIntegerOption(arg, options.Value(), 0, 1));
     } else if (arg.starts_with("-") && arg != "-") {
       throw UsageError("unknown option " + arg + "; see segmix-prep --help.");
     } else {

@@ -71,69 +71,57 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
                             bool& help) {
   help = false;
   output.clear();
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool has_value = false;
-    if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
-      value = arg.substr(arg.find('=') + 1);
-      arg = arg.substr(0, arg.find('='));
-      has_value = true;
-    }
-    auto take = [&]() -> std::string {
-      if (has_value) return value;
-      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value.");
-      return args[++i];
-    };
+  for (OptionCursor options(args); options.Next();) {
+    const std::string& arg = options.Name();
     auto integer = [&](std::int64_t low, std::int64_t high) {
-      return static_cast<int>(ParseIntegerOption(arg, take(), low, high));
+      return static_cast<int>(ParseIntegerOption(arg, options.Value(), low, high));
     };
     ModelTruth& t = s.truth;
     if (arg == "--help" || arg == "-h") {
       help = true;
     } else if (arg == "--seed") {
-      s.seed = ParseSeedOption(arg, take());
+      s.seed = ParseSeedOption(arg, options.Value());
     } else if (arg == "--families") {
       s.families = integer(1, 1000000);
     } else if (arg == "--generations") {
       s.generations = integer(1, 10);
     } else if (arg == "--children") {
-      s.children_mean = ParseRealOption(arg, take());
+      s.children_mean = ParseRealOption(arg, options.Value());
     } else if (arg == "--max-children") {
       s.max_children = integer(1, 20);
     } else if (arg == "--marry-in") {
-      s.marry_in = ParseProbabilityOption(arg, take());
+      s.marry_in = ParseProbabilityOption(arg, options.Value());
     } else if (arg == "--half-sibs") {
-      s.half_sibs = ParseProbabilityOption(arg, take());
+      s.half_sibs = ParseProbabilityOption(arg, options.Value());
     } else if (arg == "--missing") {
-      s.missing = ParseProbabilityOption(arg, take());
+      s.missing = ParseProbabilityOption(arg, options.Value());
     } else if (arg == "--proband-status") {
       s.proband_code = integer(0, 1);
     } else if (arg == "--no-probands") {
       s.probands = false;
     } else if (arg == "--ascertain") {
-      s.ascertain = ParseRealOption(arg, take());
+      s.ascertain = ParseRealOption(arg, options.Value());
     } else if (arg == "--covariates") {
       s.covariates = integer(0, 5);
     } else if (arg == "--Q") {
-      t.Q = ParseProbabilityOption(arg, take());
+      t.Q = ParseProbabilityOption(arg, options.Value());
     } else if (arg == "--MU") {
-      t.MU = ParseRealOption(arg, take());
+      t.MU = ParseRealOption(arg, options.Value());
     } else if (arg == "--A") {
-      t.A = ParseRealOption(arg, take());
+      t.A = ParseRealOption(arg, options.Value());
     } else if (arg == "--D") {
-      t.D = ParseRealOption(arg, take());
+      t.D = ParseRealOption(arg, options.Value());
     } else if (arg == "--pga") {
-      t.pga = ParseRealOption(arg, take());
+      t.pga = ParseRealOption(arg, options.Value());
     } else if (arg == "--SIG") {
-      t.SIG = ParseRealOption(arg, take());
+      t.SIG = ParseRealOption(arg, options.Value());
     } else if (arg == "--Sex") {
-      t.Sex = ParseRealOption(arg, take());
+      t.Sex = ParseRealOption(arg, options.Value());
     } else if (arg.size() == 4 && arg.starts_with("--B") && arg[3] >= '1' &&
                arg[3] <= '5') {
-      t.B[arg[3] - '1'] = ParseRealOption(arg, take());
+      t.B[arg[3] - '1'] = ParseRealOption(arg, options.Value());
     } else if (arg == "--output") {
-      output = take();
+      output = options.Value();
       if (output.empty()) throw UsageError("--output needs a file name.");
     } else {
       throw UsageError("unknown argument " + arg +
