@@ -30,7 +30,7 @@ struct NuclearSpec {
 };
 
 // One family; per-member vectors are indexed by position - 1.
-struct FamilySpec {
+struct FamilyPlan {
   std::vector<NuclearSpec> nuclear;
   std::vector<float> trait;
   std::vector<std::int32_t> status;  // default 2
@@ -40,7 +40,7 @@ struct FamilySpec {
 
 // A store laid out as the data reader lays it out, with the family weights
 // (1 / members whose trait is at least -998, or 0).
-inline FamilyStore BuildStore(const std::vector<FamilySpec>& families) {
+inline FamilyStore BuildStore(const std::vector<FamilyPlan>& families) {
   FamilyStore s;
   const auto n = static_cast<std::int32_t>(families.size());
   s.listed_family_count = n;
@@ -55,7 +55,7 @@ inline FamilyStore BuildStore(const std::vector<FamilySpec>& families) {
   s.trait.push_back(0);
   std::int32_t members = 0, nuclear = 0, listed = 0;
   for (std::int32_t g = 1; g <= n; ++g) {
-    const FamilySpec& f = families[g - 1];
+    const FamilyPlan& f = families[g - 1];
     s.member_offset[g] = members;
     s.nuclear_offset[g] = nuclear;
     for (const NuclearSpec& w : f.nuclear) {
@@ -260,7 +260,7 @@ class PedigreeMaker {
   }
 
   // Traits drawn around `centre` with spread `spread`; a fifth missing.
-  FamilySpec Make(Shape shape, int unlisted, double centre, double spread) {
+  FamilyPlan Make(Shape shape, int unlisted, double centre, double spread) {
     std::vector<NuclearSpec> lists;
     int K = 0;
     auto nf = [&](std::vector<std::int32_t> parents,
@@ -334,7 +334,7 @@ class PedigreeMaker {
     std::vector<std::int32_t> position(total + 1);
     std::iota(position.begin() + 1, position.end(), 1);
     std::shuffle(position.begin() + 1, position.end(), rng_);
-    FamilySpec f;
+    FamilyPlan f;
     for (NuclearSpec& w : lists) {
       for (std::int32_t& x : w.entries) x = position[x];
       if (w.connector != 0) w.connector = position[w.connector];

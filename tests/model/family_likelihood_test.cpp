@@ -17,7 +17,7 @@ namespace {
 
 using test::BruteForceLikelihood;
 using test::BuildStore;
-using test::FamilySpec;
+using test::FamilyPlan;
 using test::kMissing;
 using test::Model;
 using test::NuclearSpec;
@@ -60,8 +60,8 @@ double SumOf(const GenotypeWeights& w, std::int32_t k) {
 }
 
 // A trio (positions 1, 2 parents; 3 child), all observed.
-FamilySpec Trio(float y1, float y2, float y3) {
-  FamilySpec f;
+FamilyPlan Trio(float y1, float y2, float y3) {
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{1, 2, 3}, 0}};
   f.trait = {y1, y2, y3};
   return f;
@@ -88,8 +88,8 @@ TEST_F(FamilyLikelihoodTest, RandomPedigreesMatchBruteForce) {
                                 maker.Real(0, 0.4));
         }
         const int unlisted = maker.Uniform(0, 2);
-        const FamilySpec spec = maker.Make(shape, unlisted, 0.3, 2.0);
-        const FamilyStore store = BuildStore({spec});
+        const FamilyPlan plan = maker.Make(shape, unlisted, 0.3, 2.0);
+        const FamilyStore store = BuildStore({plan});
         ValidateFamilyStructure(store);
         for (const std::int32_t pass : {0, 1}) {
           const Peeled r = Peel(store, model, 1, pass);
@@ -105,12 +105,12 @@ TEST_F(FamilyLikelihoodTest, RandomPedigreesMatchBruteForce) {
 
 TEST_F(FamilyLikelihoodTest, SeveralFamiliesInOneStoreUseTheirOwnMembers) {
   PedigreeMaker maker(7);
-  std::vector<FamilySpec> specs;
+  std::vector<FamilyPlan> plans;
   for (const Shape shape : test::kShapes) {
-    specs.push_back(maker.Make(
+    plans.push_back(maker.Make(
         shape, maker.Large(shape) ? 0 : maker.Uniform(0, 1), 0.5, 1.5));
   }
-  const FamilyStore store = BuildStore(specs);
+  const FamilyStore store = BuildStore(plans);
   ValidateFamilyStructure(store);
   for (std::int32_t f = 1; f <= store.listed_family_count; ++f) {
     const Peeled r = Peel(store, m, f);
@@ -144,7 +144,7 @@ TEST_F(FamilyLikelihoodTest, TrioIsTheFullSumOverItsJointGenotypes) {
 }
 
 TEST_F(FamilyLikelihoodTest, ChildlessCoupleIsTwoIndependentSpouses) {
-  FamilySpec f;
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{2, 1}, 0}};
   f.trait = {0.9f, -1.1f};
   const FamilyStore store = BuildStore({f});
@@ -161,9 +161,9 @@ TEST_F(FamilyLikelihoodTest, ChildlessCoupleIsTwoIndependentSpouses) {
 TEST_F(FamilyLikelihoodTest, AllTraitsMissingGivesZero) {
   PedigreeMaker maker(11);
   for (const Shape shape : test::kShapes) {
-    FamilySpec spec = maker.Make(shape, 1, 0, 1);
-    for (float& y : spec.trait) y = kMissing;
-    const FamilyStore store = BuildStore({spec});
+    FamilyPlan plan = maker.Make(shape, 1, 0, 1);
+    for (float& y : plan.trait) y = kMissing;
+    const FamilyStore store = BuildStore({plan});
     for (const bool general : {false, true}) {
       Model model = m;
       if (general) model.SetTransmission(0.9, 0.45, 0.1);
@@ -186,10 +186,10 @@ TEST_F(FamilyLikelihoodTest, MendelianTrioWithMissingParentsIsTheChildAlone) {
 }
 
 TEST_F(FamilyLikelihoodTest, SwappingParentsKeepsTheLikelihood) {
-  FamilySpec a;
+  FamilyPlan a;
   a.nuclear = {NuclearSpec{{1, 2, 3}, 3}, NuclearSpec{{3, 4, 5, 6}, 0}};
   a.trait = {0.4f, 1.9f, -0.2f, 0.8f, 1.1f, kMissing};
-  FamilySpec b = a;
+  FamilyPlan b = a;
   std::swap(b.nuclear[0].entries[0], b.nuclear[0].entries[1]);
   std::swap(b.nuclear[1].entries[0], b.nuclear[1].entries[1]);
   const FamilyStore sa = BuildStore({a}), sb = BuildStore({b});
@@ -203,10 +203,10 @@ TEST_F(FamilyLikelihoodTest, SwappingParentsKeepsTheLikelihood) {
 
 TEST_F(FamilyLikelihoodTest, PeelingTowardsAChildOrAParentAgrees) {
   // Grandparents 1, 2; their children 3 and 4; 3 married to 5 with child 6.
-  FamilySpec down;  // peeled onto child 3 first, closed at 3's family
+  FamilyPlan down;  // peeled onto child 3 first, closed at 3's family
   down.nuclear = {NuclearSpec{{1, 2, 3, 4}, 3}, NuclearSpec{{3, 5, 6}, 0}};
   down.trait = {1.3f, 0.1f, 0.9f, -0.6f, 0.2f, 1.7f};
-  FamilySpec up = down;  // peeled onto parent 3 first, closed at 1
+  FamilyPlan up = down;  // peeled onto parent 3 first, closed at 1
   up.nuclear = {NuclearSpec{{3, 5, 6}, 3}, NuclearSpec{{1, 2, 3, 4}, 0}};
   const FamilyStore sd = BuildStore({down}), su = BuildStore({up});
   ValidateFamilyStructure(sd);
@@ -228,7 +228,7 @@ TEST_F(FamilyLikelihoodTest, GeneralTableAtOneHalfZeroIsMendelian) {
 }
 
 TEST_F(FamilyLikelihoodTest, NonTerminalConnectorIsRescaledToOne) {
-  FamilySpec f;
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{1, 2, 3}, 2}, NuclearSpec{{4, 5, 2}, 4}};
   f.trait = {3.1f, 2.2f, -1.5f, 0.5f, 4.0f};
   const FamilyStore store = BuildStore({f});
@@ -240,7 +240,7 @@ TEST_F(FamilyLikelihoodTest, NonTerminalConnectorIsRescaledToOne) {
 }
 
 TEST_F(FamilyLikelihoodTest, ChildThatIsAlsoAParentGetsNoPrior) {
-  FamilySpec f;
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{3, 4, 5}, 3}, NuclearSpec{{1, 2, 3}, 0}};
   f.trait = {0.5f, 0.5f, 0.25f, 0.5f, 0.5f};
   const FamilyStore store = BuildStore({f});
@@ -259,7 +259,7 @@ TEST_F(FamilyLikelihoodTest, ChildThatIsAlsoAParentGetsNoPrior) {
 }
 
 TEST_F(FamilyLikelihoodTest, MembersOutsideEveryListKeepPriorTimesDensity) {
-  FamilySpec f;
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{2, 4, 5}, 0}};
   f.trait = {0.8f, 0.1f, kMissing, 1.4f, -0.9f, -998.0f};
   f.status = {2, 2, 2, 2, 2, 2};
@@ -299,7 +299,7 @@ TEST_F(FamilyLikelihoodTest, UnderflowedConnectorFails) {
   const FamilyStore store = BuildStore({Trio(0.5f, 0.4f, 1.0e6f)});
   EXPECT_FALSE(Peel(store, m, 1).ok);
   // Only in the correction pass does the non-proband drop out.
-  FamilySpec f = Trio(0.5f, 0.4f, 1.0e6f);
+  FamilyPlan f = Trio(0.5f, 0.4f, 1.0e6f);
   f.status = {1, 2, 2};
   const FamilyStore corrected = BuildStore({f});
   EXPECT_FALSE(Peel(corrected, m, 1, 0).ok);

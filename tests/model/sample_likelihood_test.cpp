@@ -45,7 +45,7 @@ namespace {
 
 using test::BruteForceLikelihood;
 using test::BuildStore;
-using test::FamilySpec;
+using test::FamilyPlan;
 using test::kMissing;
 using test::NuclearSpec;
 
@@ -57,8 +57,8 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 // One member listed nowhere.
-FamilySpec Single(float y, std::int32_t status = 2) {
-  FamilySpec f;
+FamilyPlan Single(float y, std::int32_t status = 2) {
+  FamilyPlan f;
   f.trait = {y};
   f.status = {status};
   return f;
@@ -173,10 +173,10 @@ TEST_F(SampleLikelihoodTest, NoFamiliesGiveZeroAndStillAnEvaluationLine) {
 }
 
 TEST_F(SampleLikelihoodTest, FinalPassRecordsByHand) {
-  FamilySpec corrected;  // two members listed nowhere, one of status 0
+  FamilyPlan corrected;  // two members listed nowhere, one of status 0
   corrected.trait = {2.5f, 2.5f};
   corrected.status = {0, 2};
-  FamilySpec with_missing;  // ln(1/2) twice, and ln 1 for the missing one
+  FamilyPlan with_missing;  // ln(1/2) twice, and ln 1 for the missing one
   with_missing.trait = {2.5f, kMissing, 2.5f};
   const FamilyStore store = BuildStore(
       {Single(2.5f), corrected, Single(kMissing), Single(2.5f), with_missing});
@@ -199,18 +199,18 @@ TEST_F(SampleLikelihoodTest, FinalPassRecordsByHand) {
 TEST_F(SampleLikelihoodTest, RandomSamplesMatchBruteForce) {
   test::PedigreeMaker maker(5150);
   for (int round = 0; round < 3; ++round) {
-    std::vector<FamilySpec> specs;
+    std::vector<FamilyPlan> plans;
     for (const test::Shape shape : test::kShapes) {
       const int unlisted = maker.Large(shape) ? 0 : maker.Uniform(0, 1);
-      specs.push_back(maker.Make(shape, unlisted, 0.4, 2.0));
+      plans.push_back(maker.Make(shape, unlisted, 0.4, 2.0));
     }
-    specs.push_back(Single(kMissing));
-    const FamilyStore store = BuildStore(specs);
+    plans.push_back(Single(kMissing));
+    const FamilyStore store = BuildStore(plans);
     ValidateFamilyStructure(store);
     SetValues(maker.Real(0.1, 0.9), maker.Real(0.8, 1.5), maker.Real(0.0, 0.7),
               maker.Real(-1.0, -0.1), maker.Real(0.0, 0.3),
               maker.Real(0.5, 2.0));
-    for (int g = 1; g <= static_cast<int>(specs.size()); ++g) {
+    for (int g = 1; g <= static_cast<int>(plans.size()); ++g) {
       flags_[g] = maker.Uniform(0, 3) != 0;
     }
     const auto passes = BrutePasses(store);
@@ -229,7 +229,7 @@ TEST_F(SampleLikelihoodTest, CorrectionPassRule) {
   // One member at 2.5 (density 1/2 when it counts) listed nowhere with a
   // second, non-proband member at 2.5. Corrected, the non-proband's term is
   // all that is left: ln(1/2).
-  FamilySpec f;
+  FamilyPlan f;
   f.trait = {2.5f, 2.5f};
   struct Row {
     std::int32_t proband_switch, status1;
@@ -270,7 +270,7 @@ TEST_F(SampleLikelihoodTest, PeeledAndUnlistedMembersTogether) {
   // A trio plus two members listed nowhere placed before and between the
   // listed ones: each unlisted one contributes once, the listed ones only
   // through the peeled value.
-  FamilySpec f;
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{2, 4, 5}, 0}};
   f.trait = {2.5f, 1.0f, 3.0f, 2.0f, 0.5f};
   f.status = {2, 1, 2, 2, 2};
@@ -325,7 +325,7 @@ TEST_F(SampleLikelihoodTest, FailureInRunModeTwoKeepsEarlierRecords) {
 }
 
 TEST_F(SampleLikelihoodTest, UnpeelableFamilyFails) {
-  FamilySpec trio;
+  FamilyPlan trio;
   trio.nuclear = {NuclearSpec{{1, 2, 3}, 0}};
   trio.trait = {2.5f, 2.5f, 1.0e6f};  // the connector's scale sum is 0
   EXPECT_EQ(Evaluate(BuildStore({Single(2.5f), trio})), FailureSentinel);
@@ -373,7 +373,7 @@ TEST_F(SampleLikelihoodTest, EvaluationLineShowsTiedValues) {
 }
 
 TEST_F(SampleLikelihoodTest, GeneralTransmissionAtItsMendelianPoint) {
-  FamilySpec f;
+  FamilyPlan f;
   f.nuclear = {NuclearSpec{{1, 2, 3}, 3}, NuclearSpec{{3, 4, 5}, 0}};
   f.trait = {2.0f, 3.1f, 2.4f, kMissing, 1.7f};
   f.status = {2, 2, 1, 2, 2};
@@ -389,11 +389,11 @@ TEST_F(SampleLikelihoodTest, GeneralTransmissionAtItsMendelianPoint) {
 
 TEST_F(SampleLikelihoodTest, PeelingAllocatesNothing) {
   test::PedigreeMaker maker(99);
-  std::vector<FamilySpec> specs;
+  std::vector<FamilyPlan> plans;
   for (const test::Shape shape : test::kShapes) {
-    specs.push_back(maker.Make(shape, 1, 0.4, 2.0));
+    plans.push_back(maker.Make(shape, 1, 0.4, 2.0));
   }
-  const FamilyStore store = BuildStore(specs);
+  const FamilyStore store = BuildStore(plans);
   test::Model m;
   m.Set(0.3, 1.0, 0.5, 0.0, 0.2, 1.0);
   GenotypeWeights weights(store.LargestFamilySize());
@@ -411,13 +411,13 @@ TEST_F(SampleLikelihoodTest, ThreadCountChangesNoBit) {
   // Families of every shape, corrected, evaluated by 1, 2 and 5 workers: the
   // same result, the same LH_fam.dat, the same console, to the bit.
   test::PedigreeMaker maker(2024);
-  std::vector<FamilySpec> specs;
+  std::vector<FamilyPlan> plans;
   for (int k = 0; k < 6; ++k) {
     for (const test::Shape shape : test::kShapes) {
-      specs.push_back(maker.Make(shape, k % 3, 0.3, 2.0));
+      plans.push_back(maker.Make(shape, k % 3, 0.3, 2.0));
     }
   }
-  const FamilyStore store = BuildStore(specs);
+  const FamilyStore store = BuildStore(plans);
   SetValues(0.3, 3.0, 2.0, 1.0, 0.4, 1.5);
   proband_switch_ = 1;
   std::string want_file, want_console;
@@ -460,7 +460,7 @@ TEST_F(SampleLikelihoodTest, EvaluationAllocatesNothingOnceWarm) {
   TextUnits units(null_console);
   for (const int n : {1, 30}) {
     const FamilyStore store =
-        BuildStore(std::vector<FamilySpec>(n, Single(2.5f, 0)));
+        BuildStore(std::vector<FamilyPlan>(n, Single(2.5f, 0)));
     SampleLikelihood sample(p_, store, poly_,
                             SampleSettings{.selection_flags = flags_}, units);
     sample.RunMode = 1;
@@ -473,7 +473,7 @@ TEST_F(SampleLikelihoodTest, EvaluationAllocatesNothingOnceWarm) {
 }
 
 TEST_F(SampleLikelihoodTest, CorrectionPassFlagIsLeftAtItsLastValue) {
-  FamilySpec f = Single(2.5f, 0);
+  FamilyPlan f = Single(2.5f, 0);
   const FamilyStore store = BuildStore({f});
   SampleLikelihood sample(p_, store, poly_,
                           SampleSettings{.selection_flags = flags_}, units_);
