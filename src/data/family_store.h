@@ -17,15 +17,11 @@
 #include <string_view>
 #include <vector>
 
+#include "data/capacities.h"
 #include "textio/text_units.h"
 
 namespace segmix {
 
-// Build-time capacities; an excess stops the run asking for a rebuild.
-inline constexpr std::int32_t N_FAM = 604;  // listed families
-inline constexpr std::int32_t N_WAY =
-    2000000;  // list offsets; member-list length
-inline constexpr std::int32_t N_SIZE = 25000;  // members in the whole store
 inline constexpr int kCovariateSlots = 8;      // covariate values per member
 
 // Trait values at or above this are observed for the counts and weights;
