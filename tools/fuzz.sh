@@ -7,7 +7,7 @@
 #
 #   SECONDS_PER_TARGET  default 30
 #   TARGET              layout, free_form, control_file, family_data,
-#                       pedigree_table (when segmix-prep is built); default all
+#                       pedigree_table; default all
 #
 # Each target starts from its seed and regression corpus in
 # tests/fuzz/corpus/<target> and keeps what it finds new in

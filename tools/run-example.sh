@@ -18,7 +18,7 @@ bash "$root/tools/install-deps.sh"
 # A build of the program alone, apart from the test build in build/release.
 build="$root/build/example"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DSEGMIX_BUILD_TESTS=OFF -DSEGMIX_BUILD_BENCH=OFF -DSEGMIX_BUILD_TOOLS=OFF \
+  -DSEGMIX_BUILD_TESTS=OFF -DSEGMIX_BUILD_BENCH=OFF \
   >/dev/null
 cmake --build "$build" --target segmix -j "${SEGMIX_JOBS:-$(nproc)}"
 

@@ -9,9 +9,7 @@ std::span<const Target> Targets() {
       {"free_form", FuzzFreeForm},
       {"control_file", FuzzControlFile},
       {"family_data", FuzzFamilyData},
-#ifdef SEGMIX_FUZZ_HAVE_TOOLS
       {"pedigree_table", FuzzPedigreeTable},
-#endif
   };
   return kTargets;
 }

@@ -47,13 +47,11 @@ int FuzzControlFile(const std::uint8_t* data, std::size_t size);
 // covariates).
 int FuzzFamilyData(const std::uint8_t* data, std::size_t size);
 
-#ifdef SEGMIX_FUZZ_HAVE_TOOLS
 // The input is a pedigree table for segmix-prep, every column beyond the
 // required ones a covariate (at most five): read and checked, and when
 // accepted, prepared, written and read back by ReadFamilyData, which must
 // give the same store.
 int FuzzPedigreeTable(const std::uint8_t* data, std::size_t size);
-#endif
 
 struct Target {
   std::string_view name;  // also the corpus folder under tests/fuzz/corpus/

@@ -18,8 +18,8 @@
 #include "run/control_file.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
-#include "tools/prep/pedigree_table.h"
-#include "tools/prep/prepared_data.h"
+#include "prep/pedigree_table.h"
+#include "prep/prepared_data.h"
 
 namespace segmix::fuzz {
 namespace {
@@ -29,9 +29,9 @@ bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
          std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
-void CheckReadBack(const tools::PreparedData& data,
+void CheckReadBack(const prep::PreparedData& data,
                    const std::filesystem::path& directory) {
-  tools::WritePreparedFiles(data, directory, true);
+  prep::WritePreparedFiles(data, directory, true);
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(directory);
   std::ostringstream console;
@@ -67,19 +67,19 @@ int FuzzPedigreeTable(const std::uint8_t* data, std::size_t size) {
   const std::string text(AsText(data, size));
   try {
     std::istringstream header_in(text);
-    const tools::TextTable table = tools::ReadTextTable(header_in, "pedigree.txt");
+    const prep::TextTable table = prep::ReadTextTable(header_in, "pedigree.txt");
     // Every column beyond the required ones is taken as a covariate, at
     // most five, each name once (names compare in any case).
-    tools::PrepOptions options;
+    prep::PrepOptions options;
     std::vector<std::string> seen;
     for (const std::string& column : table.header) {
       std::string lower = column;
       std::transform(lower.begin(), lower.end(), lower.begin(),
                      [](unsigned char c) { return std::tolower(c); });
       const bool required =
-          std::find(std::begin(tools::kRequiredColumns),
-                    std::end(tools::kRequiredColumns), lower) !=
-          std::end(tools::kRequiredColumns);
+          std::find(std::begin(prep::kRequiredColumns),
+                    std::end(prep::kRequiredColumns), lower) !=
+          std::end(prep::kRequiredColumns);
       if (required || lower.empty() ||
           std::find(seen.begin(), seen.end(), lower) != seen.end() ||
           options.covariates.size() == static_cast<std::size_t>(kMaxCovariates)) {
@@ -89,9 +89,9 @@ int FuzzPedigreeTable(const std::uint8_t* data, std::size_t size) {
       options.covariates.push_back(column);
     }
     std::istringstream in(text);
-    const tools::PedigreeTable pedigree =
-        tools::ReadPedigreeTable(in, "pedigree.txt", options.covariates);
-    const tools::PreparedData prepared = tools::PrepareData(pedigree, options);
+    const prep::PedigreeTable pedigree =
+        prep::ReadPedigreeTable(in, "pedigree.txt", options.covariates);
+    const prep::PreparedData prepared = prep::PrepareData(pedigree, options);
     CheckReadBack(prepared, ScratchDirectory() / "prep");
   } catch (const RunTermination&) {
   }

@@ -1,0 +1,138 @@
+// Option-value parsers and number formatting shared by segmix-prep and segmix-simulate. Everything
+// goes through std::from_chars / std::to_chars: locale-free, exact, and the
+// same text on every standard library.
+#include "prep/command_line.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace segmix::prep {
+namespace {
+
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
+
+}  // namespace
+
+bool OptionCursor::Next() {
+  if (next_ >= args_.size()) return false;
+  name_ = args_[next_++];
+  has_attached_ = false;
+  const std::size_t equals = name_.find('=');
+  if (name_.starts_with("--") && equals != std::string::npos) {
+    attached_ = name_.substr(equals + 1);
+    name_.resize(equals);
+    has_attached_ = true;
+  }
+  return true;
+}
+
+std::string OptionCursor::Value() {
+  if (has_attached_) return attached_;
+  if (next_ >= args_.size()) throw UsageError(name_ + " needs a value.");
+  return args_[next_++];
+}
+
+double ParseRealOption(std::string_view option, std::string_view text) {
+  double value = 0;
+  std::string_view digits = text;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || error != std::errc() ||
+      end != digits.data() + digits.size() || !std::isfinite(value)) {
+    throw UsageError(std::string(option) + " needs a finite number, not " +
+                     Quoted(text) + ".");
+  }
+  return value;
+}
+
+std::int64_t ParseIntegerOption(std::string_view option, std::string_view text,
+                                std::int64_t low, std::int64_t high) {
+  std::int64_t value = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() ||
+      end != text.data() + text.size() || value < low || value > high) {
+    throw UsageError(std::string(option) + " needs a whole number from " +
+                     std::to_string(low) + " to " + std::to_string(high) +
+                     ", not " + Quoted(text) + ".");
+  }
+  return value;
+}
+
+std::uint64_t ParseSeedOption(std::string_view option, std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() ||
+      end != text.data() + text.size()) {
+    throw UsageError(std::string(option) + " needs a whole number from 0 to " +
+                     std::to_string(std::numeric_limits<std::uint64_t>::max()) +
+                     ", not " + Quoted(text) + ".");
+  }
+  return value;
+}
+
+double ParseProbabilityOption(std::string_view option, std::string_view text) {
+  const double value = ParseRealOption(option, text);
+  if (value < 0 || value > 1) {
+    throw UsageError(std::string(option) +
+                     " needs a probability from 0 to 1, not " + Quoted(text) +
+                     ".");
+  }
+  return value;
+}
+
+std::vector<std::string> SplitList(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find(separator, start);
+    std::string_view piece = text.substr(start, end == std::string_view::npos
+                                                    ? std::string_view::npos
+                                                    : end - start);
+    const std::size_t first = piece.find_first_not_of(" \t");
+    const std::size_t last = piece.find_last_not_of(" \t");
+    pieces.emplace_back(first == std::string_view::npos
+                            ? std::string_view{}
+                            : piece.substr(first, last - first + 1));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return pieces;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+std::string ShortestText(float value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::string FixedText(double value, int decimals) {
+  char buffer[512];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                    std::chars_format::fixed, decimals);
+  std::string text(buffer, result.ptr);
+  // "-0.0000" would claim a sign the rounded value does not have.
+  if (text.find_first_not_of("-0.") == std::string::npos && text[0] == '-') {
+    text.erase(0, 1);
+  }
+  return text;
+}
+
+}  // namespace segmix::prep

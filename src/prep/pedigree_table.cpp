@@ -1,0 +1,366 @@
+// Splitting a pedigree table into fields and checking each row's own values.
+#include "prep/pedigree_table.h"
+
+#include <charconv>
+#include <cmath>
+#include <istream>
+#include <map>
+#include <system_error>
+
+#include "textio/termination.h"
+#include "prep/command_line.h"
+
+namespace segmix::prep {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+enum class Separator { kBlanks, kCommas };
+
+// True when the line holds a comma outside double quotes.
+bool HasCommaOutsideQuotes(std::string_view line) {
+  bool quoted = false;
+  for (const char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) return true;
+  }
+  return false;
+}
+
+// Splits one line into `fields`. Returns an empty string on success, else
+// what is wrong with the line.
+std::string SplitLine(std::string_view line, Separator separator,
+                      std::vector<std::string>& fields) {
+  fields.clear();
+  std::size_t pos = 0;
+  const std::size_t n = line.size();
+  while (true) {
+    while (pos < n && IsBlank(line[pos])) ++pos;
+    if (separator == Separator::kBlanks && pos == n) return {};
+    std::string field;
+    if (pos < n && line[pos] == '"') {
+      const std::size_t opening = pos + 1;
+      ++pos;
+      bool closed = false;
+      while (pos < n) {
+        if (line[pos] == '"') {
+          if (pos + 1 < n && line[pos + 1] == '"') {
+            field += '"';
+            pos += 2;
+            continue;
+          }
+          closed = true;
+          ++pos;
+          break;
+        }
+        field += line[pos++];
+      }
+      if (!closed) {
+        return "the quote opened at column " + std::to_string(opening) +
+               " is not closed; close it with a double quote (write \"\" for"
+               " a quote inside a value)";
+      }
+      while (pos < n && IsBlank(line[pos])) ++pos;
+      const bool at_end = pos == n;
+      const bool at_separator = separator == Separator::kCommas
+                                    ? (pos < n && line[pos] == ',')
+                                    : (pos > 0 && IsBlank(line[pos - 1]));
+      if (!at_end && !at_separator) {
+        return "text follows the closing quote at column " +
+               std::to_string(pos + 1) +
+               "; put the whole value between the quotes";
+      }
+    } else {
+      const std::size_t start = pos;
+      if (separator == Separator::kCommas) {
+        while (pos < n && line[pos] != ',') ++pos;
+      } else {
+        while (pos < n && !IsBlank(line[pos])) ++pos;
+      }
+      std::size_t end = pos;
+      while (end > start && IsBlank(line[end - 1])) --end;
+      field.assign(line.substr(start, end - start));
+    }
+    fields.push_back(std::move(field));
+    if (separator == Separator::kCommas) {
+      if (pos == n) return {};
+      ++pos;  // the comma; a comma at the end leaves one more empty field
+    }
+  }
+}
+
+bool IsCommentOrBlank(std::string_view line) {
+  for (const char c : line) {
+    if (IsBlank(c)) continue;
+    return c == '#';
+  }
+  return true;
+}
+
+bool IsMissingText(std::string_view text) {
+  return text.empty() || text == "." || LowerCase(text) == "na";
+}
+
+// Parses the whole text as a finite 4-byte real; returns an empty string on
+// success, else the reason.
+std::string ParseFloat(std::string_view text, float& value) {
+  std::string_view digits = text;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    return "does not fit a 4-byte real";
+  }
+  if (digits.empty() || error != std::errc() ||
+      end != digits.data() + digits.size()) {
+    return "is not a number";
+  }
+  if (!std::isfinite(value)) return "is not a finite number";
+  return {};
+}
+
+}  // namespace
+
+void ProblemList::ThrowIfAny() const {
+  if (problems_.empty()) return;
+  std::string text;
+  for (std::size_t i = 0; i < problems_.size() && i < kShown; ++i) {
+    if (i > 0) text += '\n';
+    text += problems_[i];
+  }
+  if (problems_.size() > kShown) {
+    text += "\n... and " + std::to_string(problems_.size() - kShown) +
+            " more problems.";
+  }
+  throw InputRejected(text);
+}
+
+std::string ShownId(std::string_view text) {
+  if (text.empty() || text.find_first_of(" \t\",") != std::string_view::npos) {
+    std::string shown = "\"";
+    for (const char c : text) {
+      if (c == '"') shown += '"';
+      shown += c;
+    }
+    return shown + "\"";
+  }
+  return std::string(text);
+}
+
+std::string RowPlace(std::string_view source, int line, std::string_view family,
+                     std::string_view id) {
+  std::string place(source);
+  if (line > 0) place += ", line " + std::to_string(line);
+  if (!family.empty()) place += ", family " + ShownId(family);
+  if (!id.empty()) place += ", person " + ShownId(id);
+  return place + ": ";
+}
+
+TextTable ReadTextTable(std::istream& in, std::string_view source) {
+  TextTable table;
+  ProblemList problems;
+  Separator separator = Separator::kBlanks;
+  std::string line;
+  std::vector<std::string> fields;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (table.header_line == 0 && number == 1 &&
+        line.starts_with("\xEF\xBB\xBF")) {
+      line.erase(0, 3);
+    }
+    if (IsCommentOrBlank(line)) continue;
+    if (table.header_line == 0) {
+      separator =
+          HasCommaOutsideQuotes(line) ? Separator::kCommas : Separator::kBlanks;
+    }
+    const std::string fault = SplitLine(line, separator, fields);
+    if (!fault.empty()) {
+      problems.Add(RowPlace(source, number) + fault + ".");
+      continue;
+    }
+    if (table.header_line == 0) {
+      table.header_line = number;
+      table.header = fields;
+      continue;
+    }
+    if (fields.size() != table.header.size()) {
+      problems.Add(
+          RowPlace(source, number) + "the row has " +
+          std::to_string(fields.size()) + " fields but the header (line " +
+          std::to_string(table.header_line) + ") names " +
+          std::to_string(table.header.size()) + " columns. " +
+          (separator == Separator::kBlanks
+               ? "In a table separated by blanks every field needs a value:"
+                 " write 0 for an unknown parent and NA for a missing value"
+                 " (or separate the fields by commas)."
+               : "Give every row one field per column."));
+      continue;
+    }
+    table.rows.push_back(TextTable::Row{number, fields});
+  }
+  if (in.bad()) {
+    problems.Add(std::string(source) + ": reading the table failed.");
+  }
+  problems.ThrowIfAny();
+  return table;
+}
+
+PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
+                                const std::vector<std::string>& covariates) {
+  ProblemList problems;
+  PedigreeTable table = ReadPedigreeTable(in, source, covariates, problems);
+  problems.ThrowIfAny();
+  return table;
+}
+
+PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
+                                const std::vector<std::string>& covariates,
+                                ProblemList& row_problems) {
+  const TextTable text = ReadTextTable(in, source);
+  PedigreeTable table;
+  table.source = source;
+  table.covariates = covariates;
+  ProblemList problems;
+  if (text.header_line == 0) {
+    problems.Add(std::string(source) +
+                 ": the table is empty. Its first line that is neither blank"
+                 " nor a comment (#) must be a header naming the columns"
+                 " family, id, father, mother, sex, status and trait.");
+    problems.ThrowIfAny();
+  }
+
+  // Column positions by lower-case name; a name that appears twice is
+  // ambiguous only when it is one the table is read by.
+  std::map<std::string, std::vector<std::size_t>> columns;
+  for (std::size_t c = 0; c < text.header.size(); ++c) {
+    columns[LowerCase(text.header[c])].push_back(c);
+  }
+  const std::string header_place = RowPlace(source, text.header_line);
+  auto column_of = [&](std::string_view name, std::string_view role) {
+    const auto found = columns.find(LowerCase(name));
+    if (found == columns.end()) {
+      problems.Add(header_place + "the header has no column \"" +
+                   std::string(name) + "\"" + std::string(role) + ".");
+      return std::size_t{0};
+    }
+    if (found->second.size() > 1) {
+      problems.Add(
+          header_place + "the header names column \"" + std::string(name) +
+          "\" " + std::to_string(found->second.size()) + " times (columns " +
+          std::to_string(found->second[0] + 1) + " and " +
+          std::to_string(found->second[1] + 1) + "); rename all but one.");
+    }
+    return found->second.front();
+  };
+  const std::string required_role =
+      "; a pedigree table needs the columns family, id, father, mother, sex,"
+      " status and trait, in any order and any case";
+  const std::size_t c_family = column_of("family", required_role);
+  const std::size_t c_id = column_of("id", required_role);
+  const std::size_t c_father = column_of("father", required_role);
+  const std::size_t c_mother = column_of("mother", required_role);
+  const std::size_t c_sex = column_of("sex", required_role);
+  const std::size_t c_status = column_of("status", required_role);
+  const std::size_t c_trait = column_of("trait", required_role);
+  std::vector<std::size_t> c_covariates;
+  for (const std::string& name : covariates) {
+    c_covariates.push_back(
+        column_of(name, ", named as a covariate by --covariates"));
+  }
+  problems.ThrowIfAny();
+  if (text.rows.empty()) {
+    problems.Add(header_place +
+                 "the table has a header but no rows; give one row per"
+                 " person.");
+    problems.ThrowIfAny();
+  }
+
+  for (const TextTable::Row& row : text.rows) {
+    const std::vector<std::string>& f = row.fields;
+    PersonRow person;
+    person.line = row.line;
+    person.family = f[c_family];
+    person.id = f[c_id];
+    const std::string place =
+        RowPlace(source, row.line, person.family, person.id);
+    if (person.family.empty()) {
+      row_problems.Add(
+          RowPlace(source, row.line) +
+          "the family field is empty; every row needs a family id.");
+    }
+    if (person.id.empty() || person.id == "0") {
+      row_problems.Add(RowPlace(source, row.line, person.family) +
+                       "the id is " + ShownId(person.id) +
+                       "; every person needs an id other than 0 (0 and an empty"
+                       " field stand for an unknown parent).");
+    }
+    auto parent = [](const std::string& field) {
+      return field == "0" ? std::string() : field;
+    };
+    person.father = parent(f[c_father]);
+    person.mother = parent(f[c_mother]);
+
+    const std::string& sex = f[c_sex];
+    if (sex == "1" || sex == "2") {
+      person.sex = sex[0] - '0';
+    } else {
+      row_problems.Add(place + "sex is " + ShownId(sex) +
+                       "; write 1 or 2 (a father has 1, a mother 2).");
+    }
+    const std::string& status = f[c_status];
+    if (status == "0" || status == "1" || status == "2") {
+      person.status = status[0] - '0';
+    } else {
+      row_problems.Add(place + "status is " + ShownId(status) +
+                       "; write 0 or 1 for a proband (0 also forces the"
+                       " ascertainment correction of the family) and 2 for"
+                       " everyone else.");
+    }
+
+    const std::string& trait = f[c_trait];
+    if (!IsMissingText(trait)) {
+      const std::string fault = ParseFloat(trait, person.trait);
+      if (!fault.empty()) {
+        row_problems.Add(place + "trait " + ShownId(trait) + " " + fault +
+                         "; write a number, or NA, . or nothing for a missing"
+                         " value.");
+      } else if (person.trait <= -998.0f) {
+        row_problems.Add(
+            place + "trait " + ShownId(trait) +
+            " is at or below -998, which segmix takes for a missing"
+            " value; write NA for a missing value, or shift the"
+            " trait so that every value lies above -998.");
+      } else {
+        person.trait_observed = true;
+      }
+    }
+    for (std::size_t q = 0; q < covariates.size(); ++q) {
+      const std::string& value = f[c_covariates[q]];
+      float x = 0;
+      if (IsMissingText(value)) {
+        if (person.trait_observed) {
+          row_problems.Add(
+              place + "covariate " + covariates[q] +
+              " is missing but the trait is observed; segmix has no"
+              " missing covariate values. Give the value, or write"
+              " the trait as NA to leave this person's trait out.");
+        }
+      } else {
+        const std::string fault = ParseFloat(value, x);
+        if (!fault.empty()) {
+          row_problems.Add(place + "covariate " + covariates[q] + " value " +
+                           ShownId(value) + " " + fault +
+                           "; write a number, or NA when the trait is missing"
+                           " too.");
+        }
+      }
+      person.covariates.push_back(x);
+    }
+    table.rows.push_back(std::move(person));
+  }
+  return table;
+}
+
+}  // namespace segmix::prep
