@@ -8,6 +8,8 @@
 #include <limits>
 #include <system_error>
 
+#include <CLI/CLI.hpp>
+
 namespace segmix::prep {
 namespace {
 
@@ -20,23 +22,38 @@ std::string Quoted(std::string_view text) {
 
 }  // namespace
 
-bool OptionCursor::Next() {
-  if (next_ >= args_.size()) return false;
-  name_ = args_[next_++];
-  has_attached_ = false;
-  const std::size_t equals = name_.find('=');
-  if (name_.starts_with("--") && equals != std::string::npos) {
-    attached_ = name_.substr(equals + 1);
-    name_.resize(equals);
-    has_attached_ = true;
-  }
-  return true;
+void PrepareCommandLine(CLI::App& app) {
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-std::string OptionCursor::Value() {
-  if (has_attached_) return attached_;
-  if (next_ >= args_.size()) throw UsageError(name_ + " needs a value.");
-  return args_[next_++];
+void ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
+                      std::string_view program, std::string_view unknown) {
+  // CLI11 consumes its argument vector from the back.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    // The only errors the programs' option sets can raise: an option at the
+    // end of the line without its value, or a value given to a flag.
+    std::string text = error.what();
+    for (const std::string& arg : args) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (name.starts_with("-") && text.find(name) != std::string::npos) {
+        text = name + (arg.find('=') == std::string::npos
+                           ? " needs a value."
+                           : " takes no value.");
+        break;
+      }
+    }
+    throw UsageError(text);
+  }
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    throw UsageError("unknown " + std::string(unknown) + " " + extras.front() +
+                     "; see " + std::string(program) + " --help.");
+  }
 }
 
 double ParseRealOption(std::string_view option, std::string_view text) {

@@ -1,7 +1,7 @@
 // What segmix-prep and segmix-simulate share on their command lines: the exit
 // statuses, the two errors a command reports outside its input data (a bad
-// command line, a file that cannot be read or written) and strict parsers for
-// option values.
+// command line, a file that cannot be read or written), the CLI11 set-up and
+// strict parsers for option values.
 #ifndef SEGMIX_PREP_COMMAND_LINE_H_
 #define SEGMIX_PREP_COMMAND_LINE_H_
 
@@ -10,6 +10,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace segmix::prep {
 
@@ -33,30 +37,17 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Walks a command line argument by argument. An option's value may be
-// attached ("--seed=7") or be the next argument ("--seed 7"):
-//
-//   for (OptionCursor options(args); options.Next();) {
-//     if (options.Name() == "--seed") seed = options.Value();
-//   }
-class OptionCursor {
- public:
-  explicit OptionCursor(const std::vector<std::string>& args) : args_(args) {}
-  // Moves to the next argument; false when there is none.
-  bool Next();
-  // The argument, without an attached "=value" when it begins with "--".
-  const std::string& Name() const { return name_; }
-  // The attached value, or else the next argument (which is then consumed);
-  // UsageError naming the option when there is neither.
-  std::string Value();
+// Sets up `app` the way both programs parse: their own --help text (CLI11's
+// is switched off), and an option given twice takes its last value. Call
+// before adding options.
+void PrepareCommandLine(CLI::App& app);
 
- private:
-  const std::vector<std::string>& args_;
-  std::size_t next_ = 0;
-  std::string name_;
-  std::string attached_;
-  bool has_attached_ = false;
-};
+// Parses `args` (without the program name) with `app`, whose options store
+// their values as given. Throws UsageError for an option without its value,
+// a flag given a value, or anything `app` does not take: "unknown <unknown>
+// X; see <program> --help." (`unknown` is "option" or "argument").
+void ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
+                      std::string_view program, std::string_view unknown);
 
 // The whole of `text` as a finite number; UsageError naming `option`
 // otherwise.

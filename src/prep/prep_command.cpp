@@ -5,6 +5,9 @@
 #include <iostream>
 #include <set>
 
+#include <CLI/CLI.hpp>
+
+#include "data/capacities.h"
 #include "data/family_store.h"
 #include "textio/termination.h"
 #include "prep/command_line.h"
@@ -17,6 +20,7 @@ namespace {
 
 struct PrepArguments {
   bool help = false;
+  bool version = false;
   bool check_only = false;
   bool force = false;
   std::string table;
@@ -42,50 +46,53 @@ void CheckFileName(std::string_view option, const std::string& name) {
 
 PrepArguments ParseArguments(const std::vector<std::string>& args) {
   PrepArguments parsed;
+  std::string covariates;
+  bool has_covariates = false;
+  std::string proband_switch;
   std::vector<std::string> positional;
-  for (OptionCursor options(args); options.Next();) {
-    const std::string& arg = options.Name();
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--check") {
-      parsed.check_only = true;
-    } else if (arg == "--force") {
-      parsed.force = true;
-    } else if (arg == "--covariates") {
-      const std::string list = options.Value();
-      parsed.options.covariates = SplitList(list, ',');
-      std::set<std::string> seen;
-      for (const std::string& name : parsed.options.covariates) {
-        if (name.empty()) {
-          throw UsageError(
-              "--covariates needs column names separated by"
-              " commas, not \"" +
-              list + "\".");
-        }
-        if (!seen.insert(LowerCase(name)).second) {
-          throw UsageError("--covariates names the column \"" + name +
-                           "\" twice.");
-        }
+  CLI::App app("segmix-prep", "segmix-prep");
+  PrepareCommandLine(app);
+  app.add_flag("-h,--help", parsed.help);
+  app.add_flag("--version", parsed.version);
+  app.add_flag("--check", parsed.check_only);
+  app.add_flag("--force", parsed.force);
+  CLI::Option* covariates_option = app.add_option("--covariates", covariates);
+  CLI::Option* trait_file_option =
+      app.add_option("--trait-file", parsed.options.trait_file);
+  CLI::Option* switch_option = app.add_option("--proband-switch", proband_switch);
+  app.add_option("arguments", positional);
+  ParseCommandLine(app, args, "segmix-prep", "option");
+  if (parsed.help || parsed.version) return parsed;
+  has_covariates = covariates_option->count() > 0;
+  if (has_covariates) {
+    parsed.options.covariates = SplitList(covariates, ',');
+    std::set<std::string> seen;
+    for (const std::string& name : parsed.options.covariates) {
+      if (name.empty()) {
+        throw UsageError(
+            "--covariates needs column names separated by"
+            " commas, not \"" +
+            covariates + "\".");
       }
-      if (parsed.options.covariates.size() > kMaxCovariates) {
-        throw UsageError("--covariates names " +
-                         std::to_string(parsed.options.covariates.size()) +
-                         " columns; the model has at most 5 covariates"
-                         " (B1 to B5).");
+      if (!seen.insert(LowerCase(name)).second) {
+        throw UsageError("--covariates names the column \"" + name +
+                         "\" twice.");
       }
-    } else if (arg == "--trait-file") {
-      parsed.options.trait_file = options.Value();
-      CheckFileName(arg, parsed.options.trait_file);
-    } else if (arg == "--proband-switch") {
-      parsed.options.proband_switch = static_cast<std::int32_t>(
-          ParseIntegerOption(arg, options.Value(), 0, 1));
-    } else if (arg.starts_with("-") && arg != "-") {
-      throw UsageError("unknown option " + arg + "; see segmix-prep --help.");
-    } else {
-      positional.push_back(arg);
+    }
+    if (parsed.options.covariates.size() > kMaxCovariates) {
+      throw UsageError("--covariates names " +
+                       std::to_string(parsed.options.covariates.size()) +
+                       " columns; the model has at most 5 covariates"
+                       " (B1 to B5).");
     }
   }
-  if (parsed.help) return parsed;
+  if (trait_file_option->count() > 0) {
+    CheckFileName("--trait-file", parsed.options.trait_file);
+  }
+  if (switch_option->count() > 0) {
+    parsed.options.proband_switch = static_cast<std::int32_t>(
+        ParseIntegerOption("--proband-switch", proband_switch, 0, 1));
+  }
   const std::size_t wanted = parsed.check_only ? 1 : 2;
   if (positional.size() != wanted) {
     throw UsageError(
@@ -206,6 +213,7 @@ Options:
   --check             check the table and report; write nothing
   --force             overwrite the files of an earlier run in DIRECTORY
   --help              print this text
+  --version           print the version and the capacities of this build
 
 Exit status: 0 done; 1 the table was refused (every problem is listed on
 standard error); 2 bad command line; 3 a file could not be read or written,
@@ -225,6 +233,10 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
   }
   if (arguments.help) {
     out << PrepHelpText();
+    return kToolExitOk;
+  }
+  if (arguments.version) {
+    out << VersionText("segmix-prep");
     return kToolExitOk;
   }
   try {
