@@ -13,6 +13,7 @@
 #include "textio/termination.h"
 #include "textio/text_units.h"
 #include "prep/command_line.h"
+#include "prep/output_file.h"
 #include "prep/pedigree_structure.h"
 
 namespace segmix::prep {
@@ -443,9 +444,16 @@ void WritePreparedFiles(const PreparedData& data,
                     (error ? ": " + error.message() : std::string()) + ".");
   }
 
+  // Each name resolved first: a link is followed, a device or FIFO written
+  // in place; the temporary sits beside the file it will replace.
+  std::vector<OutputTarget> targets;
   std::vector<fs::path> temporaries;
   for (const std::string& name : names) {
-    temporaries.push_back(directory / ("." + name + ".segmix-prep.tmp"));
+    targets.push_back(ResolveOutput(directory / name));
+    temporaries.push_back(
+        targets.back().in_place
+            ? directory / ("." + name + ".segmix-prep.tmp")
+            : TemporaryBeside(targets.back(), ".segmix-prep.tmp"));
   }
   auto remove_temporaries = [&] {
     std::error_code ignored;
@@ -468,12 +476,7 @@ void WritePreparedFiles(const PreparedData& data,
                       [&](TextUnits& units) { WriteControlFile(data, units); });
     WriteMapFile(data, temporaries[i++]);
     for (std::size_t k = 0; k < names.size(); ++k) {
-      fs::rename(temporaries[k], directory / names[k], error);
-      if (error) {
-        throw FileError("cannot rename " + temporaries[k].string() + " to " +
-                        (directory / names[k]).string() + ": " +
-                        error.message() + ".");
-      }
+      CommitOutput(temporaries[k], targets[k], (directory / names[k]).string());
     }
   } catch (...) {
     remove_temporaries();

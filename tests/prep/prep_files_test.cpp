@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "data/capacities.h"
 #include "prep/command_line.h"
 #include "prep/peeling_plan.h"
 #include "prep/prepared_data.h"
@@ -383,6 +384,19 @@ TEST(PrepCommand, UsageErrorsExitTwo) {
     EXPECT_EQ(result.status, kToolExitUsage) << c.message;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
   }
+}
+
+TEST(PrepCommand, VersionAndALinkedOutputKeptALink) {
+  EXPECT_EQ(RunPrep({"--version"}).out, VersionText("segmix-prep"));
+  ScratchDir dir;
+  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, kToolExitOk);
+  const std::string first = ReadFile(dir / "par.inp");
+  std::filesystem::rename(dir / "par.inp", dir / "kept.inp");
+  std::filesystem::create_symlink("kept.inp", dir / "par.inp");
+  WriteFile(dir / "kept.inp", "edited\n");
+  ASSERT_EQ(RunPrep({"--force", "-", Dir(dir)}, kTrio).status, kToolExitOk);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "par.inp"));
+  EXPECT_EQ(ReadFile(dir / "kept.inp"), first);
 }
 
 TEST(PrepCommand, UnreadableTableExitsThree) {

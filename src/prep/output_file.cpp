@@ -1,0 +1,89 @@
+// Output placement. Renaming a temporary onto a name replaces whatever the
+// name is: a symbolic link would become a regular file, and /dev/null (when
+// running as root) a regular file too. So the name is resolved first and only
+// regular files and new names are replaced.
+#include "prep/output_file.h"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+#include "prep/command_line.h"
+
+namespace segmix::prep {
+namespace fs = std::filesystem;
+
+namespace {
+
+// More links than any sane chain; a loop ends here.
+constexpr int kMaxLinks = 40;
+
+}  // namespace
+
+OutputTarget ResolveOutput(const fs::path& name) {
+  OutputTarget target{name, false};
+  std::error_code error;
+  for (int links = 0;; ++links) {
+    const fs::file_status status = fs::symlink_status(target.path, error);
+    if (error && status.type() != fs::file_type::not_found) {
+      throw FileError("cannot examine " + name.string() + ": " +
+                      error.message() + ".");
+    }
+    if (status.type() != fs::file_type::symlink) {
+      switch (status.type()) {
+        case fs::file_type::not_found:
+        case fs::file_type::regular:
+          return target;
+        case fs::file_type::directory:
+          throw FileError(name.string() + " is a directory; give a file name.");
+        default:
+          target.in_place = true;
+          return target;
+      }
+    }
+    if (links == kMaxLinks) {
+      throw FileError(name.string() +
+                      " is a symbolic link that leads to no file (a loop).");
+    }
+    const fs::path next = fs::read_symlink(target.path, error);
+    if (error) {
+      throw FileError("cannot read the link " + target.path.string() + ": " +
+                      error.message() + ".");
+    }
+    target.path = next.is_absolute() ? next : target.path.parent_path() / next;
+  }
+}
+
+fs::path TemporaryBeside(const OutputTarget& target, std::string_view suffix) {
+  std::string name(1, '.');
+  name += target.path.filename().string();
+  name += suffix;
+  return target.path.parent_path() / name;
+}
+
+void CommitOutput(const fs::path& temporary, const OutputTarget& target,
+                  std::string_view shown) {
+  std::error_code error;
+  bool ok = true;
+  if (target.in_place) {
+    std::ifstream in(temporary, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)),
+                           std::istreambuf_iterator<char>());
+    std::ofstream out(target.path, std::ios::binary);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    ok = !in.bad() && out.good();
+  } else {
+    fs::rename(temporary, target.path, error);
+    ok = !error;
+  }
+  std::error_code ignored;
+  fs::remove(temporary, ignored);
+  if (!ok) {
+    throw FileError("cannot write " + std::string(shown) +
+                    (error ? ": " + error.message() : std::string()) + ".");
+  }
+}
+
+}  // namespace segmix::prep

@@ -1,0 +1,39 @@
+// Where a program's output file really goes, and how it gets there without
+// damaging what the name points at: a regular file (or a new name) is
+// replaced whole through a temporary file renamed onto it, a symbolic link is
+// followed to the file it names, and anything else that takes writes (a
+// device such as /dev/null, a FIFO) is written in place and never replaced.
+#ifndef SEGMIX_PREP_OUTPUT_FILE_H_
+#define SEGMIX_PREP_OUTPUT_FILE_H_
+
+#include <filesystem>
+#include <string_view>
+
+namespace segmix::prep {
+
+struct OutputTarget {
+  // `name` with every symbolic link along its last component followed.
+  std::filesystem::path path;
+  // True for a device, FIFO or socket: written in place, never renamed onto.
+  bool in_place = false;
+};
+
+// Resolves `name`. Throws FileError naming `name` when it is a directory,
+// its links do not end (a loop) or its type cannot be read.
+OutputTarget ResolveOutput(const std::filesystem::path& name);
+
+// A temporary file name beside `target` (same directory, so a rename is
+// atomic): "<dir>/.<file name><suffix>".
+std::filesystem::path TemporaryBeside(const OutputTarget& target,
+                                      std::string_view suffix);
+
+// Moves the finished `temporary` onto `target`: renamed onto it, or, for an
+// in-place target, copied into it and removed. Throws FileError naming
+// `shown` (the name the user gave) when that fails; the temporary is removed
+// either way.
+void CommitOutput(const std::filesystem::path& temporary,
+                  const OutputTarget& target, std::string_view shown);
+
+}  // namespace segmix::prep
+
+#endif  // SEGMIX_PREP_OUTPUT_FILE_H_
