@@ -92,11 +92,15 @@ class FamilyDrawer {
     if (random_.Chance(s_.half_sibs)) Marry(family, person, generation);
   }
 
-  // The Q allele: genotype 1 carries it twice, 3 never.
+  // The Q allele (genotype 1 carries it twice, 3 never) passes with
+  // probability Tr(major). The Mendelian values draw as they always have (no
+  // draw for 1 and 0, a fair bit for 0.5), so default tables keep their bytes.
   int TransmittedQAlleles(int major) {
-    if (major == 1) return 1;
-    if (major == 3) return 0;
-    return random_.Below(2) == 0 ? 1 : 0;
+    const double transmission = s_.truth.Tr[major - 1];
+    if (transmission == 1) return 1;
+    if (transmission == 0) return 0;
+    if (transmission == 0.5) return random_.Below(2) == 0 ? 1 : 0;
+    return random_.Chance(transmission) ? 1 : 0;
   }
 
   int NewPerson(int family, int father, int mother, int sex, int generation) {
@@ -164,6 +168,9 @@ void CheckSimulationSettings(const SimulationSettings& s) {
           "the covariate count must be 0 to 5");
   const ModelTruth& t = s.truth;
   require(t.Q >= 0 && t.Q <= 1, "Q must be 0 to 1");
+  for (const double tr : t.Tr) {
+    require(tr >= 0 && tr <= 1, "Tr1, Tr2 and Tr3 must be 0 to 1");
+  }
   require(t.SIG > 0, "SIG (a variance) must be above 0");
   require(t.D <= t.MU,
           "D must not exceed MU: genotype 1 is the genotype of the higher"
@@ -249,6 +256,11 @@ void WriteSimulatedTable(const SimulationSettings& s,
       << Shortest(t.Sex);
   for (int q = 0; q < s.covariates; ++q) {
     out << " --B" << q + 1 << ' ' << Shortest(t.B[q]);
+  }
+  if (t.Tr != kMendelian) {
+    for (int i = 0; i < 3; ++i) {
+      out << " --Tr" << i + 1 << ' ' << Shortest(t.Tr[i]);
+    }
   }
   out << "\n";
   out << "family id father mother sex status trait";

@@ -26,7 +26,10 @@ namespace segmix::simulate {
 // allele of frequency Q; 2: one; 3: none), polygenic genotype of x
 // increasing alleles (0..6), sex code s and covariates X1..XK is
 // (MU, A or D) + (s == 2 ? Sex : 0) + B1 X1 + ... + BK XK + (x - 3) pga, and
-// SIG is the residual variance.
+// SIG is the residual variance. Tr[g - 1] is the probability that a parent
+// of major genotype g transmits the allele of frequency Q (Tr1..Tr3 of
+// par.inp); Mendelian transmission is 1, 0.5, 0.
+inline constexpr std::array<double, 3> kMendelian = {1.0, 0.5, 0.0};
 struct ModelTruth {
   double Q = 0.2;
   double MU = 3.0;
@@ -36,6 +39,7 @@ struct ModelTruth {
   double SIG = 1.0;
   double Sex = 0.0;
   std::array<double, 5> B{};  // B1..B5
+  std::array<double, 3> Tr = kMendelian;
 };
 
 struct SimulationSettings {

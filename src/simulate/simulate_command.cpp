@@ -2,12 +2,18 @@
 #include "simulate/simulate_command.h"
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <limits>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
+#include <CLI/CLI.hpp>
+
+#include "data/capacities.h"
 #include "prep/command_line.h"
+#include "prep/output_file.h"
 
 namespace segmix::simulate {
 
@@ -15,8 +21,9 @@ using prep::kToolExitFile;
 using prep::kToolExitOk;
 using prep::kToolExitRejected;
 using prep::kToolExitUsage;
-using prep::OptionCursor;
+using prep::ParseCommandLine;
 using prep::ParseIntegerOption;
+using prep::PrepareCommandLine;
 using prep::ParseProbabilityOption;
 using prep::ParseRealOption;
 using prep::ParseSeedOption;
@@ -40,8 +47,8 @@ Genotypes: founders draw their major genotype under Hardy-Weinberg
 proportions with allele frequency Q (genotype 1 carries that allele twice)
 and their polygenic genotype (6 allele slots, 3 additive loci) as
 Binomial(6, 1/2); children receive one major allele from each parent
-(Mendelian) and 3 of each parent's 6 polygenic alleles, drawn without
-replacement (hypergeometric).
+(Mendelian unless --Tr1..--Tr3 say otherwise) and 3 of each parent's 6
+polygenic alleles, drawn without replacement (hypergeometric).
 
 Traits: normal with variance SIG around MU, A or D (genotypes 1, 2, 3), plus
 Sex for sex code 2, plus B1 cov1 + ... + BK covK, plus (x - 3) pga for x
@@ -68,8 +75,13 @@ Options (defaults in brackets):
   --Q, --MU, --A, --D, --pga, --SIG, --Sex, --B1 .. --B5  VALUE
                       the model [Q 0.2, MU 3, A 1.5, D 0, pga 0, SIG 1,
                       Sex 0, B 0]; D may not exceed MU, SIG must be above 0
+  --Tr1, --Tr2, --Tr3 P
+                      probability that a parent of major genotype 1, 2 or 3
+                      transmits the allele of frequency Q [1, 0.5, 0:
+                      Mendelian]
   --output FILE       write the table to FILE instead of standard output
   --help              print this text
+  --version           print the version and the capacities of this build
 
 Exit status: 0 done; 1 the ascertainment threshold was not reached in 100000
 draws of a family; 2 bad command line; 3 the output file could not be
@@ -80,66 +92,90 @@ written.
 void ParseSimulateArguments(const std::vector<std::string>& args,
                             SimulationSettings& s, std::string& output,
                             bool& help) {
+  bool version = false;
+  ParseSimulateArguments(args, s, output, help, version);
+}
+
+void ParseSimulateArguments(const std::vector<std::string>& args,
+                            SimulationSettings& s, std::string& output,
+                            bool& help, bool& version) {
   help = false;
+  version = false;
   output.clear();
-  for (OptionCursor options(args); options.Next();) {
-    const std::string& arg = options.Name();
-    auto integer = [&](std::int64_t low, std::int64_t high) {
-      return static_cast<int>(ParseIntegerOption(arg, options.Value(), low, high));
+  ModelTruth& t = s.truth;
+  using Setter = std::function<void(const std::string& name,
+                                    const std::string& value)>;
+  auto integer = [](int& target, std::int64_t low, std::int64_t high) {
+    return [&target, low, high](const std::string& name,
+                                const std::string& value) {
+      target = static_cast<int>(ParseIntegerOption(name, value, low, high));
     };
-    ModelTruth& t = s.truth;
-    if (arg == "--help" || arg == "-h") {
-      help = true;
-    } else if (arg == "--seed") {
-      s.seed = ParseSeedOption(arg, options.Value());
-    } else if (arg == "--families") {
-      s.families = integer(1, 1000000);
-    } else if (arg == "--generations") {
-      s.generations = integer(1, 10);
-    } else if (arg == "--children") {
-      s.children_mean = ParseRealOption(arg, options.Value());
-    } else if (arg == "--max-children") {
-      s.max_children = integer(1, 20);
-    } else if (arg == "--marry-in") {
-      s.marry_in = ParseProbabilityOption(arg, options.Value());
-    } else if (arg == "--half-sibs") {
-      s.half_sibs = ParseProbabilityOption(arg, options.Value());
-    } else if (arg == "--missing") {
-      s.missing = ParseProbabilityOption(arg, options.Value());
-    } else if (arg == "--proband-status") {
-      s.proband_code = integer(0, 1);
-    } else if (arg == "--no-probands") {
-      s.probands = false;
-    } else if (arg == "--ascertain") {
-      s.ascertain = ParseRealOption(arg, options.Value());
-    } else if (arg == "--covariates") {
-      s.covariates = integer(0, 5);
-    } else if (arg == "--Q") {
-      t.Q = ParseProbabilityOption(arg, options.Value());
-    } else if (arg == "--MU") {
-      t.MU = ParseRealOption(arg, options.Value());
-    } else if (arg == "--A") {
-      t.A = ParseRealOption(arg, options.Value());
-    } else if (arg == "--D") {
-      t.D = ParseRealOption(arg, options.Value());
-    } else if (arg == "--pga") {
-      t.pga = ParseRealOption(arg, options.Value());
-    } else if (arg == "--SIG") {
-      t.SIG = ParseRealOption(arg, options.Value());
-    } else if (arg == "--Sex") {
-      t.Sex = ParseRealOption(arg, options.Value());
-    } else if (arg.size() == 4 && arg.starts_with("--B") && arg[3] >= '1' &&
-               arg[3] <= '5') {
-      t.B[arg[3] - '1'] = ParseRealOption(arg, options.Value());
-    } else if (arg == "--output") {
-      output = options.Value();
-      if (output.empty()) throw UsageError("--output needs a file name.");
-    } else {
-      throw UsageError("unknown argument " + arg +
-                       "; see segmix-simulate --help.");
-    }
+  };
+  auto real = [](double& target) {
+    return [&target](const std::string& name, const std::string& value) {
+      target = ParseRealOption(name, value);
+    };
+  };
+  auto probability = [](double& target) {
+    return [&target](const std::string& name, const std::string& value) {
+      target = ParseProbabilityOption(name, value);
+    };
+  };
+  // The options with a value, each applied after the whole line is parsed.
+  std::vector<std::pair<std::string, Setter>> setters = {
+      {"--seed",
+       [&](const std::string& name, const std::string& value) {
+         s.seed = ParseSeedOption(name, value);
+       }},
+      {"--families", integer(s.families, 1, 1000000)},
+      {"--generations", integer(s.generations, 1, 10)},
+      {"--children", real(s.children_mean)},
+      {"--max-children", integer(s.max_children, 1, 20)},
+      {"--marry-in", probability(s.marry_in)},
+      {"--half-sibs", probability(s.half_sibs)},
+      {"--missing", probability(s.missing)},
+      {"--proband-status", integer(s.proband_code, 0, 1)},
+      {"--ascertain",
+       [&](const std::string& name, const std::string& value) {
+         s.ascertain = ParseRealOption(name, value);
+       }},
+      {"--covariates", integer(s.covariates, 0, 5)},
+      {"--Q", probability(t.Q)},
+      {"--MU", real(t.MU)},
+      {"--A", real(t.A)},
+      {"--D", real(t.D)},
+      {"--pga", real(t.pga)},
+      {"--SIG", real(t.SIG)},
+      {"--Sex", real(t.Sex)},
+      {"--Tr1", probability(t.Tr[0])},
+      {"--Tr2", probability(t.Tr[1])},
+      {"--Tr3", probability(t.Tr[2])},
+      {"--output",
+       [&](const std::string&, const std::string& value) {
+         if (value.empty()) throw UsageError("--output needs a file name.");
+         output = value;
+       }},
+  };
+  for (int q = 1; q <= 5; ++q) {
+    setters.emplace_back("--B" + std::to_string(q), real(t.B[q - 1]));
   }
-  if (help) return;
+  CLI::App app("segmix-simulate", "segmix-simulate");
+  PrepareCommandLine(app);
+  bool no_probands = false;
+  app.add_flag("-h,--help", help);
+  app.add_flag("--version", version);
+  app.add_flag("--no-probands", no_probands);
+  std::vector<std::string> values(setters.size());
+  std::vector<CLI::Option*> options;
+  for (std::size_t k = 0; k < setters.size(); ++k) {
+    options.push_back(app.add_option(setters[k].first, values[k]));
+  }
+  ParseCommandLine(app, args, "segmix-simulate", "argument");
+  if (help || version) return;
+  for (std::size_t k = 0; k < setters.size(); ++k) {
+    if (options[k]->count() > 0) setters[k].second(setters[k].first, values[k]);
+  }
+  if (no_probands) s.probands = false;
   try {
     CheckSimulationSettings(s);
   } catch (const std::invalid_argument& bad) {
@@ -152,14 +188,19 @@ int RunSimulateCommand(const std::vector<std::string>& args, std::ostream& out,
   SimulationSettings settings;
   std::string output;
   bool help = false;
+  bool version = false;
   try {
-    ParseSimulateArguments(args, settings, output, help);
+    ParseSimulateArguments(args, settings, output, help, version);
   } catch (const UsageError& error) {
     err << "segmix-simulate: " << error.what() << "\n";
     return kToolExitUsage;
   }
   if (help) {
     out << SimulateHelpText();
+    return kToolExitOk;
+  }
+  if (version) {
+    out << VersionText("segmix-simulate");
     return kToolExitOk;
   }
   std::ostringstream table;
@@ -174,26 +215,25 @@ int RunSimulateCommand(const std::vector<std::string>& args, std::ostream& out,
     out.flush();
     return out ? kToolExitOk : kToolExitFile;
   }
-  // Written whole or not at all: a temporary file renamed into place.
-  const std::filesystem::path target(output);
-  std::filesystem::path temporary = target;
-  temporary += ".segmix-simulate.tmp";
-  {
-    std::ofstream file(temporary, std::ios::binary);
-    file << table.str();
-    file.flush();
-    if (!file) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      err << "segmix-simulate: cannot write " << output << ".\n";
-      return kToolExitFile;
+  // Written whole or not at all: a temporary file renamed into place, or
+  // written in place onto a device or FIFO.
+  try {
+    const prep::OutputTarget target = prep::ResolveOutput(output);
+    const std::filesystem::path temporary =
+        prep::TemporaryBeside(target, ".segmix-simulate.tmp");
+    {
+      std::ofstream file(temporary, std::ios::binary);
+      file << table.str();
+      file.flush();
+      if (!file) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        throw prep::FileError("cannot write " + output + ".");
+      }
     }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    err << "segmix-simulate: cannot write " << output << ".\n";
+    prep::CommitOutput(temporary, target, output);
+  } catch (const prep::FileError& error) {
+    err << "segmix-simulate: " << error.what() << "\n";
     return kToolExitFile;
   }
   return kToolExitOk;

@@ -12,7 +12,11 @@
 namespace segmix::simulate {
 
 // Parses `args` (without the program name) into `settings`, `output` (empty:
-// standard output) and `help`. Throws UsageError.
+// standard output), `help` and `version`. Throws UsageError.
+void ParseSimulateArguments(const std::vector<std::string>& args,
+                            SimulationSettings& settings, std::string& output,
+                            bool& help, bool& version);
+// The same without --version's flag.
 void ParseSimulateArguments(const std::vector<std::string>& args,
                             SimulationSettings& settings, std::string& output,
                             bool& help);

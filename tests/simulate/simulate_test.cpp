@@ -7,10 +7,12 @@
 
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "data/capacities.h"
 #include "prep/command_line.h"
 #include "prep/pedigree_structure.h"
 #include "simulate/simulate_command.h"
@@ -385,6 +387,8 @@ TEST(SimulateCommand, UsageErrorsExitTwo) {
       {{"--seed"}, "--seed needs a value."},
       {{"--B6", "1"}, "unknown argument --B6"},
       {{"extra"}, "unknown argument extra"},
+      {{"--Tr2", "1.5"}, "--Tr2 needs a probability from 0 to 1"},
+      {{"--Tr1"}, "--Tr1 needs a value."},
   };
   for (const Case& c : cases) {
     const SimulateRun run = Simulate(c.args);
@@ -414,7 +418,70 @@ TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
   EXPECT_NE(bad.err.find("cannot write"), std::string::npos);
 }
 
-TEST(SimulateCommand, HelpAndUnreachableThreshold) {
+TEST(SimulateCommand, OutputFollowsALinkAndRefusesADirectory) {
+  prep::testing::ScratchDir dir;
+  std::filesystem::create_symlink("file.txt", dir / "link.txt");
+  const SimulateRun run = Simulate(
+      {"--families", "2", "--output", (dir / "link.txt").string()});
+  EXPECT_EQ(run.status, prep::kToolExitOk);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(prep::testing::ReadFile(dir / "file.txt"),
+            Simulate({"--families", "2"}).out);
+  const SimulateRun bad = Simulate({"--output", dir.Path().string()});
+  EXPECT_EQ(bad.status, prep::kToolExitFile);
+  EXPECT_NE(bad.err.find("is a directory"), std::string::npos) << bad.err;
+}
+
+// Mendelian values given explicitly draw exactly the default table; other
+// values are recorded on the truth line.
+TEST(SimulateTransmission, MendelianIsTheDefaultStream) {
+  const std::vector<std::string> base = {"--families", "20", "--seed", "9"};
+  std::vector<std::string> explicit_mendelian = base;
+  for (const char* arg : {"--Tr1", "1", "--Tr2", "0.5", "--Tr3", "0"}) {
+    explicit_mendelian.push_back(arg);
+  }
+  const SimulateRun plain = Simulate(base);
+  EXPECT_EQ(Simulate(explicit_mendelian).out, plain.out);
+  EXPECT_EQ(plain.out.find("--Tr"), std::string::npos);
+  std::vector<std::string> flat = base;
+  for (const char* arg : {"--Tr1", "0.5", "--Tr3", "0.5"}) flat.push_back(arg);
+  EXPECT_NE(Simulate(flat).out.find(
+                " --Tr1 0.5 --Tr2 0.5 --Tr3 0.5\nfamily id"),
+            std::string::npos);
+}
+
+// With every Tr at 0.5 a parent passes the Q allele by a fair coin whatever
+// its genotype: children of 1x1 and of 3x3 parents (all 1, all 3 under
+// Mendel) both come out 1:2:1.
+TEST(SimulateTransmission, FlatTransmissionForgetsTheParents) {
+  SimulationSettings s;
+  s.seed = 3;
+  s.families = 3000;
+  s.generations = 2;
+  s.truth.Q = 0.5;
+  s.truth.Tr = {0.5, 0.5, 0.5};
+  const std::vector<SimulatedPerson> persons = SimulatePersons(s);
+  std::array<std::array<double, 4>, 4> counts{};  // [parents' genotype][child]
+  for (std::size_t i = 0; i < persons.size(); ++i) {
+    const SimulatedPerson& p = persons[i];
+    if (p.father == 0) continue;
+    // A family's persons are adjacent, in id order.
+    const std::size_t first = i - static_cast<std::size_t>(p.id - 1);
+    const int father = persons[first + p.father - 1].major;
+    const int mother = persons[first + p.mother - 1].major;
+    if (father == mother && father != 2) counts[father][p.major] += 1;
+  }
+  for (const int parents : {1, 3}) {
+    const double n = counts[parents][1] + counts[parents][2] + counts[parents][3];
+    ASSERT_GT(n, 500) << parents;
+    EXPECT_NEAR(counts[parents][1] / n, 0.25, 0.05) << parents;
+    EXPECT_NEAR(counts[parents][2] / n, 0.50, 0.05) << parents;
+    EXPECT_NEAR(counts[parents][3] / n, 0.25, 0.05) << parents;
+  }
+}
+
+TEST(SimulateCommand, HelpVersionAndUnreachableThreshold) {
+  EXPECT_EQ(Simulate({"--version"}).out, VersionText("segmix-simulate"));
   const SimulateRun help = Simulate({"--help"});
   EXPECT_EQ(help.status, prep::kToolExitOk);
   EXPECT_NE(help.out.find("Usage: segmix-simulate"), std::string::npos);
