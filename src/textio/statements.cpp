@@ -341,6 +341,8 @@ struct ReadStatement::Impl : StatementBase {
              std::source_location where_in) {
     column = 0;
     slash_seen = false;
+    comma_between_digits = false;
+    last_outcome = Outcome::kStored;
     any_value = false;
     comma_since_value = false;
     repeat_left = 0;
@@ -351,15 +353,20 @@ struct ReadStatement::Impl : StatementBase {
   }
 
   void NextRecord() {
-    switch (state->ReadRecord(record)) {
-      case UnitState::ReadOutcome::kRecord:
-        break;
-      case UnitState::ReadOutcome::kEndOfFile:
-        Fail("End of file");
-      case UnitState::ReadOutcome::kError:
-        FailOs(state->error_number);
-    }
+    const UnitState::ReadOutcome outcome = state->ReadRecord(record);
+    if (outcome != UnitState::ReadOutcome::kRecord) FailRecord(outcome);
     column = 0;
+  }
+
+  [[noreturn]] void FailRecord(UnitState::ReadOutcome outcome) const {
+    if (outcome == UnitState::ReadOutcome::kEndOfFile) Fail("End of file");
+    if (outcome == UnitState::ReadOutcome::kTooLong) {
+      Fail("Record " + std::to_string(state->records_read) +
+           " is longer than " + std::to_string(UnitState::kMaxRecordLength) +
+           " characters (64 MiB); a text file of the program has lines of"
+           " ordinary length. Check that the file named is the right one");
+    }
+    FailOs(state->error_number);
   }
 
   // ---- fixed layout
@@ -451,15 +458,22 @@ struct ReadStatement::Impl : StatementBase {
   // slash.
   bool NextValue(bool character, std::string& text) {
     ++item_count;
+    last_outcome = Outcome::kAfterSlash;
     if (slash_seen) return false;
+    last_outcome = Outcome::kNullValue;
     if (repeat_left > 0) {
       --repeat_left;
       if (repeat_null) return false;
       text = repeat_text;
+      last_outcome = Outcome::kStored;
       return true;
     }
     char c = PeekNonBlank();
     if (c == ',') {
+      if (column > 0 && IsDigit(record[column - 1]) &&
+          column + 1 < record.size() && IsDigit(record[column + 1])) {
+        comma_between_digits = true;
+      }
       ++column;
       const bool separator = any_value && !comma_since_value;
       comma_since_value = true;
@@ -476,8 +490,10 @@ struct ReadStatement::Impl : StatementBase {
     if (c == '/') {
       ++column;
       slash_seen = true;
+      last_outcome = Outcome::kAfterSlash;
       return false;
     }
+    last_outcome = Outcome::kStored;
     any_value = true;
     comma_since_value = false;
 
@@ -508,6 +524,7 @@ struct ReadStatement::Impl : StatementBase {
       repeat_left = static_cast<std::int32_t>(repeat) - 1;
       if (AtSeparator()) {
         repeat_null = true;
+        last_outcome = Outcome::kNullValue;
         return false;
       }
       repeat_null = false;
@@ -523,11 +540,33 @@ struct ReadStatement::Impl : StatementBase {
     Fail(before + std::to_string(item_count) + after);
   }
 
+  // The first value after the statement's last one: reads on over record
+  // ends to the end of the file. Only blanks, commas and slashes are no value.
+  std::string LeftOverValue() {
+    if (repeat_left > 0 && !repeat_null) return repeat_text;
+    for (;;) {
+      while (column < record.size() &&
+             (IsBlank(record[column]) || record[column] == ',' ||
+              record[column] == '/')) {
+        ++column;
+      }
+      if (column < record.size()) return UnquotedToken();
+      const UnitState::ReadOutcome outcome = state->ReadRecord(record);
+      column = 0;
+      if (outcome == UnitState::ReadOutcome::kEndOfFile) return {};
+      if (outcome != UnitState::ReadOutcome::kRecord) FailRecord(outcome);
+    }
+  }
+
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
   static constexpr std::int64_t kMaxRepeat = 200'000'000;
 
   std::string record;
   std::size_t column = 0;
   bool slash_seen = false;
+  bool comma_between_digits = false;
+  Outcome last_outcome = Outcome::kStored;
   bool any_value = false;
   bool comma_since_value = false;
   std::int32_t repeat_left = 0;
@@ -625,6 +664,20 @@ ReadStatement& ReadStatement::Text(std::string& value, std::size_t length) {
     value.resize(length, ' ');
   }
   return *this;
+}
+
+ReadStatement::Outcome ReadStatement::LastOutcome() const {
+  return impl_->last_outcome;
+}
+
+std::string ReadStatement::LeftOverValue() { return impl_->LeftOverValue(); }
+
+bool ReadStatement::CommaBetweenDigits() const {
+  return impl_->comma_between_digits;
+}
+
+std::int64_t ReadStatement::RecordNumber() const {
+  return impl_->state->records_read;
 }
 
 void ReadStatement::End() {

@@ -66,12 +66,32 @@ class ReadStatement {
   ReadStatement(const ReadStatement&) = delete;
   ReadStatement& operator=(const ReadStatement&) = delete;
 
-  // A null value, or a value after a slash, leaves the target unchanged.
+  // What became of the value of the last >> or Text(): stored, or left
+  // unchanged by a free-form null value (an empty field between commas, a
+  // leading comma, "r*") or by a slash that ended the statement before it.
+  enum class Outcome : std::uint8_t { kStored, kNullValue, kAfterSlash };
+
+  // A null value, or a value after a slash, leaves the target unchanged
+  // (LastOutcome() says which).
   ReadStatement& operator>>(std::int32_t& value);
   ReadStatement& operator>>(float& value);
   ReadStatement& operator>>(double& value);
   // A character value of fixed `length`: cut or padded with blanks.
   ReadStatement& Text(std::string& value, std::size_t length);
+
+  Outcome LastOutcome() const;
+
+  // Free form, after the last value: the first value left over after it, on
+  // the rest of the current record or on any later record of the file, or ""
+  // when only blanks, commas and slashes follow. It reads on to that value or
+  // to the end of the file, so it belongs right before End() of a statement
+  // whose unit is closed next. RecordNumber() then gives the value's line.
+  std::string LeftOverValue();
+  // Free form: true when a comma directly between two digits ("10,2")
+  // separated two values of this statement, as a decimal comma would.
+  bool CommaBetweenDigits() const;
+  // The line number in the file of the current record (1 for the first).
+  std::int64_t RecordNumber() const;
 
   // Skips the rest of the current record; a read statement always consumes at
   // least one record, even with no values.

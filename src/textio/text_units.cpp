@@ -72,14 +72,23 @@ UnitState::ReadOutcome UnitState::ReadRecord(std::string& record) {
       chunk_begin += length + 1;
       offset += static_cast<std::int64_t>(length) + 1;
       if (!record.empty() && record.back() == '\r') record.pop_back();
+      ++records_read;
+      // The carriage return dropped above is not part of the record.
+      if (record.size() > kMaxRecordLength) return ReadOutcome::kTooLong;
       return ReadOutcome::kRecord;
     }
     record.append(begin, available);
     chunk_begin = chunk_end;
     offset += static_cast<std::int64_t>(available);
+    if (record.size() > kMaxRecordLength + 1) {  // + 1: a final carriage return
+      ++records_read;
+      return ReadOutcome::kTooLong;
+    }
   }
   if (!any && record.empty()) return ReadOutcome::kEndOfFile;
   if (!record.empty() && record.back() == '\r') record.pop_back();
+  ++records_read;
+  if (record.size() > kMaxRecordLength) return ReadOutcome::kTooLong;
   return ReadOutcome::kRecord;
 }
 
@@ -151,6 +160,10 @@ void TextUnits::Open(int unit, std::string_view file_name, OpenStatus status,
   if (status == OpenStatus::kOld) {
     state->file = std::fopen(name.c_str(), "rb");
     if (state->file == nullptr) OpenFailed(where, name, errno);
+  } else if (status == OpenStatus::kReplace) {
+    state->file = std::fopen(name.c_str(), "w+b");
+    if (state->file == nullptr) OpenFailed(where, name, errno);
+    state->updatable = true;
   } else {
     state->file = std::fopen(name.c_str(), "r+b");
     if (state->file == nullptr && errno == ENOENT) {

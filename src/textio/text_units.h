@@ -2,7 +2,8 @@
 // to one open text file; kConsole addresses standard output. Files are
 // sequential text files of records ending in a line feed.
 //
-// Opening never empties a file. At the end of the first write statement on a
+// Opening never empties a file (except with kReplace, for a file that must
+// hold only what this run writes). At the end of the first write statement on a
 // unit opened on a file, the file is cut after what that statement wrote, so a
 // file opened and closed without a write keeps its old contents, and a file of
 // 10 records rewritten with 2 holds those 2.
@@ -23,6 +24,8 @@ inline constexpr int kConsole = -1;
 enum class OpenStatus {
   kOld,   // the file must exist, else TextIoError with strerror(ENOENT)
   kNone,  // created empty when missing, opened at its start when present
+  kReplace,  // created empty when missing, emptied when present; a file that
+             // cannot be opened for writing is a TextIoError
 };
 
 struct UnitState;  // defined by the implementation

@@ -12,7 +12,12 @@
 namespace segmix {
 
 struct UnitState {
-  enum class ReadOutcome : std::uint8_t { kRecord, kEndOfFile, kError };
+  enum class ReadOutcome : std::uint8_t { kRecord, kEndOfFile, kError, kTooLong };
+
+  // The longest record ReadRecord hands out: 64 MiB. A file with no line end
+  // (a device such as /dev/zero named as a data file) would otherwise grow one
+  // record until memory runs out.
+  static constexpr std::size_t kMaxRecordLength = std::size_t{1} << 26;
 
   int number = 0;
   std::string name;  // without trailing blanks
@@ -29,9 +34,12 @@ struct UnitState {
   bool at_end = false;
   std::int64_t offset = 0;
   int error_number = 0;  // errno of the last failed operation
+  std::int64_t records_read = 0;  // records handed out so far (the line number)
 
   // Next record without its line feed (and without a carriage return right
-  // before it). A last record without a line feed still counts.
+  // before it). A last record without a line feed still counts. kTooLong
+  // when the record runs past kMaxRecordLength characters (records_read then
+  // counts it).
   ReadOutcome ReadRecord(std::string& record);
   // Writes `record` and a line feed; false on failure (error_number set).
   bool WriteRecord(std::string_view record);

@@ -139,6 +139,69 @@ TEST_F(StatementTest, FreeFormValues) {
   }
 }
 
+// What became of each value (S stored, N null value, / after a slash), the
+// first value left over after the last one, and whether a comma stood
+// directly between two digits among the values read.
+TEST_F(StatementTest, FreeFormValueOutcomesAndLeftOvers) {
+  struct Row {
+    std::string text;
+    std::string outcomes;  // one letter per value of three
+    std::string left_over;
+    bool comma_between_digits;
+    std::int64_t left_over_line;
+  };
+  const Row rows[] = {
+      {"1 2 3", "SSS", "", false, 1},
+      {"1,2,3", "SSS", "", true, 1},
+      {"1 , 2 ,3", "SSS", "", false, 1},
+      {"1,,3", "SNS", "", false, 1},
+      {",2,3", "NSS", "", true, 1},
+      {"1 2/ 3", "SS/", "3", false, 1},
+      {"1 / 2 3", "S//", "2", false, 1},
+      {"2*,5", "NNS", "", false, 1},
+      {"4*7", "SSS", "7", false, 1},
+      {"1 2 3 4", "SSS", "4", false, 1},
+      {"1 2 3\n\n  ,/ 10,5\n", "SSS", "10", false, 3},
+      {"10,2 11,5", "SSS", "5", true, 1},
+      {"1 2 3 ,, /", "SSS", "", false, 1},
+  };
+  for (const Row& row : rows) {
+    ScratchDir dir;
+    dir.Put("f", row.text + "\n");
+    TextUnits units(console_);
+    units.Open(1, dir.File("f"), OpenStatus::kOld);
+    ReadStatement r(units, 1);
+    std::string outcomes;
+    for (int k = 0; k < 3; ++k) {
+      std::int32_t v = -1;
+      r >> v;
+      outcomes += "SN/"[static_cast<int>(r.LastOutcome())];
+    }
+    EXPECT_EQ(outcomes, row.outcomes) << row.text;
+    EXPECT_EQ(r.CommaBetweenDigits(), row.comma_between_digits) << row.text;
+    EXPECT_EQ(r.LeftOverValue(), row.left_over) << row.text;
+    EXPECT_EQ(r.RecordNumber(), row.left_over_line) << row.text;
+    r.End();
+  }
+}
+
+TEST_F(StatementTest, RecordWithoutLineEndStopsAt64MiB) {
+  units_.Open(1, "/dev/zero", OpenStatus::kOld);
+  EXPECT_EQ(ErrorOf([&] { ReadStatement(units_, 1).End(); }),
+            "Record 1 is longer than 67108864 characters (64 MiB); a text file of "
+            "the program has lines of ordinary length. Check that the file named is "
+            "the right one");
+}
+
+TEST_F(StatementTest, ReplaceEmptiesAFileOrCreatesIt) {
+  dir_.Put("old.dat", "1\n2\n");
+  units_.Open(2, dir_.File("old.dat"), OpenStatus::kReplace);
+  units_.Open(3, dir_.File("new.dat"), OpenStatus::kReplace);
+  units_.CloseAll();
+  EXPECT_EQ(dir_.Get("old.dat"), "");
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("new.dat")));
+}
+
 TEST_F(StatementTest, FreeFormCharacterValues) {
   Given("plain.dat 'it''s a name' \"two\nlines\" a'b toolongforsixteenchars\n");
   std::string a, b, c, d, e;
