@@ -109,6 +109,47 @@ void CheckOffsets(const std::vector<std::int32_t>& offsets, std::int32_t last,
   }
 }
 
+// The closing offset, offsets[last], must equal its count: everything the
+// count announces belongs to some family (or nuclear family).
+void CheckClosingOffset(const std::vector<std::int32_t>& offsets,
+                        std::int32_t last, std::int32_t count, int record,
+                        int value_shift, const OffsetKind& unit,
+                        const std::string& count_name, const char* items,
+                        const char* owner) {
+  if (last < 1 || offsets[last] == count) return;
+  Reject("iway.dat, record " + to_string(record) + ", value " +
+         to_string(last + value_shift) + ": " + OffsetName(unit, last, last) +
+         " is " + to_string(offsets[last]) + ", but " + count_name + " is " +
+         to_string(count) + ": " + items + " " + to_string(offsets[last] + 1) +
+         " to " + to_string(count) + " would belong to no " + owner +
+         " and be left out. Correct record " +
+         to_string(record) + " or the count.");
+}
+
+// Status codes: 2 marks a member who is not a proband, 1 a proband and 0 a
+// proband whose family is corrected even with the proband switch at 0. Any
+// other code would silently count as a proband.
+void CheckStatusCodes(const FamilyStore& s) {
+  for (std::int32_t k = 1; k <= s.member_count; ++k) {
+    const std::int32_t code = s.status[k];
+    if (code >= 0 && code <= 2) continue;
+    std::string place;
+    for (std::int32_t g = 1; g <= s.listed_family_count; ++g) {
+      const std::int32_t x = k - s.MemberOffset(g);
+      if (x >= 1 && x <= s.FamilySize(g)) {
+        place = "family " + to_string(g) + ", member position " + to_string(x);
+        break;
+      }
+    }
+    if (place.empty()) place = "member " + to_string(k) + " (in no family)";
+    Reject("iway.dat, record 7, value " + to_string(k) + ": " + place +
+           " has status code " + to_string(code) +
+           ". Status codes are 0 (a proband whose family is always"
+           " corrected), 1 (a proband) or 2 (not a proband): correct record"
+           " 7.");
+  }
+}
+
 // Per-member bookkeeping over the whole store, indexed by store index; the
 // families' store ranges are disjoint once the member offsets are monotone,
 // so one pass needs no resetting between families.
@@ -221,6 +262,17 @@ void ValidateFamilyStructure(const FamilyStore& s) {
   CheckOffsets(s.list_offset, s.list_offset_count - 1, s.member_list_length, 3,
                2, {"list", "nuclear family"},
                "the member-list length of record 4");
+  // A closing offset below its count would leave the nuclear families (or
+  // member-list entries) after it to no family: the tail of the last family
+  // would silently drop out of its likelihood.
+  CheckClosingOffset(s.nuclear_offset, n + 1, nuclear_count, 2, 1,
+                     {"nuclear-family", "family"},
+                     "the nuclear-family count (M - 2 of record 3)",
+                     "nuclear families", "family");
+  CheckClosingOffset(s.list_offset, s.list_offset_count - 1,
+                     s.member_list_length, 3, 2, {"list", "nuclear family"},
+                     "the member-list length (record 4)", "member-list entries",
+                     "nuclear family");
 
   MemberMarks marks;
   const std::size_t members = static_cast<std::size_t>(s.member_count) + 1;
@@ -232,6 +284,7 @@ void ValidateFamilyStructure(const FamilyStore& s) {
       CheckNuclearFamily(s, g, w, marks);
     }
   }
+  CheckStatusCodes(s);
 }
 
 void ValidateSexCodes(const FamilyStore& store,

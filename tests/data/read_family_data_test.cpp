@@ -385,9 +385,10 @@ TEST_F(ReadFamilyDataTest, SixHundredFiveFamiliesStopBeforeRecordTwo) {
 }
 
 TEST_F(ReadFamilyDataTest, TwoMillionListOffsetsAreAccepted) {
-  // M = 2000000: 1999998 nuclear families, none owned by a family, all empty.
+  // M = 2000000: 1999998 nuclear families, all empty; the closing offset of
+  // record 2 must reach the nuclear-family count.
   WriteFile("iway.dat",
-            Lines({"0 0 0", "0 0", "2000000 " + Repeat(2000000, "0"), "0",
+            Lines({"0 0 0", "0 1999998", "2000000 " + Repeat(2000000, "0"), "0",
                    Repeat(1999998, "0"), "0", ""}));
   WriteFile("trait.dat", "\n");
   const auto outcome = Load();
@@ -404,9 +405,10 @@ TEST_F(ReadFamilyDataTest, TwoMillionAndOneListOffsetsStopBeforeTheirValues) {
 }
 
 TEST_F(ReadFamilyDataTest, TwoMillionListEntriesAreAccepted) {
-  // L = 2000000 entries, in no nuclear family (M = 2).
+  // L = 2000000 entries and no nuclear family (M = 2); the closing offset of
+  // record 3 must reach the member-list length.
   WriteFile("iway.dat",
-            Lines({"0 0 0", "0 0", "2 0 0", "2000000 " + Repeat(2000000, "1"),
+            Lines({"0 0 0", "0 0", "2 0 2000000", "2000000 " + Repeat(2000000, "1"),
                    "", "0", ""}));
   WriteFile("trait.dat", "\n");
   const auto outcome = Load();

@@ -120,6 +120,29 @@ const std::vector<RejectRow>& RejectRows() {
        "iway.dat, record 3, value 4: the list offset of nuclear family 2 is 0,"
        " below the list offset of nuclear family 1, 4; offsets must not"
        " decrease. Correct record 3."},
+      // Closing offsets equal to their counts: nothing left to no family.
+      {"NuclearFamiliesOwnedByNoFamily",
+       TwoFamilies({{3, "6 2 0 4 7 7 7"}, {5, "0 0 9 -4"}}),
+       "iway.dat, record 2, value 4: the closing nuclear-family offset (the end"
+       " of family 2) is 2, but the nuclear-family count (M - 2 of record 3) is"
+       " 4: nuclear families 3 to 4 would belong to no family and be left out."
+       " Correct record 2 or the count."},
+      {"MemberListEntriesOwnedByNoNuclearFamily",
+       TwoFamilies({{3, "4 2 0 4 6"}}),
+       "iway.dat, record 3, value 5: the closing list offset (the end of"
+       " nuclear family 2) is 6, but the member-list length (record 4) is 7:"
+       " member-list entries 7 to 7 would belong to no nuclear family and be"
+       " left out. Correct record 3 or the count."},
+      // Status codes 0, 1 or 2, also of a member in no family.
+      {"StatusCodeThree", TwoFamilies({{7, "2 2 3 2 2 2 1"}}),
+       "iway.dat, record 7, value 3: family 1, member position 3 has status"
+       " code 3. Status codes are 0 (a proband whose family is always"
+       " corrected), 1 (a proband) or 2 (not a proband): correct record 7."},
+      {"StatusCodeOfAMemberInNoFamily",
+       {"1 1 0 2", "0 0 1", "3 0 0 2", "2 1 2", "0", "3 1 2 1", "2 1 -5"},
+       "iway.dat, record 7, value 3: member 3 (in no family) has status code"
+       " -5. Status codes are 0 (a proband whose family is always corrected),"
+       " 1 (a proband) or 2 (not a proband): correct record 7."},
       // At least two entries.
       {"NuclearFamilyWithOneEntry", TwoFamilies({{3, "4 2 0 1 7"}}),
        "iway.dat: family 1, nuclear family 1 has 1 entry (member-list position"
@@ -265,8 +288,6 @@ const std::vector<LoadRow>& LoadRows() {
       {"ConnectorIsTheSecondParent", TwoFamilies({{5, "2 0"}}), 7},
       {"StoredFamilyCountBelowListed", TwoFamilies({{1, "2 1 0 4 7"}}), 7},
       {"StoredFamilyCountZero", TwoFamilies({{1, "2 0 0 4 7"}}), 7},
-      {"NuclearFamiliesOwnedByNoFamily",
-       TwoFamilies({{3, "6 2 0 4 7 7 7"}, {5, "0 0 9 -4"}}), 7},
       {"MembersBeforeTheFirstFamily",
        {"1 1 2 5", "0 0 1", "3 0 0 3", "3 1 2 3", "0", "5 1 2 1 1 2",
         "2 2 1 2 2"},
@@ -275,8 +296,8 @@ const std::vector<LoadRow>& LoadRows() {
        {"3 3 0 4 4 7", "0 0 1 1 2", "4 0 0 4 7", "7 1 2 3 4 1 2 3", "0 0",
         "7 1 2 1 2 1 2 1", "2 2 0 2 2 2 1"},
        7},
-      {"StatusAndSexCodesAreNotCheckedHere",
-       TwoFamilies({{6, "7 0 3 1 2 1 2 -1"}, {7, "9 2 0 2 2 2 -5"}}), 7},
+      {"SexCodesAreNotCheckedHere", TwoFamilies({{6, "7 0 3 1 2 1 2 -1"}}),
+       7},
   };
   return rows;
 }

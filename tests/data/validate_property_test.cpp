@@ -38,6 +38,9 @@ bool ContractHolds(const FamilyStore& s) {
   if (!monotone(s.member_offset, n + 1, size_s)) return false;
   if (!monotone(s.nuclear_offset, n + 1, m - 2)) return false;
   if (!monotone(s.list_offset, m - 1, l)) return false;
+  // Closing offsets equal their counts.
+  if (s.nuclear_offset.at(n + 1) != m - 2) return false;
+  if (m - 1 >= 1 && s.list_offset.at(m - 1) != l) return false;
   for (std::int32_t g = 1; g <= n; ++g) {
     const std::int32_t size = s.member_offset.at(g + 1) - s.member_offset.at(g);
     std::vector<Ints> lists;

@@ -412,5 +412,94 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileInput, ::testing::ValuesIn(kRows),
                            return info.param.name;
                          });
 
+// Every character `from` replaced by `to`.
+std::function<void(std::string&)> ReplaceAll(char from, char to) {
+  return [from, to](std::string& s) {
+    for (char& c : s) {
+      if (c == from) c = to;
+    }
+  };
+}
+
+const std::string kSlash = ": no value was read: a \"/\" ends the record before it.";
+const std::string kEmpty = ": no value was read: the field is empty";
+const std::string kDecimalComma =
+    "(A decimal comma? A comma separates values: write 10.2, not 10,2.)";
+
+// A value of a family data file left unread by a slash or an empty field
+// would keep the 0 the store held before; every value there is required.
+// Values left over after the last member are legal, unless the file shows
+// decimal commas.
+const Row kUnreadValueRows[] = {
+    {"TraitSlashEndsTheRecord", {{"trait.dat", Replace("12.9", "12.9 /")}}, 1,
+     {"trait.dat, value 5 (family 1, member 5)" + kSlash,
+      "write -999 for a missing trait value."}},
+    {"TraitEmptyField", {{"trait.dat", Replace("11.5 14.8", "11.5,,14.8")}}, 1,
+     {"trait.dat, value 3 (family 1, member 3)" + kEmpty, kDecimalComma}},
+    {"TraitNullRepeat", {{"trait.dat", Replace("10.7", "2*")}}, 1,
+     {"trait.dat, value 5 (family 1, member 5)" + kEmpty}},
+    {"TraitDecimalCommas", {{"trait.dat", ReplaceAll('.', ',')}}, 1,
+     {"trait.dat: values are left over after the 19 members' values (the first, "
+      "\"1\", on line 1), and a comma stands directly between two digits",
+      "A decimal comma? Write decimal points (10.2), and one value per member."}},
+    {"CovariateEmptyFirstField", {{"age.dat", Replace("4.8", ",4.8")}}, 1,
+     {"age.dat, value 1 (family 1, member 1)" + kEmpty,
+      "write the member's covariate value.", kDecimalComma}},
+    {"CovariateSlash", {{"age.dat", Replace("5.8", "/ 5.8")}}, 1,
+     {"age.dat, value 19 (family 4, member 2)" + kSlash}},
+    {"IwayStatusEmptyField", {{"iway.dat", Line(6, "2 2,,2 2 2 2 2 2 2 1 2 2 2 2 1 2 2 2")}},
+     1, {"iway.dat, record 7, value 3 (family 1, member 3)" + kEmpty}},
+    {"IwayOffsetsEndedBySlash", {{"iway.dat", Line(0, "4 4 0 5 13 / 19")}}, 1,
+     {"iway.dat, record 1, value 6" + kSlash}},
+    {"IwaySexCountEndedBySlash", {{"iway.dat", Line(5, "/ 19 1 2")}}, 1,
+     {"iway.dat, record 6, value 1" + kSlash}},
+    // Legal: comma-separated values, and values left over after the last
+    // member when no comma stands between two digits.
+    {"TraitCommaSeparated", {{"trait.dat", ReplaceAll(' ', ',')}}, 0, {}},
+    {"TraitValuesLeftOver", {{"trait.dat", Replace("-999\n", "-999 12.5 13.5\n8.5\n")}}, 0,
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(UnreadValues, HostileInput, ::testing::ValuesIn(kUnreadValueRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           return info.param.name;
+                         });
+
+// Status codes and closing offsets that the structure check refuses.
+const Row kStructureRows[] = {
+    {"StatusCodeNine", {{"iway.dat", Line(6, "2 2 9 2 2 2 2 2 2 2 1 2 2 2 2 1 2 2 2")}}, 1,
+     {"iway.dat, record 7, value 3: family 1, member position 3 has status code 9. "
+      "Status codes are 0"}},
+    {"StatusCodeMinusOne", {{"iway.dat", Line(6, "2 2 0 2 2 2 2 2 2 2 1 2 2 2 2 1 2 2 -1")}},
+     1, {"iway.dat, record 7, value 19: family 4, member position 2 has status code -1."}},
+    {"ClosingNuclearOffsetBelowItsCount", {{"iway.dat", Line(1, "0 0 1 3 4 4")}}, 1,
+     {"iway.dat, record 2, value 6: the closing nuclear-family offset (the end of family 4) "
+      "is 4, but the nuclear-family count (M - 2 of record 3) is 5: nuclear families 5 to 5 "
+      "would belong to no family and be left out."}},
+    {"ClosingListOffsetBelowItsCount", {{"iway.dat", Line(2, "7 0 0 5 9 13 16 17")}}, 1,
+     {"iway.dat, record 3, value 8: the closing list offset (the end of nuclear family 5) "
+      "is 17, but the member-list length (record 4) is 18: member-list entries 18 to 18 "
+      "would belong to no nuclear family and be left out."}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Structure, HostileInput, ::testing::ValuesIn(kStructureRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           return info.param.name;
+                         });
+
+// A record that never ends (a device with no line ends named as a data
+// file) is refused at 64 MiB instead of growing until memory runs out.
+const Row kLongRecordRows[] = {
+    {"DataFileIsDevZero", {{"par.inp", Line(0, "4 1 '/dev/zero' 1")}}, 2,
+     {UnitOf(2, "/dev/zero"),
+      "Record 1 is longer than 67108864 characters (64 MiB); a text file of the program "
+      "has lines of ordinary length. Check that the file named is the right one"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(LongRecords, HostileInput, ::testing::ValuesIn(kLongRecordRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           return info.param.name;
+                         });
+
 }  // namespace
 }  // namespace segmix
