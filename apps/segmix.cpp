@@ -1,8 +1,7 @@
 // segmix: maximum-likelihood complex segregation analysis of a quantitative
-// trait in pedigrees ascertained through probands. No arguments; works in the
-// current directory (par.inp, iway.dat, ...).
-#include <iostream>
+// trait in pedigrees ascertained through probands. Works in the current
+// directory (par.inp, iway.dat, ...); `segmix --help` says what it reads and
+// writes.
+#include "run/run_guard.h"
 
-#include "run/run_sequence.h"
-
-int main() { return segmix::RunProgram(std::cout, std::cerr); }
+int main(int argc, char** argv) { return segmix::RunCommandLine(argc, argv); }

@@ -7,6 +7,7 @@
 #include <new>
 #include <ostream>
 #include <span>
+#include <string>
 
 #include "data/family_store.h"
 #include "maximize/maximize.h"
@@ -16,6 +17,7 @@
 #include "model/sample_likelihood.h"
 #include "run/control_file.h"
 #include "run/member_counts.h"
+#include "run/run_guard.h"
 #include "run/summary_file.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
@@ -56,13 +58,16 @@ bool InitialEvaluationFailed(double initial_ln_lh) {
   return initial_ln_lh <= kFailureThreshold;
 }
 
-int RunSequence(TextUnits& units) {
+int RunSequence(TextUnits& units, RunFolderLock& lock) {
   PolygenicTables polygenic;
   polygenic.PolygenicLocusCount = 3;
   polygenic.PolygenicGenotypeCount = 7;
 
   units.Open(kControlUnit, "par.inp", OpenStatus::kOld);
-  units.Open(kErrorUnit, "par.err", OpenStatus::kNone);
+  // Nothing is written before the folder is this run's alone. par.err then
+  // holds this run's messages only.
+  lock.Take();
+  units.Open(kErrorUnit, "par.err", OpenStatus::kReplace);
 
   const std::int32_t parameter_count = kParameterCount;
   ControlSettings settings;
@@ -107,6 +112,9 @@ int RunSequence(TextUnits& units) {
     record << "MAX=" << sample.RunMode;
     record.End();
   }
+  StopIfSignalled(
+      "before the first evaluation; max.dat, sigma.dat and LH_fam.dat were not "
+      "written.");
   const double initial_ln_lh = sample.SampleLogLikelihood();
   {
     WriteStatement record(units, kConsole, "(' initial LH=',e15.8)");
@@ -118,16 +126,34 @@ int RunSequence(TextUnits& units) {
   if (InitialEvaluationFailed(initial_ln_lh)) Stop(kExitRejected);
 
   sample.RunMode = 1;
-  units.Open(kResultUnit, "max.dat", OpenStatus::kNone);
-  const MaximizerResult result =
-      Maximize(parameter_count, parameters, RunMaximizerSettings(),
-               [&sample] { return sample.SampleLogLikelihood(); }, units);
+  units.Open(kResultUnit, "max.dat", OpenStatus::kReplace);
+  RemoveEarlierResults();
+  std::int32_t evaluations = 0;
+  const MaximizerResult result = Maximize(
+      parameter_count, parameters, RunMaximizerSettings(),
+      [&sample, &evaluations] {
+        // Between two evaluations: max.dat holds whole iteration blocks.
+        StopIfSignalled("during the search, after " +
+                        std::to_string(evaluations) +
+                        " of its evaluations; max.dat holds the iteration "
+                        "blocks written until then. sigma.dat and LH_fam.dat "
+                        "were not written.");
+        ++evaluations;
+        return sample.SampleLogLikelihood();
+      },
+      units);
   units.Close(kResultUnit);
+  StopIfSignalled("after the search (" + std::to_string(evaluations) +
+                  " evaluations); max.dat is complete. sigma.dat and "
+                  "LH_fam.dat were not written.");
 
   units.Open(kResultUnit, "sigma.dat", OpenStatus::kNone);
   WriteSummaryFile(units, kResultUnit, counts.observed, result, parameters);
   units.Close(kResultUnit);
 
+  StopIfSignalled(
+      "after writing sigma.dat; max.dat and sigma.dat are complete. LH_fam.dat "
+      "was not written.");
   sample.RunMode = 2;
   units.Open(kFamilyUnit, "LH_fam.dat", OpenStatus::kNone);
   sample.SampleLogLikelihood();
@@ -143,9 +169,12 @@ int RunSequence(TextUnits& units) {
 }
 
 int RunProgram(std::ostream& out, std::ostream& err) {
+  // Declared before the units: the lock is released only after every file
+  // of the run is flushed and closed.
+  RunFolderLock lock;
   TextUnits units(out);
   try {
-    const int status = RunSequence(units);
+    const int status = RunSequence(units, lock);
     units.CloseAll();
     return status;
   } catch (const RunTermination& termination) {

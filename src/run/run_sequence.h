@@ -14,14 +14,20 @@ namespace segmix {
 // single-precision -1e17 (-99999998430674944). Not a number goes on.
 bool InitialEvaluationFailed(double initial_ln_lh);
 
+class RunFolderLock;
+
 // The whole run on `units` (its console included); opens and closes units 1,
-// 2, 3 and 25 itself. Returns the exit status of a completed run (0). Every
+// 2, 3 and 25 itself, and takes `lock` once par.inp is open, before anything
+// is written (par.err is emptied when opened; sigma.dat and LH_fam.dat of an
+// earlier run are removed when max.dat is started). Between evaluations it
+// ends on a stop signal (StopIfSignalled, run_guard.h). Returns the exit status of a completed run (0). Every
 // early end is thrown as a RunTermination: TextIoError (status 2) for an
 // unreadable or missing file, InputRejected (1) for a control file or data
 // set the program refuses, StopRequest (1) for a capacity stop and for a
-// starting point whose evaluation failed. Units left open by a throw are the
-// caller's to close.
-int RunSequence(TextUnits& units);
+// starting point whose evaluation failed, InputRejected (1) when another run
+// holds the folder's lock, RunTermination (128 + signal) for a stop signal.
+// Units left open by a throw are the caller's to close.
+int RunSequence(TextUnits& units, RunFolderLock& lock);
 
 // The top of the program: runs RunSequence with `out` as the console, catches
 // every RunTermination, flushes and closes every unit, writes its text to
