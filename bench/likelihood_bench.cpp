@@ -9,26 +9,17 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <ostream>
 #include <random>
-#include <streambuf>
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/validate_family_structure.h"
 #include "model/parameter_table.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
-#include "textio/text_units.h"
 
 namespace segmix {
 namespace {
-
-// Swallows the evaluation lines.
-class NullBuffer : public std::streambuf {
- protected:
-  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 struct Nuclear {
   std::vector<std::int32_t> entries;
@@ -139,18 +130,13 @@ void BM_SampleLogLikelihood(benchmark::State& state) {
   }
   p.in_model[kTr1] = 0;
   std::vector<std::int32_t> flags(N_FAM + 1, 1);
-  NullBuffer sink;
-  std::ostream console(&sink);
-  TextUnits units(console);
   SampleLikelihood sample(
       p, store, polygenic,
       SampleSettings{.proband_switch = 1,
                      .selection_flags = flags,
-                     .worker_count = static_cast<std::int32_t>(state.range(1))},
-      units);
-  sample.RunMode = 1;
+                     .worker_count = static_cast<std::int32_t>(state.range(1))});
   for (auto _ : state) {
-    benchmark::DoNotOptimize(sample.SampleLogLikelihood());
+    benchmark::DoNotOptimize(sample.Evaluate(Gate::kAccepted).ln_lh);
   }
   state.counters["families"] = static_cast<double>(state.range(0));
   state.counters["members"] = store.member_count;

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/family_weights.h"
+#include "data/read_family_data.h"
+#include "data/validate_family_structure.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
 
@@ -285,27 +288,6 @@ void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
   }
 
   DeriveFamilyWeights(units, store);
-}
-
-void DeriveFamilyWeights(TextUnits& units, FamilyStore& store) {
-  // Sized to the capacity, not the stored count: readers index it by any
-  // family number up to N_FAM.
-  store.family_weight.assign(static_cast<std::size_t>(N_FAM) + 1, 0.0);
-  for (std::int32_t g = 1; g <= store.StoredFamilyCount(); ++g) {
-    const std::int32_t size = store.FamilySize(g);
-    if (size <= 0) continue;
-    const std::int32_t base = store.MemberOffset(g);
-    std::int32_t observed = 0;
-    for (std::int32_t x = 1; x <= size; ++x) {
-      // A value that is not a number compares false and is not counted.
-      if (store.trait[base + x] >= kMissingTrait) ++observed;
-    }
-    if (observed == 0) continue;
-    store.family_weight[g] = 1.0 / static_cast<double>(observed);
-    WriteStatement w(units, kConsole);
-    w << g << observed;
-    w.End();
-  }
 }
 
 }  // namespace segmix

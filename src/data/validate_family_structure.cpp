@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "data/validate_family_structure.h"
+
 #include "data/family_store.h"
 #include "textio/termination.h"
 

@@ -9,11 +9,11 @@
 // double, and are used with exactly those values.
 #include "maximize/maximize.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 
-#include "maximize/max_file.h"
 #include "model/extended.h"
 
 namespace segmix {
@@ -31,23 +31,25 @@ bool IsFree(const ParameterTable& table, std::int32_t row) {
   return table.estimate[row] != 0;
 }
 
+// The exploratory move's arithmetic when both trials fail, stored as it
+// stores it: where the value lands after the step is taken and undone.
+double ValueAfterFailedExploration(double start, double step) {
+  double value = static_cast<double>(Extended{start} - step);
+  value = static_cast<double>(Extended{value} + 2.0L * step);
+  const double reversed = static_cast<double>(Extended{step} * -0.5L);
+  return static_cast<double>(Extended{value} + 2.0L * reversed);
+}
+
 }  // namespace
 
 MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
                          const MaximizerSettings& settings,
-                         const Objective& objective, TextUnits& units) {
-  UnitReport report(units);
-  return Maximize(parameter_count, table, settings, objective, report);
-}
-
-MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
-                         const MaximizerSettings& settings,
-                         const Objective& objective, MaximizerReport& report) {
+                         const Objective& objective, MaximizerReport* report) {
   const std::int32_t n = parameter_count;
   MaximizerResult result;
   if (n <= 0) return result;
   if (n > kMaximizerRows) {
-    report.Failure(MaximizerFailure::kTooManyParameters);
+    if (report != nullptr) report->Failure(MaximizerFailure::kTooManyParameters);
     return result;
   }
 
@@ -70,7 +72,7 @@ MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
     // The search cannot start. Reported like an exhausted search, so that
     // the summary does not pass off the start point as a maximum, and the
     // log-likelihood recorded is the one of the point left in the table.
-    report.Failure(MaximizerFailure::kMaximumNotFound);
+    if (report != nullptr) report->Failure(MaximizerFailure::kMaximumNotFound);
     result.final_ln_lh = reference;
     return result;
   }
@@ -180,15 +182,15 @@ MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
 
     ++result.iteration_count;
     if (result.iteration_count > settings.iteration_limit) {
-      report.Failure(MaximizerFailure::kMaximumNotFound);
+      if (report != nullptr) report->Failure(MaximizerFailure::kMaximumNotFound);
       // The summary shows the point left in the table, so the log-likelihood
       // recorded is that point's, and a failed last trial is not passed off
       // as an estimate.
       settle();
       return result;
     }
-    if (settings.print_switch != 0) {
-      report.IterationBlock(result.iteration_count, result.function_count,
+    if (settings.print_switch != 0 && report != nullptr) {
+      report->IterationBlock(result.iteration_count, result.function_count,
                             trial > reference ? trial : reference, table);
     }
 
@@ -201,6 +203,25 @@ MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
   settle();
   ++result.iteration_count;
   return result;
+}
+
+std::int32_t FirstLostStepRow(std::int32_t parameter_count,
+                              const ParameterTable& table,
+                              const MaximizerSettings& settings) {
+  const std::int32_t n = std::min(parameter_count, kMaximizerRows);
+  for (std::int32_t i = 1; i <= n; ++i) {
+    if (!IsFree(table, i)) continue;
+    const double start = table.value[i];
+    const double back = ValueAfterFailedExploration(start, table.step[i]);
+    // Rounding alone leaves the value within a few units in its last place;
+    // a miss the search could still resolve as a step does no harm.
+    const Extended miss = std::fabs(Extended{back} - start);
+    const Extended tolerance =
+        std::max(std::fabs(Extended{settings.step_tolerance} * start),
+                 Extended{kAbsoluteStepTolerance});
+    if (!(miss <= tolerance)) return i;
+  }
+  return 0;
 }
 
 }  // namespace segmix

@@ -1,12 +1,9 @@
 // Maximize: a Hooke-Jeeves pattern search over the free rows of the
 // ParameterTable, using function values only. It works in place on value and
-// step, calls the objective for every trial point, writes an iteration block
-// to unit 2 (max.dat) after every cycle that does not end the search, and its
-// failure messages to unit 25 (par.err).
-//
-// The search itself reports through a MaximizerReport, so that it can run on
-// plain functions without any file; UnitReport (max_file.h) is the report
-// that writes the records.
+// step, calls the objective for every trial point, and reports an iteration
+// block after every cycle that does not end the search, and its failures,
+// through a MaximizerReport (none: silent). It writes no file itself; the
+// run layer's UnitReport (run/max_file.h) writes max.dat and par.err.
 #ifndef SEGMIX_MAXIMIZE_MAXIMIZE_H_
 #define SEGMIX_MAXIMIZE_MAXIMIZE_H_
 
@@ -14,7 +11,6 @@
 #include <functional>
 
 #include "model/parameter_table.h"
-#include "textio/text_units.h"
 
 namespace segmix {
 
@@ -79,14 +75,21 @@ class MaximizerReport {
 // adapted. `function_count` counts every call of the objective;
 // `iteration_count` is the number of the cycle in which the search ended
 // (iteration_limit + 1 after kMaximumNotFound, 0 after a failed start).
+// `report` may be null: the search is then silent.
 MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
                          const MaximizerSettings& settings,
-                         const Objective& objective, TextUnits& units);
+                         const Objective& objective, MaximizerReport* report);
 
-// The same search reporting to `report` instead of units 2 and 25.
-MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
-                         const MaximizerSettings& settings,
-                         const Objective& objective, MaximizerReport& report);
+// The first of the rows 1..n with a nonzero estimate flag whose step is so
+// large that the search's own arithmetic loses the value it steps from: the
+// exploratory move (v - s, then + 2s, then the step halved and reversed and
+// the move undone) replayed in that arithmetic misses v by more than the
+// search's convergence tolerances (settings.step_tolerance relative to v, or
+// the absolute 1e-6). 0 when every row comes back. Ordinary steps, even
+// larger than the bound range, come back; a step of 1e30 from 10.5 does not.
+std::int32_t FirstLostStepRow(std::int32_t parameter_count,
+                              const ParameterTable& table,
+                              const MaximizerSettings& settings);
 
 }  // namespace segmix
 

@@ -1,6 +1,7 @@
 // CheckParameters and AcceptParameters: ties, bound tests, the order of the
 // means, the major-genotype frequencies and transmission table, and the
-// working copies the likelihood reads.
+// working copies the likelihood reads. Rejections are returned as values; the
+// caller decides whether and where they are reported.
 //
 // Sums and products are formed in extended precision and rounded to double
 // only where a value is stored (a table value, a model quantity), so that the
@@ -11,10 +12,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string_view>
+#include <cstdint>
+#include <optional>
 
 #include "model/extended.h"
-#include "textio/statements.h"
 
 namespace segmix {
 
@@ -22,22 +23,6 @@ namespace {
 
 constexpr double kBoundMargin = static_cast<double>(1e-6f);
 constexpr std::int32_t kCoefficientCount = 5;  // B1..B5
-constexpr int kErrorUnit = 25;                 // par.err
-
-constexpr std::string_view kBoundLayout =
-    "(' ERROR OF INITIAL PARAMETER VALUE:',/,8x,a3,'=',E11.4,/,2x,' GL=',"
-    "E11.4,' GR=',E11.4)";
-// A residual variance at or below 0 has no density. The message keeps the
-// first two lines of the bound message and says on the third what is wrong
-// and where to correct it; only the name and value are transferred, so the
-// rest of the layout is carried out after them.
-constexpr std::string_view kVarianceLayout =
-    "(' ERROR OF INITIAL PARAMETER VALUE:',/,8x,a3,'=',E11.4,/,2x,"
-    "' SIG is a variance and must be greater than 0: correct the SIG record "
-    "in par.inp')";
-constexpr std::string_view kFrequencyLayout = "(' ERROR: P1=',E11.4)";
-constexpr std::string_view kMeanOrderText =
-    " ERROR OF INITIAL PARAMETER VALUE:";
 
 // Rows in ascending order: a tied row takes its master's value as already
 // updated in this pass, so a chain resolves fully only when every master
@@ -77,17 +62,22 @@ double SetGenotypeFrequencies(double Q, ModelQuantities& quantities) {
 // the first K.
 void SetMeansAndCopies(const ParameterTable& p, std::int32_t covariate_count,
                        ModelQuantities& quantities) {
+  // A component left out of the model has no effect, whatever value its
+  // row holds (a tie or the search may have given it one).
+  const auto in_model_value = [&p](std::int32_t row) {
+    return p.in_model[row] != 0 ? p.value[row] : 0.0;
+  };
   for (int s = 1; s <= 2; ++s) {
-    const Extended shift = static_cast<Extended>(s - 1) * p.value[kSex];
+    const Extended shift = static_cast<Extended>(s - 1) * in_model_value(kSex);
     quantities.GenotypeMean[s][1] = static_cast<double>(p.value[kMU] + shift);
     quantities.GenotypeMean[s][2] = static_cast<double>(p.value[kA] + shift);
     quantities.GenotypeMean[s][3] = static_cast<double>(p.value[kD] + shift);
   }
-  quantities.pga = p.value[kPga];
+  quantities.pga = in_model_value(kPga);
   quantities.SIG = p.value[kSIG];
   const std::int32_t K = std::min(covariate_count, kCoefficientCount);
   for (std::int32_t k = 1; k <= K; ++k) {
-    quantities.B[k] = p.value[kB1 + k - 1];
+    quantities.B[k] = in_model_value(kB1 + k - 1);
   }
 }
 
@@ -111,33 +101,26 @@ void RebuildMajorTransmission(const ParameterTable& p,
   }
 }
 
-void WriteBoundMessage(TextUnits& units, const ParameterTable& p, int j) {
-  WriteStatement w(units, kErrorUnit, kBoundLayout);
-  w << kParameterNames[j] << p.value[j] << p.GL[j] << p.GR[j];
-  w.End();
+// A value that is a probability: 0..1, and not undefined.
+bool IsProbability(double x) { return x >= 0 && x <= 1; }
+
+bool FrequenciesAreProbabilities(const ModelQuantities& quantities) {
+  const auto& P = quantities.GenotypeFrequency;
+  return IsProbability(P[1]) && IsProbability(P[2]) && IsProbability(P[3]);
 }
 
-void WriteVarianceMessage(TextUnits& units, const ParameterTable& p) {
-  WriteStatement w(units, kErrorUnit, kVarianceLayout);
-  w << kParameterNames[kSIG] << p.value[kSIG];
-  w.End();
-}
-
-void WriteMeanOrderMessage(TextUnits& units, const ParameterTable& p) {
-  {
-    WriteStatement w(units, kConsole);
-    w << kMeanOrderText;
-    w.End();
+// The first of Tr1..Tr3 that is not a probability, 0 when all are. Only
+// meaningful when the general transmission model is on.
+std::int32_t ImproperTransmissionRow(const ParameterTable& p) {
+  for (const ParameterRow row : {kTr1, kTr2, kTr3}) {
+    if (!IsProbability(p.value[row])) return row;
   }
-  WriteStatement w(units, kConsole);
-  w << p.value[kD] << ">" << p.value[kMU];
-  w.End();
+  return 0;
 }
 
-void WriteFrequencyMessage(TextUnits& units, double P1) {
-  WriteStatement w(units, kErrorUnit, kFrequencyLayout);
-  w << P1;
-  w.End();
+ParameterRejection Refused(RejectionKind kind, const ParameterTable& p,
+                           std::int32_t row) {
+  return ParameterRejection{kind, row, p.value[row], p.GL[row], p.GR[row]};
 }
 
 // value +- margin, rounded once to double.
@@ -147,8 +130,9 @@ double MovedInside(double bound, double signed_margin) {
 
 }  // namespace
 
-double CheckParameters(ParameterTable& parameters, std::int32_t covariate_count,
-                       ModelQuantities& quantities, TextUnits& units) {
+std::optional<ParameterRejection> CheckParameters(
+    ParameterTable& parameters, std::int32_t covariate_count,
+    ModelQuantities& quantities) {
   ParameterTable& p = parameters;
   ApplyTies(p);
 
@@ -158,32 +142,23 @@ double CheckParameters(ParameterTable& parameters, std::int32_t covariate_count,
   // nonzero flag leaves it where it is.
   for (int j = 1; j <= kParameterCount; ++j) {
     if (p.estimate[j] == 0) continue;
-    if (p.value[j] < p.GL[j]) {
-      WriteBoundMessage(units, p, j);
-      return FailureSentinel;
-    }
+    if (p.value[j] < p.GL[j]) return Refused(RejectionKind::kBound, p, j);
     if (p.value[j] == p.GL[j] && p.estimate[j] == 1) {
       p.value[j] = MovedInside(p.GL[j], kBoundMargin);
     }
     // Tested after the move: with GR - GL below the margin the moved value
-    // lies above GR, and the message shows it.
-    if (p.value[j] > p.GR[j]) {
-      WriteBoundMessage(units, p, j);
-      return FailureSentinel;
-    }
+    // lies above GR, and the rejection shows it.
+    if (p.value[j] > p.GR[j]) return Refused(RejectionKind::kBound, p, j);
     if (p.value[j] == p.GR[j] && p.estimate[j] == 1) {
       p.value[j] = MovedInside(p.GR[j], -kBoundMargin);
     }
   }
 
-  if (!VarianceAdmissible(p)) {
-    WriteVarianceMessage(units, p);
-    return FailureSentinel;
-  }
+  if (!VarianceAdmissible(p)) return Refused(RejectionKind::kVariance, p, kSIG);
 
   if (p.value[kD] > p.value[kMU]) {
-    WriteMeanOrderMessage(units, p);
-    return FailureSentinel;
+    return ParameterRejection{RejectionKind::kMeanOrder, kD, p.value[kD],
+                              p.GL[kD], p.value[kMU]};
   }
 
   SetMeansAndCopies(p, covariate_count, quantities);
@@ -195,8 +170,8 @@ double CheckParameters(ParameterTable& parameters, std::int32_t covariate_count,
   // undefined P1 that lowering would never repair, so it is reported even
   // under the general transmission model.
   if (!(P1 > 0) && (!general_transmission || std::isnan(P1))) {
-    WriteFrequencyMessage(units, P1);
-    return FailureSentinel;
+    return ParameterRejection{RejectionKind::kFrequency, kQ, P1, p.GL[kQ],
+                              p.GR[kQ]};
   }
   while (!(P1 > 0)) {
     double& Q = p.value[kQ];
@@ -204,36 +179,77 @@ double CheckParameters(ParameterTable& parameters, std::int32_t covariate_count,
     if (Q <= 0) Q = kBoundMargin;
     P1 = SetGenotypeFrequencies(Q, quantities);
   }
+  // A Q outside 0..1 leaves P1 positive but makes P2 or P3 negative: the
+  // likelihood would take logarithms of negative weights.
+  if (!FrequenciesAreProbabilities(quantities)) {
+    return Refused(RejectionKind::kNotProbability, p, kQ);
+  }
 
-  if (general_transmission) RebuildMajorTransmission(p, quantities);
-  return 1.0;
+  if (general_transmission) {
+    if (const std::int32_t row = ImproperTransmissionRow(p); row != 0) {
+      return Refused(RejectionKind::kNotProbability, p, row);
+    }
+    RebuildMajorTransmission(p, quantities);
+  }
+  return std::nullopt;
 }
 
-double AcceptParameters(ParameterTable& parameters, std::int32_t covariate_count,
-                        ModelQuantities& quantities) {
+std::optional<ParameterRejection> AcceptParameters(
+    ParameterTable& parameters, std::int32_t covariate_count,
+    ModelQuantities& quantities) {
   ParameterTable& p = parameters;
   ApplyTies(p);
 
   // Strictly inside the bounds, so the search never settles on one.
   for (int j = 1; j <= kParameterCount; ++j) {
     if (p.estimate[j] == 0) continue;
-    if (p.value[j] <= p.GL[j] || p.value[j] >= p.GR[j]) return FailureSentinel;
+    if (p.value[j] <= p.GL[j] || p.value[j] >= p.GR[j]) {
+      return Refused(RejectionKind::kBound, p, j);
+    }
   }
-  if (!VarianceAdmissible(p)) return FailureSentinel;
+  if (!VarianceAdmissible(p)) return Refused(RejectionKind::kVariance, p, kSIG);
 
   const double P1 = SetGenotypeFrequencies(p.value[kQ], quantities);
   // Written so that an undefined P1 is rejected too.
-  if (!(P1 > 0 && P1 < 1)) return FailureSentinel;
+  if (!(P1 > 0 && P1 < 1)) {
+    return ParameterRejection{RejectionKind::kFrequency, kQ, P1, p.GL[kQ],
+                              p.GR[kQ]};
+  }
+  if (!FrequenciesAreProbabilities(quantities)) {
+    return Refused(RejectionKind::kNotProbability, p, kQ);
+  }
 
   // The order of the means is tested during the search only under the
   // general transmission model; otherwise the final evaluation reports it.
   if (p.in_model[kTr1] != 0) {
+    if (const std::int32_t row = ImproperTransmissionRow(p); row != 0) {
+      return Refused(RejectionKind::kNotProbability, p, row);
+    }
     RebuildMajorTransmission(p, quantities);
-    if (p.value[kD] > p.value[kMU]) return FailureSentinel;
+    if (p.value[kD] > p.value[kMU]) {
+      return ParameterRejection{RejectionKind::kMeanOrder, kD, p.value[kD],
+                                p.GL[kD], p.value[kMU]};
+    }
   }
 
   SetMeansAndCopies(p, covariate_count, quantities);
-  return 1.0;
+  return std::nullopt;
+}
+
+std::optional<ParameterRejection> AdmitParameters(
+    Gate gate, ParameterTable& parameters, std::int32_t covariate_count,
+    ModelQuantities& quantities) {
+  return gate == Gate::kAccepted
+             ? AcceptParameters(parameters, covariate_count, quantities)
+             : CheckParameters(parameters, covariate_count, quantities);
+}
+
+void SwitchOffLeftOutComponents(ParameterTable& parameters) {
+  // In the order they have always been switched off.
+  constexpr ParameterRow kSwitchable[] = {kB1, kB2, kB3, kB4, kB5, kPga, kSex};
+  for (const ParameterRow row : kSwitchable) {
+    if (parameters.in_model[row] == 0) parameters.value[row] = 0;
+  }
 }
 
 }  // namespace segmix

@@ -1,41 +1,62 @@
 // The parameter gate of every likelihood evaluation: apply the ties, test the
 // point against its bounds and derive the model quantities.
 //
-// Both routines return 1.0 when the point is accepted and FailureSentinel when
-// it is rejected. CheckParameters (run modes -1 and 2) reports a rejection
-// (bound and frequency messages on unit 25, par.err; the mean-order message on
-// the console), moves a value lying exactly on a bound 1e-6 inside and lowers
-// Q under the general transmission model. AcceptParameters (run mode 1)
-// writes nothing and corrects nothing but the ties. Changes to the table
+// Both routines return nothing when the point is accepted and what they
+// refused otherwise; neither writes anything. CheckParameters (the kChecked
+// gate: the starting point and the final pass) moves a value lying exactly on
+// a bound 1e-6 inside and lowers Q under the general transmission model.
+// AcceptParameters (the kAccepted gate: the search) corrects nothing but the
+// ties and keeps the point strictly inside its bounds. Changes to the table
 // persist: tied values and cleared estimate flags, values moved off a bound,
 // a lowered Q.
 //
-// A residual variance SIG at or below 0 (or not a number) leaves the trait
-// density undefined, so both routines reject such a point after the bound
-// tests; CheckParameters then writes the variance message to par.err.
+// Refused by both, in this order: an estimated value outside its bounds
+// (kBound; on a bound too for AcceptParameters); a residual variance SIG at
+// or below 0 or not a number (kVariance: the density is undefined); D above
+// MU (kMeanOrder; AcceptParameters only under the general transmission
+// model); P1 at or below 0 (kFrequency; CheckParameters lowers Q instead under
+// the general transmission model unless P1 is not a number; AcceptParameters
+// also refuses P1 at or above 1); genotype frequencies outside 0..1, that is
+// Q outside 0..1 whether fixed, tied or estimated (kNotProbability, row Q);
+// under the general transmission model, Tr1, Tr2 or Tr3 outside 0..1
+// (kNotProbability, that row).
 //
 // An accepted point rewrites GenotypeFrequency, GenotypeMean, the working
 // copies of pga, SIG and B1..BK and, when Tr1 is in the model,
-// MajorTransmission. A rejected point leaves the quantities it did not reach
-// as they were; nothing reads them before the next accepted call.
+// MajorTransmission. A component whose in-model flag is 0 (pga, Sex, B1..B5)
+// enters the quantities as 0, whatever value its row holds. A rejected point
+// leaves the quantities it did not reach as they were; nothing reads them
+// before the next accepted call.
 #ifndef SEGMIX_MODEL_PARAMETER_CHECKS_H_
 #define SEGMIX_MODEL_PARAMETER_CHECKS_H_
 
 #include <cstdint>
+#include <optional>
 
+#include "model/evaluation.h"
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
-#include "textio/text_units.h"
 
 namespace segmix {
 
 // `covariate_count` is K: the working copies of B1..BK are refreshed (at
-// most five; none for K <= 0). Unit 25 must be open when CheckParameters has
-// a message to write; the mean-order message goes to the console.
-double CheckParameters(ParameterTable& parameters, std::int32_t covariate_count,
-                       ModelQuantities& quantities, TextUnits& units);
-double AcceptParameters(ParameterTable& parameters, std::int32_t covariate_count,
-                        ModelQuantities& quantities);
+// most five; none for K <= 0).
+std::optional<ParameterRejection> CheckParameters(ParameterTable& parameters,
+                                                  std::int32_t covariate_count,
+                                                  ModelQuantities& quantities);
+std::optional<ParameterRejection> AcceptParameters(
+    ParameterTable& parameters, std::int32_t covariate_count,
+    ModelQuantities& quantities);
+// CheckParameters for Gate::kChecked, AcceptParameters for Gate::kAccepted.
+std::optional<ParameterRejection> AdmitParameters(Gate gate,
+                                                  ParameterTable& parameters,
+                                                  std::int32_t covariate_count,
+                                                  ModelQuantities& quantities);
+
+// The value of every left-out component (in-model flag 0 among pga, Sex and
+// B1..B5) becomes 0, so that the table shows what the model uses. Done once
+// when a table is loaded; the gate applies the same rule to the quantities.
+void SwitchOffLeftOutComponents(ParameterTable& parameters);
 
 }  // namespace segmix
 

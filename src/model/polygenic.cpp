@@ -94,4 +94,13 @@ void FillPolygenicFrequency(PolygenicTables& tables) {
   }
 }
 
+PolygenicTables BuildPolygenicTables() {
+  PolygenicTables tables;
+  tables.PolygenicLocusCount = 3;
+  tables.PolygenicGenotypeCount = 7;
+  BuildPolygenicTransmission(tables);
+  FillPolygenicFrequency(tables);
+  return tables;
+}
+
 }  // namespace segmix

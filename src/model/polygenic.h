@@ -22,6 +22,9 @@ Extended BinomialCoefficient(std::int32_t n, std::int32_t k);
 void BuildPolygenicTransmission(PolygenicTables& tables);
 // PolygenicFrequency[j] = C(N-1, j-1) * (1/64), as the run sequence fills it.
 void FillPolygenicFrequency(PolygenicTables& tables);
+// The tables every fit uses: 3 loci, 7 genotypes, the transmission table and
+// the frequencies, built by the two routines above.
+PolygenicTables BuildPolygenicTables();
 
 }  // namespace segmix
 

@@ -1,5 +1,5 @@
-// SampleLogLikelihood: the parameter gate, the family loop with its
-// ascertainment correction, the evaluation line and the LH_fam.dat records.
+// SampleLikelihood: the parameter gate, the family loop with its
+// ascertainment correction, and the records handed to the observer.
 //
 // Arithmetic: each member sum is accumulated in extended precision; the pass
 // value, the family term and the result are doubles, each update formed in
@@ -11,19 +11,10 @@
 
 #include "model/extended.h"
 #include "model/parameter_checks.h"
-#include "textio/statements.h"
 
 namespace segmix {
 
 namespace {
-
-constexpr int kFamilyUnit = 3;  // LH_fam.dat
-
-// s + 1e18 <= 0 with the single-precision 1e18 (999999984306749440): the
-// parameter checks rejected the point.
-bool Rejected(double status) {
-  return static_cast<Extended>(status) + static_cast<Extended>(1e18f) <= 0;
-}
 
 // A member sum at or below the single-precision 1e-17 means the member's
 // weights underflowed: the family cannot be evaluated.
@@ -59,24 +50,24 @@ std::vector<std::int32_t> EvaluatedFamilies(const FamilyStore& store,
 SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
                                    const FamilyStore& store,
                                    const PolygenicTables& polygenic,
-                                   SampleSettings settings, TextUnits& units)
+                                   SampleSettings settings)
     : parameters_(parameters),
       store_(store),
       polygenic_(polygenic),
       settings_(settings),
-      units_(units),
       evaluated_(EvaluatedFamilies(store, settings)),
       outcomes_(evaluated_.size()),
       pool_(WorkersFor(evaluated_.size(), settings.worker_count)),
       weights_(static_cast<std::size_t>(pool_.WorkerCount()),
                GenotypeWeights(store.LargestFamilySize())) {}
 
-bool SampleLikelihood::Pass(std::int32_t g, std::int32_t correction_pass,
-                            GenotypeWeights& weights, double& V,
-                            bool& has_status0) const {
+EvaluationStatus SampleLikelihood::Pass(std::int32_t g,
+                                        std::int32_t correction_pass,
+                                        GenotypeWeights& weights, double& V,
+                                        bool& has_status0) const {
   V = 0;
   const std::int32_t n = store_.FamilySize(g);
-  if (n <= 0) return true;
+  if (n <= 0) return EvaluationStatus::kOk;
 
   const LikelihoodModel model{store_,
                               quantities_,
@@ -91,7 +82,9 @@ bool SampleLikelihood::Pass(std::int32_t g, std::int32_t correction_pass,
   }
 
   if (store_.LastNuclear(g) >= store_.FirstNuclear(g)) {
-    if (!PeelFamily(model, g, weights, V)) return false;
+    if (!PeelFamily(model, g, weights, V)) {
+      return EvaluationStatus::kPeelingFailed;
+    }
   }
 
   // One member term for each position listed in no nuclear family (the
@@ -102,11 +95,11 @@ bool SampleLikelihood::Pass(std::int32_t g, std::int32_t correction_pass,
     const double* w = weights.Member(m);
     Extended S = 0;
     for (std::int32_t s = 0; s < kJointGenotypes; ++s) S += w[s];
-    if (S <= kMemberSumFloor) return false;
+    if (S <= kMemberSumFloor) return EvaluationStatus::kMemberUnderflow;
     V = static_cast<double>(
         V + static_cast<Extended>(std::log(static_cast<double>(S))));
   }
-  return true;
+  return EvaluationStatus::kOk;
 }
 
 SampleLikelihood::FamilyOutcome SampleLikelihood::EvaluateFamily(
@@ -114,17 +107,13 @@ SampleLikelihood::FamilyOutcome SampleLikelihood::EvaluateFamily(
   FamilyOutcome outcome;
   bool has_status0 = false;
   double V = 0;
-  if (!Pass(g, 0, weights, V, has_status0)) {
-    outcome.failed = true;
-    return outcome;
-  }
+  outcome.status = Pass(g, 0, weights, V, has_status0);
+  if (outcome.status != EvaluationStatus::kOk) return outcome;
   outcome.term = V;
   if (settings_.proband_switch == 0 && !has_status0) return outcome;
   outcome.correction_pass = 1;
-  if (!Pass(g, 1, weights, V, has_status0)) {
-    outcome.failed = true;
-    return outcome;
-  }
+  outcome.status = Pass(g, 1, weights, V, has_status0);
+  if (outcome.status != EvaluationStatus::kOk) return outcome;
   outcome.term = static_cast<double>(static_cast<Extended>(outcome.term) - V);
   return outcome;
 }
@@ -136,40 +125,61 @@ void SampleLikelihood::FamilyTask(void* context, std::int32_t index,
       self.evaluated_[index], self.weights_[static_cast<std::size_t>(worker)]);
 }
 
-double SampleLikelihood::SampleLogLikelihood() {
-  const double status =
-      RunMode == 1 ? AcceptParameters(parameters_, settings_.covariate_count,
-                                      quantities_)
-                   : CheckParameters(parameters_, settings_.covariate_count,
-                                     quantities_, units_);
-  if (Rejected(status)) return FailureSentinel;
+EvaluationOutcome SampleLikelihood::Evaluate(Gate gate,
+                                             EvaluationObserver* observer) {
+  EvaluationOutcome result;
+  const auto refuse = [&](const ParameterRejection& rejection) {
+    if (gate == Gate::kChecked && observer != nullptr) {
+      observer->Rejected(rejection);
+    }
+    result.status = EvaluationStatus::kRejectedPoint;
+    result.ln_lh = FailureSentinel;
+    result.rejection = rejection;
+    return result;
+  };
+  if (const auto rejection = AdmitParameters(
+          gate, parameters_, settings_.covariate_count, quantities_)) {
+    return refuse(*rejection);
+  }
 
   pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
   // The terms in family order: the first failure ends the evaluation, after
-  // the records of the families before it.
-  double result = 0;
+  // the families before it.
+  double sum = 0;
+  std::size_t end = evaluated_.size();
   for (std::size_t index = 0; index < evaluated_.size(); ++index) {
     const FamilyOutcome& outcome = outcomes_[index];
     correction_pass_ = outcome.correction_pass;
-    if (outcome.failed) return FailureSentinel;
-    result = static_cast<double>(static_cast<Extended>(result) + outcome.term);
-
-    if (RunMode == 2) {
-      const std::int32_t g = evaluated_[index];
-      WriteStatement record(units_, kFamilyUnit);
-      record << g << store_.FamilySize(g)
-             << static_cast<double>(static_cast<Extended>(outcome.term) *
-                                    store_.family_weight[g]);
-      record.End();
+    if (outcome.status != EvaluationStatus::kOk) {
+      result.status = outcome.status;
+      result.family = evaluated_[index];
+      end = index;
+      break;
     }
+    sum = static_cast<double>(static_cast<Extended>(sum) + outcome.term);
   }
 
-  WriteStatement line(units_, kConsole, "(f15.4,9f8.5)");
-  line << result << parameters_.value[kQ] << parameters_.value[kMU]
-       << parameters_.value[kA] << parameters_.value[kD]
-       << parameters_.value[kSIG];
-  line.End();
+  // Terms that are not numbers never reach a record.
+  const bool undefined = std::isnan(sum);
+  if (observer != nullptr && !undefined) {
+    for (std::size_t index = 0; index < end; ++index) {
+      const std::int32_t g = evaluated_[index];
+      observer->FamilyTerm(
+          g, store_.FamilySize(g),
+          static_cast<double>(static_cast<Extended>(outcomes_[index].term) *
+                              store_.family_weight[g]));
+    }
+  }
+  if (result.status != EvaluationStatus::kOk) {
+    result.ln_lh = FailureSentinel;
+    return result;
+  }
+  if (undefined) {
+    return refuse(ParameterRejection{RejectionKind::kNotANumber, 0, sum, 0, 0});
+  }
+  result.ln_lh = sum;
+  if (observer != nullptr) observer->Evaluated(sum, parameters_);
   return result;
 }
 

@@ -1,9 +1,10 @@
-// SampleLogLikelihood: the objective of the run. For the current contents of
-// the ParameterTable it returns the natural log-likelihood of all selected
-// families, each conditioned on its probands (ascertainment correction), or
-// FailureSentinel for a rejected point or a failed family. Every completed
-// evaluation writes its evaluation line to the console; in run mode 2 one
-// record per evaluated family goes to unit 3 (LH_fam.dat).
+// SampleLikelihood: the objective of a fit. For the current contents of the
+// ParameterTable it evaluates the natural log-likelihood of all selected
+// families, each conditioned on its probands (ascertainment correction), and
+// returns the outcome as a value: the log-likelihood, or why there is none
+// (a rejected point, a member's weights that underflowed, a pedigree that
+// could not be peeled). It writes nothing; an optional EvaluationObserver
+// receives the records of the evaluation.
 #ifndef SEGMIX_MODEL_SAMPLE_LIKELIHOOD_H_
 #define SEGMIX_MODEL_SAMPLE_LIKELIHOOD_H_
 
@@ -12,11 +13,11 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "model/evaluation.h"
 #include "model/family_likelihood.h"
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
 #include "model/worker_pool.h"
-#include "textio/text_units.h"
 
 namespace segmix {
 
@@ -38,32 +39,30 @@ class SampleLikelihood {
   // sizes its scratch weights once, to the store's largest family. The store
   // must have passed ValidateFamilyStructure.
   SampleLikelihood(ParameterTable& parameters, const FamilyStore& store,
-                   const PolygenicTables& polygenic, SampleSettings settings,
-                   TextUnits& units);
+                   const PolygenicTables& polygenic, SampleSettings settings);
 
-  // -1: initial evaluation, 1: maximization, 2: final pass (writes LH_fam.dat).
-  std::int32_t RunMode = 0;
-
-  // One evaluation at the values now in the table. The gate is
-  // AcceptParameters in run mode 1 and CheckParameters otherwise (which may
-  // write par.err on unit 25 and the console); a rejected point returns
-  // FailureSentinel and writes nothing more. Then, for g = 1..stored family
-  // count with a nonzero selection flag and a nonzero family weight, the
-  // family term is the pass value V, minus the V of a correction pass when
-  // the proband switch is nonzero or the family has a status-0 member;
-  // V = the peeled value + ln(sum of the 21 weights) of every member listed
-  // in no nuclear family. The result is the unweighted sum of the family
-  // terms (natural log). A member sum at or below the single-precision 1e-17,
-  // or a family PeelFamily cannot evaluate, returns FailureSentinel at once
-  // with no evaluation line (records already written stay). Otherwise the
-  // evaluation line "(f15.4,9f8.5)" (result, Q, MU, A, D, SIG) goes to the
-  // console, and in run mode 2 each evaluated family first writes the
-  // free-form record "g n_g term x weight" to unit 3, which must be open.
-  // Families are evaluated side by side on the machine's hardware threads and
-  // their terms summed in family order afterwards, so the result, the records
-  // and the line are the same bits for any number of threads. Allocates
-  // nothing once the text statements are warm.
-  double SampleLogLikelihood();
+  // One evaluation at the values now in the table, admitted by `gate`
+  // (parameter_checks.h). A refused point is kRejectedPoint with what was
+  // refused; the observer hears of it (Rejected) under the kChecked gate
+  // only. Then, for g = 1..stored family count with a nonzero selection flag
+  // and a nonzero family weight, the family term is the pass value V, minus
+  // the V of a correction pass when the proband switch is nonzero or the
+  // family has a status-0 member; V = the peeled value + ln(sum of the 21
+  // weights) of every member listed in no nuclear family. ln LH is the
+  // unweighted sum of the family terms. The first family in family order
+  // whose member sum is at or below the single-precision 1e-17
+  // (kMemberUnderflow) or that PeelFamily cannot evaluate (kPeelingFailed)
+  // ends the evaluation, and `family` names it. A sum that is not a number
+  // is kRejectedPoint (kNotANumber; Rejected under kChecked).
+  //
+  // The observer receives FamilyTerm(g, n_g, term x weight) for every
+  // evaluated family before the one that failed (none when those terms sum
+  // to something that is not a number), and Evaluated(ln LH, table) after a
+  // successful evaluation. Families are evaluated side by side on the
+  // machine's hardware threads and their terms summed in family order
+  // afterwards, so the outcome and the records are the same bits for any
+  // number of threads. Allocates nothing (beyond what the observer does).
+  EvaluationOutcome Evaluate(Gate gate, EvaluationObserver* observer = nullptr);
 
   const ModelQuantities& Quantities() const { return quantities_; }
   std::int32_t CorrectionPass() const { return correction_pass_; }
@@ -72,14 +71,14 @@ class SampleLikelihood {
   // What one family's evaluation leaves for the ordered sum.
   struct FamilyOutcome {
     double term = 0;
-    bool failed = false;
+    EvaluationStatus status = EvaluationStatus::kOk;
     std::int32_t correction_pass = 0;  // the flag's value when it ended
   };
 
   // One pass over family g with the given correction flag, on `weights`:
   // V receives the pass value; has_status0 is set when a member has status
-  // code 0. False when the family cannot be evaluated.
-  bool Pass(std::int32_t g, std::int32_t correction_pass, GenotypeWeights& weights,
+  // code 0. Not kOk when the family cannot be evaluated.
+  EvaluationStatus Pass(std::int32_t g, std::int32_t correction_pass, GenotypeWeights& weights,
             double& V, bool& has_status0) const;
   // The family term of family g (first pass minus correction pass).
   FamilyOutcome EvaluateFamily(std::int32_t g, GenotypeWeights& weights) const;
@@ -89,7 +88,6 @@ class SampleLikelihood {
   const FamilyStore& store_;
   const PolygenicTables& polygenic_;
   SampleSettings settings_;
-  TextUnits& units_;
   ModelQuantities quantities_;
   std::int32_t correction_pass_ = 0;
   // The families an evaluation visits: selected, with a nonzero weight.

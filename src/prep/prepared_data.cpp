@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "data/validate_family_structure.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"

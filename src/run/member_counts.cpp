@@ -1,6 +1,7 @@
 // Member counts over the selected families, and the no-proband report.
 #include "run/member_counts.h"
 
+#include "data/family_weights.h"
 #include "textio/statements.h"
 
 namespace segmix {
@@ -25,8 +26,7 @@ MemberCounts CountMembers(const ControlSettings& settings,
       }
     }
     for (std::int32_t k = first; k <= last; ++k) {
-      // Written so that a trait that is not a number compares false.
-      if (store.trait[k] >= kMissingTrait) ++counts.observed;
+      if (CountsAsObserved(store.trait[k])) ++counts.observed;
       if (store.status[k] == 0) ++counts.status0;
     }
   }

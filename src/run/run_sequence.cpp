@@ -2,21 +2,18 @@
 // early end into its report and exit status.
 #include "run/run_sequence.h"
 
-#include <cstdint>
 #include <exception>
+#include <cstdint>
 #include <new>
 #include <ostream>
-#include <span>
 #include <string>
 
-#include "data/family_store.h"
 #include "maximize/maximize.h"
-#include "model/model_quantities.h"
+#include "model/evaluation.h"
 #include "model/parameter_table.h"
-#include "model/polygenic.h"
-#include "model/sample_likelihood.h"
-#include "run/control_file.h"
-#include "run/member_counts.h"
+#include "run/analysis.h"
+#include "run/evaluation_records.h"
+#include "run/max_file.h"
 #include "run/run_guard.h"
 #include "run/summary_file.h"
 #include "textio/statements.h"
@@ -30,26 +27,36 @@ constexpr int kResultUnit = 2;    // max.dat, then sigma.dat
 constexpr int kFamilyUnit = 3;    // LH_fam.dat
 constexpr int kErrorUnit = 25;    // par.err
 
-// The components whose parameter is zeroed when left out of the model, in
-// the order they are switched off.
-constexpr ParameterRow kSwitchable[] = {kB1, kB2, kB3, kB4, kB5, kPga, kSex};
-
-void SwitchOffLeftOutComponents(ParameterTable& parameters) {
-  for (const ParameterRow row : kSwitchable) {
-    if (parameters.in_model[row] == 0) parameters.value[row] = 0;
+// Why a start whose reason is not in par.err failed: which family first, and
+// what usually causes it. Empty when par.err or the console already say it.
+std::string StartFailureText(const EvaluationOutcome& start) {
+  std::string cause;
+  switch (start.status) {
+    case EvaluationStatus::kMemberUnderflow:
+      cause = "the genotype weights of one of its members summed to 1e-17 "
+              "or less (underflow)";
+      break;
+    case EvaluationStatus::kPeelingFailed:
+      cause = "its pedigree likelihood underflowed while its nuclear "
+              "families were peeled";
+      break;
+    case EvaluationStatus::kOk:
+      return "segmix: the log-likelihood at the starting values, " +
+             std::to_string(start.ln_lh) +
+             ", is at or below -1e17, which counts as a failed evaluation. "
+             "Check the starting values in par.inp and the trait file.\n";
+    case EvaluationStatus::kRejectedPoint:
+      return "";  // par.err (or the console) says why
   }
-}
-
-// The maximizer's settings of this program: 1e-10 and 1e-5 as single-precision
-// values widened to double, not the doubles nearest to 1e-10 and 1e-5.
-MaximizerSettings RunMaximizerSettings() {
-  MaximizerSettings settings;
-  settings.improvement_tolerance = static_cast<double>(1e-10f);
-  settings.contraction_factor = 0.5;
-  settings.step_tolerance = static_cast<double>(1e-5f);
-  settings.iteration_limit = 500;
-  settings.print_switch = 1;
-  return settings;
+  return "segmix: the starting values give no likelihood: family " +
+         std::to_string(start.family) + " (family " +
+         std::to_string(start.family) + " of iway.dat) failed first: " +
+         cause +
+         ". This usually means a trait value far from the genotype means (a "
+         "value in the wrong unit, or a missing-value code other than -999 "
+         "such as 1e30) or a residual variance SIG far too small for the "
+         "data. Check the trait file and the starting values of MU, A, D and "
+         "SIG in par.inp.\n";
 }
 
 }  // namespace
@@ -59,104 +66,79 @@ bool InitialEvaluationFailed(double initial_ln_lh) {
 }
 
 int RunSequence(TextUnits& units, RunFolderLock& lock) {
-  PolygenicTables polygenic;
-  polygenic.PolygenicLocusCount = 3;
-  polygenic.PolygenicGenotypeCount = 7;
-
+  // Load: par.inp, par.err (open until the end), the family data, the counts.
   units.Open(kControlUnit, "par.inp", OpenStatus::kOld);
   // Nothing is written before the folder is this run's alone. par.err then
   // holds this run's messages only.
   lock.Take();
   units.Open(kErrorUnit, "par.err", OpenStatus::kReplace);
-
-  const std::int32_t parameter_count = kParameterCount;
-  ControlSettings settings;
-  ParameterTable parameters;
-  ReadControlFile(units, settings, parameters, parameter_count);
-  units.Close(kControlUnit);
-
-  SwitchOffLeftOutComponents(parameters);
-
-  BuildPolygenicTransmission(polygenic);
-  FillPolygenicFrequency(polygenic);
-
-  FamilyStore store;
-  ReadFamilyData(units, settings.data_file_name,
-                 std::span<const std::string>(settings.covariate_file_names)
-                     .subspan(1, settings.covariate_count),
-                 store);
-  // ReadFamilyData has checked the structure itself. The sex codes matter
-  // only when Sex is in the model, where the trait density picks its means
-  // by them: check them before anything is counted or evaluated.
-  if (parameters.in_model[kSex] != 0) {
-    ValidateSexCodes(store, settings.selection_flags, settings.family_count);
-  }
-
-  const MemberCounts counts = CountMembers(settings, store, units);
+  const Analysis analysis = LoadAnalysis(units);
   {
     WriteStatement record(units, kConsole);
-    record << "N_izm=" << counts.observed << " loop=" << counts.status0;
+    record << "N_izm=" << analysis.counts.observed
+           << " loop=" << analysis.counts.status0;
     record.End();
   }
 
-  SampleLikelihood sample(
-      parameters, store, polygenic,
-      SampleSettings{.covariate_count = settings.covariate_count,
-                     .proband_switch = settings.proband_switch,
-                     .selection_flags = settings.selection_flags},
-      units);
-
-  sample.RunMode = -1;
+  // Fit, writing today's records on the way.
+  ParameterTable parameters = analysis.parameters;
+  Fit fit(analysis, parameters);
   {
     WriteStatement record(units, kConsole);
-    record << "MAX=" << sample.RunMode;
+    record << "MAX=" << -1;
     record.End();
   }
   StopIfSignalled(
       "before the first evaluation; max.dat, sigma.dat and LH_fam.dat were not "
       "written.");
-  const double initial_ln_lh = sample.SampleLogLikelihood();
+  RunRecords records(units, /*family_records=*/false);
+  const EvaluationOutcome start = fit.Start(&records);
+  const double initial_ln_lh = start.ObjectiveValue();
   {
     WriteStatement record(units, kConsole, "(' initial LH=',e15.8)");
     record << initial_ln_lh;
     record.End();
   }
-  // A rejected starting point: the parameter checks have already said why,
-  // in par.err or on the console. No result file is opened.
-  if (InitialEvaluationFailed(initial_ln_lh)) Stop(kExitRejected);
+  // A refused start: no result file is opened. The parameter checks have
+  // said why in par.err or on the console; any other reason goes to
+  // standard error.
+  if (StartFailed(start)) {
+    throw StopRequest(kExitRejected, StartFailureText(start));
+  }
+  if (const auto lost_step = fit.CheckSteps()) {
+    WriteParameterRejection(units, *lost_step);
+    Stop(kExitRejected);
+  }
 
-  sample.RunMode = 1;
   units.Open(kResultUnit, "max.dat", OpenStatus::kReplace);
   RemoveEarlierResults();
+  UnitReport report(units);
   std::int32_t evaluations = 0;
-  const MaximizerResult result = Maximize(
-      parameter_count, parameters, RunMaximizerSettings(),
-      [&sample, &evaluations] {
-        // Between two evaluations: max.dat holds whole iteration blocks.
-        StopIfSignalled("during the search, after " +
-                        std::to_string(evaluations) +
-                        " of its evaluations; max.dat holds the iteration "
-                        "blocks written until then. sigma.dat and LH_fam.dat "
-                        "were not written.");
-        ++evaluations;
-        return sample.SampleLogLikelihood();
-      },
-      units);
+  const MaximizerResult result = fit.Search(&records, &report, [&evaluations] {
+    // Between two evaluations: max.dat holds whole iteration blocks.
+    StopIfSignalled("during the search, after " + std::to_string(evaluations) +
+                    " of its evaluations; max.dat holds the iteration "
+                    "blocks written until then. sigma.dat and LH_fam.dat "
+                    "were not written.");
+    ++evaluations;
+  });
   units.Close(kResultUnit);
   StopIfSignalled("after the search (" + std::to_string(evaluations) +
                   " evaluations); max.dat is complete. sigma.dat and "
                   "LH_fam.dat were not written.");
 
+  // Write: sigma.dat, then the final pass with LH_fam.dat.
   units.Open(kResultUnit, "sigma.dat", OpenStatus::kNone);
-  WriteSummaryFile(units, kResultUnit, counts.observed, result, parameters);
+  WriteSummaryFile(units, kResultUnit, analysis.counts.observed, result,
+                   parameters);
   units.Close(kResultUnit);
 
   StopIfSignalled(
       "after writing sigma.dat; max.dat and sigma.dat are complete. LH_fam.dat "
       "was not written.");
-  sample.RunMode = 2;
   units.Open(kFamilyUnit, "LH_fam.dat", OpenStatus::kNone);
-  sample.SampleLogLikelihood();
+  RunRecords final_records(units, /*family_records=*/true);
+  fit.FinalPass(&final_records);
   units.Close(kFamilyUnit);
 
   units.Close(kErrorUnit);

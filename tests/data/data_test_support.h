@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/read_family_data.h"
 #include "support/scratch_path.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/validate_family_structure.h"
 #include "data_test_support.h"
 #include "textio/statements.h"
 #include "textio/text_units.h"

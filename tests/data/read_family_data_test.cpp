@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/read_family_data.h"
+#include "data/family_weights.h"
 #include "data_test_support.h"
 #include "textio/text_units.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/validate_family_structure.h"
 #include "textio/termination.h"
 
 namespace segmix {

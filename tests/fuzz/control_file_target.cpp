@@ -9,6 +9,7 @@
 #include "model/model_quantities.h"
 #include "model/parameter_checks.h"
 #include "run/control_file.h"
+#include "run/evaluation_records.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
 
@@ -57,7 +58,10 @@ int FuzzControlFile(const std::uint8_t* data, std::size_t size) {
     ModelQuantities quantities;
     ParameterTable accepted = parameters;
     AcceptParameters(accepted, settings.covariate_count, quantities);
-    CheckParameters(parameters, settings.covariate_count, quantities, units);
+    if (const auto rejection = CheckParameters(
+            parameters, settings.covariate_count, quantities)) {
+      WriteParameterRejection(units, *rejection);
+    }
   } catch (const RunTermination&) {
   }
   return 0;

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/read_family_data.h"
+#include "data/validate_family_structure.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_targets.h"
 #include "model/model_quantities.h"
@@ -14,6 +16,7 @@
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
 #include "run/control_file.h"
+#include "run/evaluation_records.h"
 #include "run/member_counts.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
@@ -101,16 +104,16 @@ void Evaluate(const FamilyStore& store, const ControlSettings& settings,
       .selection_flags = settings.selection_flags};
 
   ParameterTable mendelian = FullModel(settings.covariate_count, false);
-  SampleLikelihood first(mendelian, store, polygenic, sample_settings, units);
-  first.RunMode = -1;
-  first.SampleLogLikelihood();
+  SampleLikelihood first(mendelian, store, polygenic, sample_settings);
+  RunRecords records(units, /*family_records=*/false);
+  first.Evaluate(Gate::kChecked, &records);
 
   ParameterTable general = FullModel(settings.covariate_count, true);
-  SampleLikelihood final_pass(general, store, polygenic, sample_settings, units);
-  final_pass.RunMode = 2;
+  SampleLikelihood final_pass(general, store, polygenic, sample_settings);
   units.Open(kFamilyUnit, (ScratchDirectory() / "LH_fam.dat").string(),
              OpenStatus::kNone);
-  final_pass.SampleLogLikelihood();
+  RunRecords final_records(units, /*family_records=*/true);
+  final_pass.Evaluate(Gate::kChecked, &final_records);
   units.Close(kFamilyUnit);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/read_family_data.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_targets.h"
 #include "run/control_file.h"

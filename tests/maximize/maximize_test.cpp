@@ -1,5 +1,5 @@
 // The pattern search on plain functions of the table's values, reporting to
-// a recorder: no file is involved here (max_file_test.cpp covers the records).
+// a recorder: no file is involved here (tests/run/max_file_test.cpp covers the records).
 #include "maximize/maximize.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +71,7 @@ struct Search {
           calls.push_back({table.value[1], table.step[1], y});
           return y;
         },
-        report);
+        &report);
     return *this;
   }
 };
@@ -205,7 +205,7 @@ TEST(MaximizeTest, NoFreeParameter) {
         ++calls;
         return -3.5;
       },
-      report);
+      &report);
   EXPECT_EQ(r.iteration_count, 1);
   EXPECT_EQ(r.function_count, 12);
   EXPECT_EQ(calls, 12);
@@ -248,7 +248,7 @@ TEST(MaximizeTest, ThirtyRowsAccepted) {
   Recorder report;
   const MaximizerResult r = Maximize(
       30, table, MaximizerSettings{}, [&] { return Parabola(table.value[30]); },
-      report);
+      &report);
   EXPECT_TRUE(report.failures.empty());
   EXPECT_EQ(r.iteration_count, 15);
   EXPECT_EQ(r.function_count, 147);
@@ -429,7 +429,7 @@ struct FailedLastTrial {
               return -1.0;
           }
         },
-        report);
+        &report);
   }
 };
 

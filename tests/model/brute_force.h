@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/validate_family_structure.h"
 #include "model/extended.h"
 #include "model/model_quantities.h"
 #include "model/polygenic.h"

@@ -1,18 +1,17 @@
-// SampleLogLikelihood: the family loop against the brute force, the rules
-// for selection, weights and the correction pass, the failures (rejected
-// point, member sum at the floor, unpeelable family), the exact text of the
-// evaluation line and of the LH_fam.dat records, and no allocation per family.
+// SampleLikelihood::Evaluate: the family loop against the brute force, the
+// rules for selection, weights and the correction pass, the failures
+// (rejected point, member sum at the floor, unpeelable family) as outcome
+// values, the observer's records (formatted here as the program formats its
+// evaluation line and LH_fam.dat records, into strings: no file), and no
+// allocation per family.
 #include "model/sample_likelihood.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <sstream>
 #include <string>
@@ -20,6 +19,8 @@
 
 #include "brute_force.h"
 #include "model/polygenic.h"
+#include "textio/statements.h"
+#include "textio/text_units.h"
 
 // Every allocation of this test program is counted, so that a test can show
 // that an evaluation allocates nothing beyond its two text statements.
@@ -49,12 +50,34 @@ using test::FamilyPlan;
 using test::kMissing;
 using test::NuclearSpec;
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+// The records of an evaluation as the program lays them out, each on its own
+// text units' console: the evaluation line, and (when `family` is given) the
+// free-form record of each family. Rejections are kept as values.
+class TextRecords final : public EvaluationObserver {
+ public:
+  TextRecords(TextUnits& console, TextUnits* family)
+      : console_(console), family_(family) {}
+  void Rejected(const ParameterRejection& rejection) override {
+    rejections.push_back(rejection);
+  }
+  void FamilyTerm(std::int32_t g, std::int32_t size, double term) override {
+    if (family_ == nullptr) return;
+    WriteStatement record(*family_, kConsole);
+    record << g << size << term;
+    record.End();
+  }
+  void Evaluated(double ln_lh, const ParameterTable& t) override {
+    WriteStatement line(console_, kConsole, "(f15.4,9f8.5)");
+    line << ln_lh << t.value[kQ] << t.value[kMU] << t.value[kA] << t.value[kD]
+         << t.value[kSIG];
+    line.End();
+  }
+  std::vector<ParameterRejection> rejections;
+
+ private:
+  TextUnits& console_;
+  TextUnits* family_;
+};
 
 // One member listed nowhere.
 FamilyPlan Single(float y, std::int32_t status = 2) {
@@ -67,11 +90,6 @@ FamilyPlan Single(float y, std::int32_t status = 2) {
 class SampleLikelihoodTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("segmix_sample_" + std::to_string(getpid()) + "_" +
-            std::to_string(counter++));
-    std::filesystem::create_directories(dir_);
     BuildPolygenicTransmission(poly_);
     FillPolygenicFrequency(poly_);
     for (int j = 1; j <= kParameterCount; ++j) {
@@ -89,32 +107,32 @@ class SampleLikelihoodTest : public ::testing::Test {
     flags_.assign(N_FAM + 1, 1);
     flags_[0] = 0;
   }
-  void TearDown() override {
-    units_.CloseAll();
-    std::filesystem::remove_all(dir_);
-  }
   void SetValues(double Q, double MU, double A, double D, double pga,
                  double SIG) {
     const double v[] = {Q, MU, A, D, pga, SIG};
     for (int j = 0; j < 6; ++j) p_.value[j + 1] = v[j];
   }
-  double Evaluate(const FamilyStore& store, std::int32_t run_mode = -1) {
+  // One evaluation as the program makes it in each of its phases: the start
+  // (kChecked), the search (kAccepted) and the final pass (kChecked with the
+  // family records). FailureSentinel for any failure.
+  enum class Phase { kStart, kSearch, kFinal };
+  double Evaluate(const FamilyStore& store, Phase phase = Phase::kStart) {
     SampleLikelihood sample(p_, store, poly_,
                             SampleSettings{.covariate_count = 0,
                                            .proband_switch = proband_switch_,
-                                           .selection_flags = flags_},
-                            units_);
-    sample.RunMode = run_mode;
-    return sample.SampleLogLikelihood();
+                                           .selection_flags = flags_});
+    TextRecords records(units_, phase == Phase::kFinal ? &family_units_ : nullptr);
+    outcome_ = sample.Evaluate(
+        phase == Phase::kSearch ? Gate::kAccepted : Gate::kChecked, &records);
+    rejections_ = records.rejections;
+    return outcome_.ObjectiveValue();
   }
-  // Run mode 2 with LH_fam.dat open on unit 3: the result and the file.
+  // The final pass: the result and the LH_fam.dat records.
   std::string FinalPass(const FamilyStore& store, double* result = nullptr) {
-    const auto path = dir_ / "LH_fam.dat";
-    units_.Open(3, path.string(), OpenStatus::kNone);
-    const double r = Evaluate(store, 2);
-    units_.Close(3);
+    family_.str("");
+    const double r = Evaluate(store, Phase::kFinal);
     if (result != nullptr) *result = r;
-    return ReadFile(path);
+    return family_.str();
   }
   // Brute-force ln L of every family of the store, with all members, in the
   // first pass (index 0) and the correction pass (index 1).
@@ -154,9 +172,12 @@ class SampleLikelihoodTest : public ::testing::Test {
     return Expected(store, BrutePasses(store));
   }
 
-  std::filesystem::path dir_;
   std::ostringstream console_;
   TextUnits units_{console_};
+  std::ostringstream family_;
+  TextUnits family_units_{family_};
+  EvaluationOutcome outcome_;
+  std::vector<ParameterRejection> rejections_;
   PolygenicTables poly_;
   ParameterTable p_;
   std::vector<std::int32_t> flags_;
@@ -305,6 +326,8 @@ TEST_F(SampleLikelihoodTest, MemberSumAtTheFloorFails) {
   ASSERT_EQ(TraitDensity(model, 1, 1, 4), static_cast<Extended>(1e-17f));
 
   EXPECT_EQ(Evaluate(store), FailureSentinel);
+  EXPECT_EQ(outcome_.status, EvaluationStatus::kMemberUnderflow);
+  EXPECT_EQ(outcome_.family, 1);
   EXPECT_EQ(console_.str(), "");
   // One step closer to the data and the sum is just above the floor.
   p_.value[kMU] = std::nextafter(mu, 0.0);
@@ -321,6 +344,8 @@ TEST_F(SampleLikelihoodTest, FailureInRunModeTwoKeepsEarlierRecords) {
   double result = 0;
   EXPECT_EQ(FinalPass(store, &result), " 1 1 -0.6931471805599453\n");
   EXPECT_EQ(result, FailureSentinel);
+  EXPECT_EQ(outcome_.status, EvaluationStatus::kMemberUnderflow);
+  EXPECT_EQ(outcome_.family, 2);
   EXPECT_EQ(console_.str(), "");
 }
 
@@ -329,28 +354,31 @@ TEST_F(SampleLikelihoodTest, UnpeelableFamilyFails) {
   trio.nuclear = {NuclearSpec{{1, 2, 3}, 0}};
   trio.trait = {2.5f, 2.5f, 1.0e6f};  // the connector's scale sum is 0
   EXPECT_EQ(Evaluate(BuildStore({Single(2.5f), trio})), FailureSentinel);
+  EXPECT_EQ(outcome_.status, EvaluationStatus::kPeelingFailed);
+  EXPECT_EQ(outcome_.family, 2);
   EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(SampleLikelihoodTest, RejectedPointWritesNothing) {
   const FamilyStore store = BuildStore({Single(2.5f)});
   p_.estimate[kQ] = 1;
-  p_.GL[kQ] = 0.5;  // on the bound: maximization rejects it
-  EXPECT_EQ(Evaluate(store, 1), FailureSentinel);
+  p_.GL[kQ] = 0.5;  // on the bound: the search rejects it, silently
+  EXPECT_EQ(Evaluate(store, Phase::kSearch), FailureSentinel);
+  EXPECT_EQ(outcome_.status, EvaluationStatus::kRejectedPoint);
+  EXPECT_TRUE(rejections_.empty());
   EXPECT_EQ(console_.str(), "");
 
-  const auto err = dir_ / "par.err";
-  units_.Open(25, err.string(), OpenStatus::kNone);
-  p_.value[kQ] = 1.5;
+  p_.value[kQ] = 1.5;  // above its bound: the start reports it
   p_.GL[kQ] = 0;
   p_.GR[kQ] = 1;
-  EXPECT_EQ(Evaluate(store, -1), FailureSentinel);
-  units_.Close(25);
+  EXPECT_EQ(Evaluate(store, Phase::kStart), FailureSentinel);
   EXPECT_EQ(console_.str(), "");
-  EXPECT_EQ(ReadFile(err),
-            " ERROR OF INITIAL PARAMETER VALUE:\n"
-            "        Q  = 0.1500E+01\n"
-            "   GL= 0.0000E+00 GR= 0.1000E+01\n");
+  ASSERT_EQ(rejections_.size(), 1u);
+  EXPECT_EQ(rejections_[0].kind, RejectionKind::kBound);
+  EXPECT_EQ(rejections_[0].row, kQ);
+  EXPECT_EQ(rejections_[0].value, 1.5);
+  EXPECT_EQ(rejections_[0].lower, 0.0);
+  EXPECT_EQ(rejections_[0].upper, 1.0);
 }
 
 TEST_F(SampleLikelihoodTest, EvaluationLineFieldsOverflowToAsterisks) {
@@ -424,27 +452,23 @@ TEST_F(SampleLikelihoodTest, ThreadCountChangesNoBit) {
   double want = 0;
   for (const std::int32_t workers : {1, 2, 5}) {
     console_.str("");
-    const auto path = dir_ / "LH_fam.dat";
-    std::filesystem::remove(path);
-    units_.Open(3, path.string(), OpenStatus::kNone);
+    family_.str("");
     SampleLikelihood sample(p_, store, poly_,
                             SampleSettings{.proband_switch = proband_switch_,
                                            .selection_flags = flags_,
-                                           .worker_count = workers},
-                            units_);
-    sample.RunMode = 2;
-    const double got = sample.SampleLogLikelihood();
-    units_.Close(3);
+                                           .worker_count = workers});
+    TextRecords records(units_, &family_units_);
+    const double got = sample.Evaluate(Gate::kChecked, &records).ln_lh;
     if (workers == 1) {
       want = got;
-      want_file = ReadFile(path);
+      want_file = family_.str();
       want_console = console_.str();
       EXPECT_NE(want_file, "");
       continue;
     }
     EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(want))
         << workers;
-    EXPECT_EQ(ReadFile(path), want_file) << workers;
+    EXPECT_EQ(family_.str(), want_file) << workers;
     EXPECT_EQ(console_.str(), want_console) << workers;
   }
 }
@@ -462,12 +486,13 @@ TEST_F(SampleLikelihoodTest, EvaluationAllocatesNothingOnceWarm) {
     const FamilyStore store =
         BuildStore(std::vector<FamilyPlan>(n, Single(2.5f, 0)));
     SampleLikelihood sample(p_, store, poly_,
-                            SampleSettings{.selection_flags = flags_}, units);
-    sample.RunMode = 1;
-    sample.SampleLogLikelihood();
+                            SampleSettings{.selection_flags = flags_});
+    TextRecords records(units, nullptr);
+    sample.Evaluate(Gate::kAccepted, &records);
     const std::size_t before = allocations;
-    sample.SampleLogLikelihood();
-    sample.SampleLogLikelihood();
+    sample.Evaluate(Gate::kAccepted, &records);
+    sample.Evaluate(Gate::kAccepted, &records);
+    sample.Evaluate(Gate::kAccepted);  // silent
     EXPECT_EQ(allocations - before, 0u) << n << " families";
   }
 }
@@ -476,9 +501,8 @@ TEST_F(SampleLikelihoodTest, CorrectionPassFlagIsLeftAtItsLastValue) {
   FamilyPlan f = Single(2.5f, 0);
   const FamilyStore store = BuildStore({f});
   SampleLikelihood sample(p_, store, poly_,
-                          SampleSettings{.selection_flags = flags_}, units_);
-  sample.RunMode = -1;
-  EXPECT_EQ(sample.SampleLogLikelihood(), 0.0);  // its own proband: 0
+                          SampleSettings{.selection_flags = flags_});
+  EXPECT_EQ(sample.Evaluate(Gate::kChecked).ln_lh, 0.0);  // its own proband: 0
   EXPECT_EQ(sample.CorrectionPass(), 1);
 }
 

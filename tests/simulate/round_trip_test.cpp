@@ -19,6 +19,7 @@
 #include <sstream>
 
 #include "data/family_store.h"
+#include "data/read_family_data.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
 #include "run/control_file.h"
@@ -112,13 +113,9 @@ double ProgramLogLikelihood(const FamilyStore& store, const ModelTruth& truth,
   FillPolygenicFrequency(polygenic);
   ParameterTable parameters = TableOf(truth, covariates, sex);
   std::vector<std::int32_t> flags(N_FAM + 1, 1);
-  std::ostringstream console;
-  TextUnits units(console);
   SampleLikelihood sample(parameters, store, polygenic,
-                          SampleSettings{covariates, proband_switch, flags},
-                          units);
-  sample.RunMode = -1;
-  return sample.SampleLogLikelihood();
+                          SampleSettings{covariates, proband_switch, flags});
+  return sample.Evaluate(Gate::kChecked).ObjectiveValue();
 }
 
 // ---- Brute force, from the table alone ----

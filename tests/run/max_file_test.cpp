@@ -1,7 +1,7 @@
 // The maximizer's records on real units: the iteration block on max.dat and
 // the two messages on par.err, byte for byte. Expected records are written
 // out by hand from the layouts, column by column, not taken from a run.
-#include "maximize/max_file.h"
+#include "run/max_file.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +81,7 @@ class MaxFileTest : public testing::Test {
     std::ostringstream console;
     TextUnits units(console);
     OpenBoth(units);
+    UnitReport report(units);
     table_.estimate[1] = 1;
     table_.value[1] = 0;
     table_.step[1] = 0.25;
@@ -90,7 +91,7 @@ class MaxFileTest : public testing::Test {
     settings.print_switch = print_switch;
     const MaximizerResult result = Maximize(
         parameter_count, table_, settings,
-        [&] { return -(table_.value[1] - 1) * (table_.value[1] - 1); }, units);
+        [&] { return -(table_.value[1] - 1) * (table_.value[1] - 1); }, &report);
     units.CloseAll();
     EXPECT_EQ(console.str(), "");
     return result;
@@ -116,6 +117,7 @@ TEST_F(MaxFileTest, IterationBlockByteExact) {
     std::ostringstream console;
     TextUnits units(console);
     OpenBoth(units);
+    UnitReport report(units);
     // ln LH halfway at 8 digits: even 8 stays.
     WriteIterationBlock(units, kMaxFileUnit, 7, 123, -123456785.0, table);
     units.CloseAll();
@@ -148,6 +150,7 @@ TEST_F(MaxFileTest, FailureRecords) {
     std::ostringstream console;
     TextUnits units(console);
     OpenBoth(units);
+    UnitReport report(units);
     WriteMaximizerFailure(units, kErrorFileUnit,
                           MaximizerFailure::kTooManyParameters);
     WriteMaximizerFailure(units, kErrorFileUnit,
@@ -242,12 +245,13 @@ TEST_F(MaxFileTest, MaximumNotFound) {
     std::ostringstream console;
     TextUnits units(console);
     OpenBoth(units);
+    UnitReport report(units);
     ParameterTable table;
     table.estimate[1] = 1;
     table.step[1] = 0.25;
     const MaximizerResult r = Maximize(
         1, table, MaximizerSettings{},
-        [] { return static_cast<double>(FailureSentinel); }, units);
+        [] { return static_cast<double>(FailureSentinel); }, &report);
     units.CloseAll();
     EXPECT_EQ(r.function_count, 1);
     EXPECT_EQ(r.final_ln_lh, FailureSentinel);
@@ -259,6 +263,7 @@ TEST_F(MaxFileTest, MaximumNotFound) {
     std::ostringstream console;
     TextUnits units(console);
     OpenBoth(units);
+    UnitReport report(units);
     ParameterTable table;
     table.estimate[1] = 1;
     table.step[1] = 0.25;
@@ -268,7 +273,7 @@ TEST_F(MaxFileTest, MaximumNotFound) {
     settings.iteration_limit = 2;
     const MaximizerResult r = Maximize(
         1, table, settings,
-        [&] { return -(table.value[1] - 1) * (table.value[1] - 1); }, units);
+        [&] { return -(table.value[1] - 1) * (table.value[1] - 1); }, &report);
     units.CloseAll();
     EXPECT_EQ(r.iteration_count, 3);
     EXPECT_EQ(r.function_count, 19);

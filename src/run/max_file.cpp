@@ -1,7 +1,7 @@
 // The maximizer's records on max.dat and par.err: each record is one write
 // statement through its layout string, so columns, widths and the E editing
 // of values are the record layer's.
-#include "maximize/max_file.h"
+#include "run/max_file.h"
 
 #include <cstdint>
 

@@ -1,7 +1,8 @@
-// CheckParameters and AcceptParameters: the failure-handling table row by row
-// with the par.err and console texts byte-exact (written out by hand from the
-// message layouts), ties, the move off a bound, the genotype frequencies, the
-// genotype means and working copies, and the major-locus transmission table.
+// CheckParameters and AcceptParameters with the run's messages: the
+// failure-handling table row by row with the par.err and console texts
+// byte-exact (written out by hand from the message layouts), ties, the move
+// off a bound, the genotype frequencies, the genotype means and working
+// copies, and the major-locus transmission table.
 #include "model/parameter_checks.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <limits>
 #include <sstream>
 #include <string>
+
+#include "run/evaluation_records.h"
 
 namespace segmix {
 namespace {
@@ -84,9 +87,14 @@ class ParameterChecksTest : public ::testing::Test {
     {
       TextUnits units(console);
       units.Open(25, path, OpenStatus::kNone);
-      o.status = routine == Routine::kCheck
-                     ? CheckParameters(o.table, K, o.q, units)
-                     : AcceptParameters(o.table, K, o.q);
+      const auto rejection = routine == Routine::kCheck
+                                 ? CheckParameters(o.table, K, o.q)
+                                 : AcceptParameters(o.table, K, o.q);
+      // What the run writes: only the checked gate reports.
+      if (rejection && routine == Routine::kCheck) {
+        WriteParameterRejection(units, *rejection);
+      }
+      o.status = rejection ? kSentinel : 1.0;
       units.CloseAll();
     }
     std::ifstream in(path, std::ios::binary);
@@ -294,24 +302,82 @@ const FailureRow kFailureRows[] = {
        p.value[kQ] = 1e-30;
      },
      1.0, "", "", kSentinel, kQ, kMargin, 1e-30},
-    {"Q negative: P1 = Q^2 > 0",
+    // Q outside 0..1 leaves P1 = Q^2 positive but P2 or P3 negative: not
+    // probabilities, refused by both whether Q is fixed or estimated.
+    {"Q negative: P1 = Q^2 > 0, P2 < 0",
      [](ParameterTable& p) {
        p.estimate[kQ] = 0;
        p.value[kQ] = -0.5;
      },
-     1.0, "", "", 1.0, kQ, -0.5, -0.5},
+     kSentinel,
+     " ERROR OF INITIAL PARAMETER VALUE:\n"
+     "        Q  =-0.5000E+00\n"
+     "   Q is an allele frequency and must lie in 0..1: correct the Q record "
+     "in par.inp (its value, or the row it is tied to)\n",
+     "", kSentinel, kQ, -0.5, -0.5},
     {"Q = 1: P1 = 1",
      [](ParameterTable& p) {
        p.estimate[kQ] = 0;
        p.value[kQ] = 1;
      },
      1.0, "", "", kSentinel, kQ, 1, 1},
-    {"Q = 1.5: P1 above 1",
+    {"Q = 1.5: P1 above 1, P2 < 0",
      [](ParameterTable& p) {
        p.estimate[kQ] = 0;
        p.value[kQ] = 1.5;
      },
-     1.0, "", "", kSentinel, kQ, 1.5, 1.5},
+     kSentinel,
+     " ERROR OF INITIAL PARAMETER VALUE:\n"
+     "        Q  = 0.1500E+01\n"
+     "   Q is an allele frequency and must lie in 0..1: correct the Q record "
+     "in par.inp (its value, or the row it is tied to)\n",
+     "", kSentinel, kQ, 1.5, 1.5},
+    {"Q tied to D = 0.25 is a probability", [](ParameterTable& p) {
+       p.tie[kQ] = kD;
+       p.value[kD] = 0.25;
+     },
+     1.0, "", "", 1.0, kQ, 0.25, 0.25},
+    {"Q tied to D = 3 is not",
+     [](ParameterTable& p) {
+       p.tie[kQ] = kD;
+       p.value[kD] = 3;
+       p.value[kMU] = 4;
+     },
+     kSentinel,
+     " ERROR OF INITIAL PARAMETER VALUE:\n"
+     "        Q  = 0.3000E+01\n"
+     "   Q is an allele frequency and must lie in 0..1: correct the Q record "
+     "in par.inp (its value, or the row it is tied to)\n",
+     "", kSentinel, kQ, 3, 3},
+    {"Tr2 fixed at 1.5 under the general transmission model",
+     [](ParameterTable& p) {
+       p.in_model[kTr1] = 1;
+       p.value[kTr2] = 1.5;
+     },
+     kSentinel,
+     " ERROR OF INITIAL PARAMETER VALUE:\n"
+     "        Tr2= 0.1500E+01\n"
+     "   Tr2 is a transmission probability and must lie in 0..1: correct the "
+     "Tr2 record in par.inp (its value, or the row it is tied to)\n",
+     "", kSentinel, kTr2, 1.5, 1.5},
+    {"Tr1 = 2 out of the model is not used", [](ParameterTable& p) {
+       p.value[kTr1] = 2;
+     },
+     1.0, "", "", 1.0, kTr1, 2, 2},
+    {"Tr1 = -0.25 estimated within wide bounds",
+     [](ParameterTable& p) {
+       p.in_model[kTr1] = 1;
+       p.estimate[kTr1] = 1;
+       p.value[kTr1] = -0.25;
+       p.GL[kTr1] = -1;
+       p.GR[kTr1] = 2;
+     },
+     kSentinel,
+     " ERROR OF INITIAL PARAMETER VALUE:\n"
+     "        Tr1=-0.2500E+00\n"
+     "   Tr1 is a transmission probability and must lie in 0..1: correct the "
+     "Tr1 record in par.inp (its value, or the row it is tied to)\n",
+     "", kSentinel, kTr1, -0.25, -0.25},
     {"Q on GL = 0 with flag 1: moved, then P1 > 0",
      [](ParameterTable& p) { p.value[kQ] = 0; }, 1.0, "", "", kSentinel, kQ,
      kMargin, 0},
@@ -468,6 +534,7 @@ TEST_F(ParameterChecksTest, TieChainResolvesInOnePassWhenMasterComesFirst) {
   // B3 -> B2 -> B1: B2 is processed before B3 and already holds B1's value.
   for (Routine r : {Routine::kCheck, Routine::kAccept}) {
     ParameterTable p = BasePoint();
+    for (int j = kB1; j <= kB3; ++j) p.in_model[j] = 1;
     p.value[kB1] = 0.25;
     p.value[kB2] = 0.5;
     p.value[kB3] = 0.75;
@@ -485,6 +552,7 @@ TEST_F(ParameterChecksTest, TieChainTakesTwoPassesWhenMasterComesLater) {
   // this pass; the next evaluation completes the chain.
   for (Routine r : {Routine::kCheck, Routine::kAccept}) {
     ParameterTable p = BasePoint();
+    for (int j = kB1; j <= kB3; ++j) p.in_model[j] = 1;
     p.value[kB1] = 0.25;
     p.value[kB2] = 0.5;
     p.value[kB3] = 0.75;
@@ -585,6 +653,7 @@ TEST_F(ParameterChecksTest, GenotypeMeansPerSexClass) {
     p.value[kA] = 1;
     p.value[kD] = 0.5;
     p.value[kSex] = -0.25;
+    p.in_model[kSex] = 1;  // left out, Sex would shift nothing
     const Outcome o = Run(r, p);
     ASSERT_EQ(o.status, 1.0);
     EXPECT_EQ(o.q.GenotypeMean[1][1], 2);
@@ -608,8 +677,12 @@ TEST_F(ParameterChecksTest, WorkingCopiesOfPgaSigAndFirstKCoefficients) {
       SCOPED_TRACE(testing::Message() << "K=" << row.K);
       ParameterTable p = BasePoint();
       p.value[kPga] = 0.125;
+      p.in_model[kPga] = 1;
       p.value[kSIG] = 1.5;
-      for (int k = 1; k <= 5; ++k) p.value[kB1 + k - 1] = k / 8.0;
+      for (int k = 1; k <= 5; ++k) {
+        p.value[kB1 + k - 1] = k / 8.0;
+        p.in_model[kB1 + k - 1] = 1;
+      }
       ModelQuantities q0;
       for (int k = 1; k <= 5; ++k) q0.B[k] = 99;
       const Outcome o = Run(r, p, row.K, q0);

@@ -1,8 +1,8 @@
-// The maximizer's records: the 14-line iteration block on unit 2 (max.dat)
-// and the two failure messages on unit 25 (par.err), and UnitReport, the
-// MaximizerReport that writes them.
-#ifndef SEGMIX_MAXIMIZE_MAX_FILE_H_
-#define SEGMIX_MAXIMIZE_MAX_FILE_H_
+// The search's records: the 14-line iteration block on unit 2 (max.dat) and
+// the two failure messages on unit 25 (par.err), and UnitReport, the
+// MaximizerReport through which the run writes them.
+#ifndef SEGMIX_RUN_MAX_FILE_H_
+#define SEGMIX_RUN_MAX_FILE_H_
 
 #include <cstdint>
 
@@ -47,4 +47,4 @@ class UnitReport final : public MaximizerReport {
 
 }  // namespace segmix
 
-#endif  // SEGMIX_MAXIMIZE_MAX_FILE_H_
+#endif  // SEGMIX_RUN_MAX_FILE_H_

@@ -1,0 +1,128 @@
+// The core as a library: load an analysis (control file, family data,
+// polygenic tables) once, then fit parameter tables to it from any number of
+// starting points, silently or with observers. The program's run
+// (run_sequence.h) is one load, one fit and its records.
+//
+//   TextUnits units(null_console);              // the loaders' console lines
+//   const Analysis analysis = LoadAnalysis(units);
+//   ParameterTable table = analysis.parameters;  // or another start
+//   const FitResult fit = FitParameters(analysis, table);
+//   if (fit.status == FitStatus::kCompleted) use(fit.search.final_ln_lh);
+#ifndef SEGMIX_RUN_ANALYSIS_H_
+#define SEGMIX_RUN_ANALYSIS_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <source_location>
+
+#include "data/family_store.h"
+#include "maximize/maximize.h"
+#include "model/evaluation.h"
+#include "model/model_quantities.h"
+#include "model/parameter_table.h"
+#include "model/sample_likelihood.h"
+#include "run/control_file.h"
+#include "run/member_counts.h"
+#include "textio/text_units.h"
+
+namespace segmix {
+
+// Everything a fit reads besides its parameter table. Read-only once loaded;
+// a Fit keeps references into it, so it must outlive them.
+struct Analysis {
+  ControlSettings settings;
+  // The table of par.inp with every left-out component switched off
+  // (SwitchOffLeftOutComponents): the starting point of the program's run.
+  ParameterTable parameters;
+  FamilyStore store;  // loaded and checked, with its family weights
+  PolygenicTables polygenic;
+  MemberCounts counts;  // observed and status-0 members of the selected families
+};
+
+// Loads the analysis in the working directory as the program does: par.inp
+// on unit 1 (opened here, as an existing file, unless the caller has opened
+// it already), the control file, the family data and its checks (the sex
+// codes when Sex is in the model), and the member counts. The family data
+// reader and the counts write their console records (member count, "g c"
+// lines, "No proband" lines) to the units' console. Throws what
+// ReadControlFile and ReadFamilyData throw; `where`, the caller's place, is
+// what the error report of a par.inp that cannot be opened names.
+Analysis LoadAnalysis(
+    TextUnits& units,
+    std::source_location where = std::source_location::current());
+
+// What the likelihood reads of an analysis.
+SampleSettings SampleSettingsOf(const Analysis& analysis,
+                                std::int32_t worker_count = 0);
+
+// The search settings of the program: 1e-10 and 1e-5 as single-precision
+// values widened to double, contraction 0.5, 500 cycles, blocks reported.
+MaximizerSettings ProgramMaximizerSettings();
+
+// One fit of `table` to `analysis`, step by step, for callers that act
+// between the steps (the program opens and closes its files there). Start,
+// then CheckSteps, Search and FinalPass, each at most once, in this order.
+class Fit {
+ public:
+  Fit(const Analysis& analysis, ParameterTable& table,
+      std::int32_t worker_count = 0);
+
+  // The starting point through the checked gate (ties applied, values moved
+  // off their bounds, Q lowered where the model says so).
+  EvaluationOutcome Start(EvaluationObserver* observer = nullptr);
+  // After a successful Start: the first free row whose step the search would
+  // lose (kStepLost, see FirstLostStepRow), or nothing.
+  std::optional<ParameterRejection> CheckSteps() const;
+  // The pattern search; every trial goes through the accepted gate, and a
+  // failed evaluation is FailureSentinel to the search. `before_evaluation`,
+  // when given, is called before every evaluation (it may throw to end the
+  // search).
+  MaximizerResult Search(
+      EvaluationObserver* observer = nullptr, MaximizerReport* report = nullptr,
+      const std::function<void()>& before_evaluation = {});
+  // One more evaluation through the checked gate at the estimates.
+  EvaluationOutcome FinalPass(EvaluationObserver* observer = nullptr);
+
+ private:
+  ParameterTable& table_;
+  MaximizerSettings maximizer_settings_;
+  SampleLikelihood sample_;
+};
+
+// True when a start ends the fit: a failed evaluation, or a log-likelihood at
+// or below the single-precision -1e17 (-99999998430674944).
+bool StartFailed(const EvaluationOutcome& start);
+
+enum class FitStatus {
+  kCompleted,     // searched, and the final pass made
+  kStartRefused,  // StartFailed(start): nothing searched
+  kStepRefused,   // a step the search would lose: nothing searched
+};
+
+struct FitResult {
+  FitStatus status = FitStatus::kCompleted;
+  EvaluationOutcome start;
+  ParameterRejection step_rejection;  // kStepRefused
+  MaximizerResult search;             // kCompleted
+  EvaluationOutcome final_pass;       // kCompleted
+};
+
+// Observers of each step; any may be null (silent).
+struct FitObservers {
+  EvaluationObserver* start = nullptr;
+  EvaluationObserver* search = nullptr;
+  MaximizerReport* report = nullptr;
+  EvaluationObserver* final_pass = nullptr;
+};
+
+// The whole fit in one call: Start, CheckSteps, Search, FinalPass, stopping
+// where one refuses. `table` holds the start on entry and the estimates on
+// return (as the search left them).
+FitResult FitParameters(const Analysis& analysis, ParameterTable& table,
+                        const FitObservers& observers = {},
+                        std::int32_t worker_count = 0);
+
+}  // namespace segmix
+
+#endif  // SEGMIX_RUN_ANALYSIS_H_
