@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "data/family_weights.h"
 #include "data/validate_family_structure.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
@@ -369,16 +370,8 @@ PreparedData PrepareData(const PedigreeTable& table,
     data.outside_count += static_cast<std::int32_t>(
         plan.person_at_position.size() - plan.listed_count);
   }
-  // The weights as the program derives them when it loads the files.
-  s.family_weight.assign(static_cast<std::size_t>(N_FAM) + 1, 0.0);
-  for (std::int32_t g = 1; g <= s.listed_family_count; ++g) {
-    std::int32_t observed = 0;
-    for (std::int32_t k = s.member_offset[g] + 1; k <= s.member_offset[g + 1];
-         ++k) {
-      if (s.trait[k] >= kMissingTrait) ++observed;
-    }
-    if (observed > 0) s.family_weight[g] = 1.0 / static_cast<double>(observed);
-  }
+  // The weights by the program's own rule, as it derives them on loading.
+  s.family_weight = FamilyWeights(s);
 
   ControlSettings& c = data.control;
   c.family_count = s.listed_family_count;
