@@ -115,11 +115,15 @@ int RunSequence(TextUnits& units, RunFolderLock& lock) {
   UnitReport report(units);
   std::int32_t evaluations = 0;
   const MaximizerResult result = fit.Search(&records, &report, [&evaluations] {
-    // Between two evaluations: max.dat holds whole iteration blocks.
-    StopIfSignalled("during the search, after " + std::to_string(evaluations) +
-                    " of its evaluations; max.dat holds the iteration "
-                    "blocks written until then. sigma.dat and LH_fam.dat "
-                    "were not written.");
+    // Between two evaluations: max.dat holds whole iteration blocks. The
+    // text is built only once a signal has come.
+    if (ReceivedStopSignal() != 0) {
+      StopIfSignalled("during the search, after " +
+                      std::to_string(evaluations) +
+                      " of its evaluations; max.dat holds the iteration "
+                      "blocks written until then. sigma.dat and LH_fam.dat "
+                      "were not written.");
+    }
     ++evaluations;
   });
   units.Close(kResultUnit);

@@ -18,11 +18,12 @@ class RunFolderLock;
 
 // The whole run on `units` (its console included); opens and closes units 1,
 // 2, 3 and 25 itself, and takes `lock` once par.inp is open, before anything
-// is written (par.err is emptied when opened; sigma.dat and LH_fam.dat of an
-// earlier run are removed when max.dat is started). Between evaluations it
-// ends on a stop signal (StopIfSignalled, run_guard.h). Returns the exit status of a completed run (0). Every
-// early end is thrown as a RunTermination: TextIoError (status 2) for an
-// unreadable or missing file, InputRejected (1) for a control file or data
+// is written (par.err and max.dat are emptied when opened; sigma.dat and
+// LH_fam.dat of an earlier run are removed when max.dat is started). Between
+// evaluations it ends on a stop signal (StopIfSignalled, run_guard.h).
+// Returns the exit status of a completed run (0). Every early end is thrown
+// as a RunTermination: TextIoError (status 2) for an unreadable or missing
+// file, InputRejected (1) for a control file or data
 // set the program refuses, StopRequest (1) for a capacity stop and for a
 // starting point whose evaluation failed, InputRejected (1) when another run
 // holds the folder's lock, RunTermination (128 + signal) for a stop signal.
