@@ -119,7 +119,8 @@ void LinkParents(const Named& named, PedigreeFamily& family,
   }
 }
 
-// A father must have sex 1 and a mother sex 2; each wrong parent is named
+// A father must have sex 1 and a mother sex 2 (unknown sex, 0, is for
+// persons who are not parents); each wrong parent is named
 // once, on their own line, with the first child that makes them a parent.
 void CheckParentSex(const Named& named, const PedigreeFamily& family,
                     ProblemList& problems) {
@@ -131,9 +132,11 @@ void CheckParentSex(const Named& named, const PedigreeFamily& family,
       if (parent < 0) continue;
       const int row = family.persons[parent].row;
       const std::int32_t actual = named.table.rows[row].sex;
-      if (actual == sex || actual == 0 || reported.contains(parent)) continue;
+      // -1: the sex could not be read, which is reported already.
+      if (actual == sex || actual == -1 || reported.contains(parent)) continue;
       reported.insert(parent);
       problems.Add(named.Place(row) + "sex is " + std::to_string(actual) +
+                   (actual == 0 ? " (unknown)" : "") +
                    ", but this person is the " + role + " of " +
                    named.Id(child.row) + " (line " +
                    std::to_string(named.Line(child.row)) +
@@ -262,6 +265,16 @@ std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table) {
   return families;
 }
 
+std::string CapacityAdvice(std::string_view option) {
+  return "The capacities are fixed when the programs are built, and splitting"
+         " the sample would change the joint estimates: build segmix and"
+         " segmix-prep again with a larger one, for example cmake -S . -B"
+         " build/large -D" +
+         std::string(option) +
+         "=<larger> && cmake --build build/large, and run both from"
+         " build/large (the README, \"Larger samples\").";
+}
+
 std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
                                                   ProblemList& problems) {
   const Named named{table};
@@ -278,8 +291,7 @@ std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
             named.Place(r) + "this row opens family number " +
             std::to_string(N_FAM + 1) +
             "; the program holds at most N_FAM = " + std::to_string(N_FAM) +
-            " families. Split the table into data sets of at most " +
-            std::to_string(N_FAM) + " families.");
+            " families. " + CapacityAdvice("SEGMIX_N_FAM"));
       }
     }
     PedigreePerson person;
@@ -290,9 +302,8 @@ std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
           named.Place(r) + "this row is person number " +
           std::to_string(N_SIZE + 1) +
           "; the program holds at most N_SIZE = " + std::to_string(N_SIZE) +
-          " persons in all families together. Split the table into"
-          " data sets of at most " +
-          std::to_string(N_SIZE) + " persons.");
+          " persons in all families together. " +
+          CapacityAdvice("SEGMIX_N_SIZE"));
     }
   }
   for (PedigreeFamily& family : families) {

@@ -5,6 +5,7 @@
 #define SEGMIX_PREP_PEDIGREE_STRUCTURE_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "prep/pedigree_table.h"
@@ -48,6 +49,10 @@ std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table);
 // families are then incomplete wherever a problem was found.
 std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
                                                   ProblemList& problems);
+
+// What to do when a sample exceeds a capacity: how to rebuild with the CMake
+// option `option` ("SEGMIX_N_FAM", "SEGMIX_N_WAY" or "SEGMIX_N_SIZE") raised.
+std::string CapacityAdvice(std::string_view option);
 
 }  // namespace segmix::prep
 

@@ -16,6 +16,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace segmix::prep {
@@ -48,16 +49,60 @@ struct TextTable {
   struct Row {
     int line = 0;  // 1-based line number in the source
     std::vector<std::string> fields;
+    // Per field, after JoinPhenotypes: the line of the phenotype file it came
+    // from, 0 for a person without a row there (the field is then empty).
+    // Empty: every field is from the table itself.
+    std::vector<int> joined_lines;
   };
   int header_line = 0;  // 0: the source holds no header
   std::vector<std::string> header;
   std::vector<Row> rows;  // every row has exactly header.size() fields
+  // Per column: the file it came from, empty for the table itself (filled
+  // by JoinPhenotypes).
+  std::vector<std::string> column_sources;
+  // The header was given by --columns (a .fam file), not read.
+  bool header_from_options = false;
 };
 
 // Throws InputRejected naming `source` for a field with an unterminated
 // quote, text after a closing quote, or a row whose field count differs from
 // the header's.
 TextTable ReadTextTable(std::istream& in, std::string_view source);
+
+// Reads a pedigree in the .fam layout: no header, fields separated by blanks
+// or tabs, the columns family, id, father, mother, sex and then `columns`
+// (the phenotype columns, by name). Comment and blank lines are skipped as in
+// ReadTextTable. Throws InputRejected naming `source` and the line for a row
+// with another field count.
+TextTable ReadFamTable(std::istream& in, std::string_view source,
+                       const std::vector<std::string>& columns);
+
+// Adds the phenotype columns of `phenotypes` (a table read by ReadTextTable
+// whose first two columns are family and person id, by any names) to
+// `pedigree`, joined by family and person id. A person of the pedigree
+// without a row there gets empty (missing) fields. Adds to `problems`: a
+// phenotype table with no column beyond the ids, a column name the pedigree
+// already has, an id pair given twice. Returns one warning line for the
+// persons of `phenotypes` who are not in the pedigree (counted, the first 20
+// listed), or an empty string.
+std::string JoinPhenotypes(TextTable& pedigree, const TextTable& phenotypes,
+                           std::string_view source, ProblemList& problems);
+
+// How the values of a table are read beyond the defaults.
+struct ReadingRules {
+  // Codes of a missing trait or covariate value besides NA (any case), "."
+  // and the empty field; a code that is a number also matches the same
+  // number written otherwise (-9 matches -9.0).
+  std::vector<std::string> missing_codes;
+  enum class ProbandCoding {
+    kStatus012,  // status 0 or 1: a proband (0 forces the correction), 2 not
+    kStatus01,   // status 1: a proband (written 1), 0 not (written 2)
+    kColumn,     // a proband where `proband_column` holds `proband_value`
+  };
+  ProbandCoding proband_coding = ProbandCoding::kStatus012;
+  std::string proband_column;
+  std::string proband_value;
+};
 
 // The column names a pedigree table must have (any order, any case).
 inline constexpr std::string_view kRequiredColumns[] = {
@@ -71,7 +116,7 @@ struct PersonRow {
   std::string id;
   std::string father;
   std::string mother;
-  std::int32_t sex = 0;     // 1 or 2
+  std::int32_t sex = 0;     // 1 or 2; 0 unknown (never a parent's)
   std::int32_t status = 2;  // 0 or 1: proband; 2: not a proband
   bool trait_observed = false;
   float trait = 0;  // meaningful when trait_observed
@@ -84,25 +129,37 @@ struct PedigreeTable {
   std::string source;                   // the name used in messages
   std::vector<std::string> covariates;  // column names, as asked for
   std::vector<PersonRow> rows;          // in table order
+  // Missing values per phenotype column read (trait, then the covariates,
+  // then status when some persons had no status row), for the summary.
+  std::vector<std::pair<std::string, int>> missing_counts;
 };
 
 // Reads and checks the rows of a pedigree table. `covariates` are column
 // names (any case), at most 5, distinct. Each row's values must be:
 // family and id non-empty, id not 0; father and mother an id, 0 or empty;
-// sex 1 or 2; status 0, 1 or 2; trait a finite number above -998 that fits a
-// 4-byte real, or NA, . or empty for a missing value; covariates likewise,
-// and present for every person whose trait is observed. Throws InputRejected
-// listing every problem.
+// sex 0 (unknown), 1 or 2; status 0, 1 or 2; trait a finite number above
+// -998 that fits a 4-byte real, or NA, . or empty for a missing value;
+// covariates likewise, and present for every person whose trait is observed.
+// Throws InputRejected listing every problem.
 PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
                                 const std::vector<std::string>& covariates);
 
 // The same, adding the problems of the rows' values to `problems` instead of
 // throwing, so that the relations between the rows can still be checked and
 // reported in the same pass (a value that could not be read is left at its
-// default: sex 0, status 2, trait missing). Problems of the text or the
+// default: sex -1, status 2, trait missing). Problems of the text or the
 // header, which leave no rows to check, still throw.
 PedigreeTable ReadPedigreeTable(std::istream& in, std::string_view source,
                                 const std::vector<std::string>& covariates,
+                                ProblemList& problems);
+
+// The same for a table already split (and perhaps joined), read by `rules`.
+// The status column is not needed with ProbandCoding::kColumn; a person
+// without a phenotype row for status is not a proband. Sex 0 (unknown) is
+// accepted here; BuildPedigreeFamilies refuses it for a parent.
+PedigreeTable CheckPedigreeRows(const TextTable& text, std::string_view source,
+                                const std::vector<std::string>& covariates,
+                                const ReadingRules& rules,
                                 ProblemList& problems);
 
 // "<source>, line <line>, family <family>, person <id>: " (the parts that

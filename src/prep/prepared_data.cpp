@@ -312,6 +312,34 @@ std::string CovariateFileName(int q) {
   return "cov" + std::to_string(q) + ".dat";
 }
 
+std::vector<std::string> CovariateFileNames(
+    const std::vector<std::string>& columns, std::string_view trait_file) {
+  // The files segmix-prep writes and the results segmix writes beside them.
+  std::vector<std::string> taken = {
+      std::string(kStructureFileName), std::string(kControlFileName),
+      std::string(kMapFileName),       std::string(trait_file),
+      "max.dat",                       "sigma.dat",
+      "lh_fam.dat",                    "par.err"};
+  for (std::string& name : taken) name = LowerCase(name);
+  auto free = [&](const std::string& name) {
+    return std::find(taken.begin(), taken.end(), LowerCase(name)) ==
+           taken.end();
+  };
+  std::vector<std::string> names;
+  for (std::size_t q = 1; q <= columns.size(); ++q) {
+    const std::string named = columns[q - 1] + ".dat";
+    const bool plain =
+        named.size() <= kFileNameLength &&
+        named.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyz"
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos;
+    names.push_back(plain && free(named) ? named
+                                         : CovariateFileName(static_cast<int>(q)));
+    taken.push_back(LowerCase(names.back()));
+  }
+  return names;
+}
+
 PreparedData PrepareData(const PedigreeTable& table,
                          const PrepOptions& options) {
   const std::vector<PedigreeFamily> families = BuildPedigreeFamilies(table);
@@ -338,7 +366,7 @@ PreparedData PrepareData(const PedigreeTable& table,
         std::to_string(s.list_offset_count - 2) + " nuclear families with " +
         std::to_string(s.member_list_length) +
         " member-list entries; the program holds at most N_WAY = " +
-        std::to_string(N_WAY) + " of each. Split the table.");
+        std::to_string(N_WAY) + " of each. " + CapacityAdvice("SEGMIX_N_WAY"));
   }
 
   // Member values in store order: family after family, positions 1..n.
@@ -379,8 +407,10 @@ PreparedData PrepareData(const PedigreeTable& table,
   c.data_file_name = Padded(options.trait_file);
   c.covariate_count = static_cast<std::int32_t>(K);
   c.covariate_file_names.fill(std::string(kFileNameLength, ' '));
+  const std::vector<std::string> covariate_files =
+      CovariateFileNames(table.covariates, options.trait_file);
   for (std::size_t q = 1; q <= K; ++q) {
-    c.covariate_file_names[q] = Padded(CovariateFileName(static_cast<int>(q)));
+    c.covariate_file_names[q] = Padded(covariate_files[q - 1]);
   }
   c.selection_flags.assign(static_cast<std::size_t>(N_FAM) + 1, 0);
   for (std::int32_t g = 1; g <= c.family_count; ++g) c.selection_flags[g] = 1;
@@ -393,7 +423,11 @@ PreparedData PrepareData(const PedigreeTable& table,
 
   try {
     ValidateFamilyStructure(s);
-    ValidateSexCodes(s, c.selection_flags, c.family_count);
+    // Unknown sex (0) is the table's to give; segmix refuses it only with
+    // Sex in the model, which the template leaves out.
+    if (std::find(s.sex.begin() + 1, s.sex.end(), 0) == s.sex.end()) {
+      ValidateSexCodes(s, c.selection_flags, c.family_count);
+    }
   } catch (const InputRejected& refusal) {
     throw InternalFault(
         "segmix-prep built an iway.dat that the program's validator refuses:"
@@ -409,7 +443,7 @@ std::vector<std::string> OutputFileNames(const PreparedData& data) {
   std::vector<std::string> names{std::string(kStructureFileName),
                                  Trimmed(data.control.data_file_name)};
   for (std::int32_t q = 1; q <= data.control.covariate_count; ++q) {
-    names.push_back(CovariateFileName(q));
+    names.push_back(Trimmed(data.control.covariate_file_names[q]));
   }
   names.emplace_back(kControlFileName);
   names.emplace_back(kMapFileName);

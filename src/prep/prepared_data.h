@@ -28,8 +28,17 @@ inline constexpr std::string_view kStructureFileName = "iway.dat";
 inline constexpr std::string_view kControlFileName = "par.inp";
 inline constexpr std::string_view kMapFileName = "idmap.dat";
 inline constexpr std::string_view kDefaultTraitFileName = "trait.dat";
-// "cov1.dat" .. "cov5.dat": the file of covariate q (1-based).
+// "cov1.dat" .. "cov5.dat": the file of covariate q (1-based) when its
+// column's name does not make one.
 std::string CovariateFileName(int q);
+
+// The covariate files of `columns`, in order: each named after its column
+// ("age" -> "age.dat") when that is a plain name of at most 16 characters
+// (letters, digits, dots, underscores, hyphens) that no other input or
+// result file of the directory has (compared in any case, `trait_file`
+// included), else CovariateFileName(q).
+std::vector<std::string> CovariateFileNames(
+    const std::vector<std::string>& columns, std::string_view trait_file);
 
 // The value written to the trait file for a missing trait: below -998, so
 // the program neither counts it as observed nor gives it a density.

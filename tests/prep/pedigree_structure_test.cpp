@@ -72,6 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "F 1 0 0 1 2 1\nF 2 0 0 1 2 1\nF 3 1 2 1 2 1\n",
                     "ped.txt, line 3, family F, person 2: sex is 1, but this"
                     " person is the mother of 3 (line 4)"},
+        BadPedigree{"FatherOfUnknownSex",
+                    "F 1 0 0 0 2 1\nF 2 0 0 2 2 1\nF 3 1 2 0 2 1\n",
+                    "ped.txt, line 2, family F, person 1: sex is 0 (unknown),"
+                    " but this person is the father of 3 (line 4)"},
         BadPedigree{"SamePersonBothParents", "F 1 0 0 1 2 1\nF 3 1 1 1 2 1\n",
                     "ped.txt, line 3, family F, person 3: father and mother"
                     " are the same person, 1; give two different parents."},

@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadRow{"F 2 0 0 M 2 1 0",
                "ped.txt, line 3, family F, person 2: sex is M; write 1 or 2"},
-        BadRow{"F 2 0 0 0 2 1 0", "person 2: sex is 0; write 1 or 2"},
+        BadRow{"F 2 0 0 3 2 1 0", "person 2: sex is 3; write 1 or 2"},
         BadRow{"F 2 0 0 1.0 2 1 0", "person 2: sex is 1.0; write 1 or 2"},
         BadRow{"F 2 0 0 1 3 1 0",
                "ped.txt, line 3, family F, person 2: status is 3; write 0"

@@ -211,8 +211,8 @@ TEST(PrepFiles, CovariateFilesAndTheirParameters) {
       "F 2 0 0 2 2 NA NA NA\n"
       "F 3 1 2 1 1 3 50 24.5\n");
   ASSERT_EQ(result.status, kToolExitOk) << result.err;
-  EXPECT_EQ(ReadFile(dir / "cov1.dat"), " 30. 0. 50.\n");
-  EXPECT_EQ(ReadFile(dir / "cov2.dat"), " 20. 0. 24.5\n");
+  EXPECT_EQ(ReadFile(dir / "age.dat"), " 30. 0. 50.\n");
+  EXPECT_EQ(ReadFile(dir / "Bmi.dat"), " 20. 0. 24.5\n");
   EXPECT_EQ(ReadFile(dir / "y.dat"), " 1. -999. 3.\n");
   const std::string par = ReadFile(dir / "par.inp");
   EXPECT_TRUE(par.starts_with(" 1 1 y.dat 2 ")) << par;
@@ -234,8 +234,8 @@ TEST(PrepFiles, CovariateFilesAndTheirParameters) {
                     " 0.00000E+00   B4 (out of the model)\n"
                     " 15  0 0 0.00000E+00 0.00000E+00 0.00000E+00"
                     " 0.00000E+00   B5 (out of the model)\n"
-                    " cov1.dat   ! B1: column age\n"
-                    " cov2.dat   ! B2: column Bmi\n"))
+                    " age.dat   ! B1: column age\n"
+                    " Bmi.dat   ! B2: column Bmi\n"))
       << par;
 }
 
@@ -375,8 +375,20 @@ TEST(PrepCommand, UsageErrorsExitTwo) {
       {{"--trait-file", "a b", "t", "d"}, "--trait-file needs a file name"},
       {{"--trait-file", "seventeen_chars_x", "t", "d"}, "1 to 16"},
       {{"--trait-file", "par.inp", "t", "d"}, "another output file"},
-      {{"--covariates", "x", "--trait-file", "cov1.dat", "t", "d"},
+      {{"--covariates", "cov1", "--trait-file", "cov1.dat", "t", "d"},
        "is the name of a covariate file"},
+      {{"--columns", "trait", "t", "d"},
+       "--columns names the phenotype columns of a --fam file"},
+      {{"--fam", "f", "t", "d"}, "with --fam give only the output directory"},
+      {{"--fam", "f", "--check", "t"}, "with --fam and --check give no table"},
+      {{"--fam", "f", "--columns", "trait,,status", "d"},
+       "--columns needs values separated by commas"},
+      {{"--missing", "-9,", "t", "d"}, "--missing needs values separated"},
+      {{"--proband-coding", "10", "t", "d"}, "--proband-coding needs 12"},
+      {{"--proband", "affected", "t", "d"}, "--proband needs COLUMN=VALUE"},
+      {{"--proband", "=2", "t", "d"}, "--proband needs COLUMN=VALUE"},
+      {{"--proband-coding", "01", "--proband", "a=1", "t", "d"},
+       "either --proband-coding or --proband, not both"},
       {{"--proband-switch", "2", "t", "d"}, "a whole number from 0 to 1"},
   };
   for (const Case& c : cases) {
