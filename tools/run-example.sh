@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds segmix and runs it on a bundled example in a scratch directory, as a
-# user runs it: the program reads par.inp and the data files from its working
+# Builds segmix, segmix-prep and segmix-simulate in one build folder,
+# build/example (build/example/segmix, ...), and runs segmix on a bundled
+# example in a scratch directory, as a user runs it: the program reads par.inp and the data files from its working
 # directory and writes its results there. Shows the console report (its start
 # and its end), the summary sigma.dat and, for the simulated example, the
 # values the data were drawn from. Exits with the program's own exit status.
@@ -15,12 +16,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/install-deps.sh"
 
-# A build of the program alone, apart from the test build in build/release.
+# A build of the programs alone, apart from the test build in build/release.
 build="$root/build/example"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DSEGMIX_BUILD_TESTS=OFF -DSEGMIX_BUILD_BENCH=OFF \
   >/dev/null
-cmake --build "$build" --target segmix -j "${SEGMIX_JOBS:-$(nproc)}"
+cmake --build "$build" --target segmix segmix-prep segmix-simulate \
+  -j "${SEGMIX_JOBS:-$(nproc)}"
 
 scratch=${1:-$(mktemp -d "${TMPDIR:-/tmp}/segmix-example.XXXXXX")}
 mkdir -p "$scratch"

@@ -8,11 +8,16 @@
 #   3. short fuzz runs (tools/fuzz.sh): every libFuzzer target for
 #      SEGMIX_FUZZ_SECONDS seconds (default 30), when clang++ 15 or newer is
 #      there (tools/install-deps.sh installs it); otherwise the stage says it
-#      is skipped.
+#      is skipped;
+#   4. raised capacities (tools/check-capacity.sh): a build with N_FAM 2000
+#      in build/capacity runs 1,000 simulated families to estimates;
+#   5. the README's walk-through run on a fresh clone of the committed HEAD
+#      (tools/check-readme.sh).
 #
 # Exit status nonzero on any build or test failure or fuzzing finding.
 # SEGMIX_JOBS sets the build and test parallelism (default: all cores);
-# SEGMIX_SANITIZE_STAGE=0 or SEGMIX_FUZZ_SECONDS=0 leave a stage out locally.
+# SEGMIX_SANITIZE_STAGE=0, SEGMIX_FUZZ_SECONDS=0, SEGMIX_CAPACITY_STAGE=0 or
+# SEGMIX_README_STAGE=0 leave a stage out locally.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${SEGMIX_JOBS:-$(nproc)}
@@ -67,6 +72,20 @@ if [ "$fuzz_seconds" != 0 ]; then
   else
     timings+=("fuzz build and runs: $((SECONDS - start)) s")
   fi
+fi
+
+if [ "${SEGMIX_CAPACITY_STAGE:-1}" != 0 ]; then
+  echo "=== raised capacities: 1,000 families"
+  start=$SECONDS
+  SEGMIX_JOBS="$jobs" bash "$root/tools/check-capacity.sh"
+  timings+=("raised-capacity build and run: $((SECONDS - start)) s")
+fi
+
+if [ "${SEGMIX_README_STAGE:-1}" != 0 ]; then
+  echo "=== the README's commands on a fresh clone"
+  start=$SECONDS
+  bash "$root/tools/check-readme.sh"
+  timings+=("README walk-through on a fresh clone: $((SECONDS - start)) s")
 fi
 
 echo "=== summary"
