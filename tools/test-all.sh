@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds segmix and runs everything CI runs, in three stages, each timed:
 #
-#   1. release build (build/release) and the whole test suite (CTest);
+#   1. release build (build/release, warnings as errors) and the whole test
+#      suite (CTest);
 #   2. sanitizer build (build/asan: g++ with AddressSanitizer and
 #      UndefinedBehaviorSanitizer, -fno-sanitize-recover=all, -O1) and the
 #      whole test suite again; any sanitizer report fails its test;
@@ -40,7 +41,7 @@ run_ctest() {
 echo "=== release build and tests"
 start=$SECONDS
 build="$root/build/release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSEGMIX_WERROR=ON
 cmake --build "$build" -j "$jobs"
 run_ctest "$build"
 timings+=("release build and tests: $((SECONDS - start)) s")
