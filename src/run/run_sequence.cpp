@@ -49,9 +49,7 @@ std::string StartFailureText(const EvaluationOutcome& start) {
       return "";  // par.err (or the console) says why
   }
   return "segmix: the starting values give no likelihood: family " +
-         std::to_string(start.family) + " (family " +
-         std::to_string(start.family) + " of iway.dat) failed first: " +
-         cause +
+         std::to_string(start.family) + " of iway.dat failed first: " + cause +
          ". This usually means a trait value far from the genotype means (a "
          "value in the wrong unit, or a missing-value code other than -999 "
          "such as 1e30) or a residual variance SIG far too small for the "
@@ -102,7 +100,7 @@ int RunSequence(TextUnits& units, RunFolderLock& lock) {
   // A refused start: no result file is opened. The parameter checks have
   // said why in par.err or on the console; any other reason goes to
   // standard error.
-  if (StartFailed(start)) {
+  if (InitialEvaluationFailed(initial_ln_lh)) {
     throw StopRequest(kExitRejected, StartFailureText(start));
   }
   if (const auto lost_step = fit.CheckSteps()) {

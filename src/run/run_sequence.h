@@ -1,6 +1,9 @@
-// The program's run: read par.inp, load the families, count the members,
-// evaluate the starting point, maximize, write sigma.dat and LH_fam.dat, all
-// in the working directory, with the console report on the way.
+// The program's run: load the analysis (par.inp, the families, the member
+// counts), fit the table of par.inp from its starting point (run/analysis.h)
+// and write its records: the console report, par.err, max.dat, sigma.dat
+// and LH_fam.dat, all in the working directory. The run layer is the only
+// one that names the units: 1 par.inp, 2 the data files then max.dat and
+// sigma.dat, 3 LH_fam.dat, 25 par.err.
 #ifndef SEGMIX_RUN_RUN_SEQUENCE_H_
 #define SEGMIX_RUN_RUN_SEQUENCE_H_
 
@@ -11,7 +14,8 @@
 namespace segmix {
 
 // True when the initial log-likelihood ends the run: at or below the
-// single-precision -1e17 (-99999998430674944). Not a number goes on.
+// single-precision -1e17 (-99999998430674944). Not a number goes on (the
+// evaluation itself refuses a log-likelihood that is not a number).
 bool InitialEvaluationFailed(double initial_ln_lh);
 
 class RunFolderLock;
@@ -23,9 +27,11 @@ class RunFolderLock;
 // evaluations it ends on a stop signal (StopIfSignalled, run_guard.h).
 // Returns the exit status of a completed run (0). Every early end is thrown
 // as a RunTermination: TextIoError (status 2) for an unreadable or missing
-// file, InputRejected (1) for a control file or data
-// set the program refuses, StopRequest (1) for a capacity stop and for a
-// starting point whose evaluation failed, InputRejected (1) when another run
+// file, InputRejected (1) for a control file or data set the program
+// refuses, StopRequest (1) for a capacity stop, for a starting point whose
+// evaluation failed (its text says which family failed first and why when
+// par.err does not) and for a step the search would lose (par.err names its
+// row), InputRejected (1) when another run
 // holds the folder's lock, RunTermination (128 + signal) for a stop signal.
 // Units left open by a throw are the caller's to close.
 int RunSequence(TextUnits& units, RunFolderLock& lock);
