@@ -562,3 +562,52 @@ TEST(MaximizeTest, FailedStart) {
 
 }  // namespace
 }  // namespace segmix
+
+namespace segmix {
+namespace {
+
+// The exploratory move takes v - s and v + s and, when both fail, comes back
+// by adding twice the halved, reversed step. In double arithmetic it rarely
+// comes back bit for bit (149.44 with 0.09425 misses by an ulp), but only a
+// step that swamps the value loses it.
+TEST(FirstLostStepRowTest, OnlyStepsThatSwampTheValueAreLost) {
+  struct Row {
+    double value, step;
+    bool lost;
+  };
+  const Row rows[] = {
+      {10.5, 0.5, false},      {149.44, 0.09425, false},
+      {0.001, 0.05, false},    {10.5, 1e8, false},  // larger than any bounds
+      {0, 1e30, false},        {-3.77, -0.346, false},
+      {10.5, 1e30, true},      {10.5, 1e17, true},
+      {0.001, 1e12, true},     {10.5, std::numeric_limits<double>::infinity(), true},
+      // Missed, but by less than the absolute 1e-6 the search resolves.
+      {1e-12, 1e3, false},
+  };
+  const MaximizerSettings settings;
+  for (const Row& row : rows) {
+    ParameterTable table;
+    table.estimate[3] = 1;
+    table.value[3] = row.value;
+    table.step[3] = row.step;
+    EXPECT_EQ(FirstLostStepRow(kParameterCount, table, settings),
+              row.lost ? 3 : 0)
+        << row.value << " step " << row.step;
+  }
+
+  // Fixed rows are never stepped; the first free row that loses its value
+  // is named.
+  ParameterTable table;
+  table.value[2] = 10.5;
+  table.step[2] = 1e30;  // fixed
+  for (const int row : {4, 6}) {
+    table.estimate[row] = 1;
+    table.value[row] = 10.5;
+    table.step[row] = 1e30;
+  }
+  EXPECT_EQ(FirstLostStepRow(kParameterCount, table, settings), 4);
+  EXPECT_EQ(FirstLostStepRow(3, table, settings), 0);  // rows 1..3 only
+}
+
+}  // namespace
+}  // namespace segmix

@@ -1,0 +1,169 @@
+// The fit entry point used as a new caller uses it: load an example once,
+// fit silently from several starts, and get the program's own numbers; a
+// component left out of the model has no effect through any entry point; a
+// silent fit writes no file.
+#include "run/analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <set>
+#include <streambuf>
+#include <string>
+
+#include "model/parameter_checks.h"
+#include "model/sample_likelihood.h"
+#include "run_test_support.h"
+
+namespace segmix::testing {
+namespace {
+
+std::uint64_t Bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+class AnalysisTest : public RunDirTest {
+ protected:
+  // The example's files in the working directory; returns their names.
+  std::set<std::string> CopyExample(const std::string& name) {
+    std::set<std::string> names;
+    const auto example = std::filesystem::path(SEGMIX_SOURCE_DIR) / "examples" / name;
+    for (const auto& entry : std::filesystem::directory_iterator(example)) {
+      std::filesystem::copy(entry.path(), dir_ / entry.path().filename());
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  std::set<std::string> DirectoryNames() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // Loaded with the loaders' console lines thrown away.
+  static Analysis LoadSilently() {
+    struct NullBuffer : std::streambuf {
+      int overflow(int c) override { return c; }
+    } null_buffer;
+    std::ostream null_console(&null_buffer);
+    TextUnits units(null_console);
+    return LoadAnalysis(units);
+  }
+};
+
+TEST_F(AnalysisTest, SimulatedExampleFromThreeStartsSilently) {
+  const std::set<std::string> inputs = CopyExample("simulated");
+  const Analysis analysis = LoadSilently();
+
+  // Two other starts first, then the program's own start: what came before
+  // must not change it. segmix on this example reports ln LH -1294.222918,
+  // 35 iterations and 514 evaluations.
+  {
+    // Near the maximum, with small steps: the same maximum.
+    ParameterTable table = analysis.parameters;
+    const ParameterRow rows[] = {kQ, kMU, kA, kD, kSIG, kB1};
+    const double values[] = {0.19, 2.95, 1.62, 0.08, 1.05, 0.80};
+    for (int k = 0; k < 6; ++k) {
+      table.value[rows[k]] = values[k];
+      table.step[rows[k]] *= 0.01;
+    }
+    const FitResult fit = FitParameters(analysis, table);
+    ASSERT_EQ(fit.status, FitStatus::kCompleted);
+    EXPECT_NEAR(fit.search.final_ln_lh, -1294.222918, 1e-4);
+    EXPECT_TRUE(fit.final_pass.Ok());
+  }
+  {
+    // SIG far too small: every pedigree underflows; the first is named.
+    ParameterTable table = analysis.parameters;
+    table.value[kSIG] = 1e-30;
+    table.estimate[kSIG] = 0;
+    const FitResult fit = FitParameters(analysis, table);
+    EXPECT_EQ(fit.status, FitStatus::kStartRefused);
+    EXPECT_EQ(fit.start.status, EvaluationStatus::kPeelingFailed);
+    EXPECT_EQ(fit.start.family, 1);
+    EXPECT_EQ(fit.search.function_count, 0);
+  }
+
+  ParameterTable table = analysis.parameters;
+  const FitResult fit = FitParameters(analysis, table);
+  ASSERT_EQ(fit.status, FitStatus::kCompleted);
+  EXPECT_TRUE(fit.start.Ok());
+  EXPECT_EQ(EditE(fit.start.ln_lh, 15, 8), "-0.16431772E+04");
+  EXPECT_EQ(fit.search.iteration_count, 35);
+  EXPECT_EQ(fit.search.function_count, 514);
+  EXPECT_NEAR(fit.search.final_ln_lh, -1294.222918, 5e-7);
+  EXPECT_EQ(EditE(fit.search.final_ln_lh, 20, 8), "     -0.12942229E+04");
+  // The estimates as sigma.dat shows them.
+  EXPECT_EQ(EditE(table.value[kQ], 15, 6), "   0.188056E+00");
+  EXPECT_EQ(EditE(table.value[kD], 15, 6), "   0.690071E-01");
+  EXPECT_EQ(EditE(table.value[kB1], 15, 6), "   0.817971E+00");
+  ASSERT_TRUE(fit.final_pass.Ok());
+  EXPECT_EQ(Bits(fit.final_pass.ln_lh), Bits(fit.search.final_ln_lh));
+
+  // Silent: no result file, no par.err.
+  EXPECT_EQ(DirectoryNames(), inputs);
+}
+
+// Records the evaluation lines' values, to compare fits bit for bit.
+class LnLhRecorder final : public EvaluationObserver {
+ public:
+  void Evaluated(double ln_lh, const ParameterTable&) override {
+    values.push_back(Bits(ln_lh));
+  }
+  std::vector<std::uint64_t> values;
+};
+
+TEST_F(AnalysisTest, LeftOutPgaHasNoEffectWhicheverEntryPoint) {
+  CopyExample("small");  // pga is out of its model
+  const Analysis analysis = LoadSilently();
+  ASSERT_EQ(analysis.parameters.in_model[kPga], 0);
+  ParameterTable with_pga = analysis.parameters;
+  with_pga.value[kPga] = 0.75;  // a value the switch-off never saw
+
+  // The whole fit: the same evaluations, the same estimates.
+  ParameterTable plain = analysis.parameters;
+  LnLhRecorder plain_lines, pga_lines;
+  const FitResult a = FitParameters(analysis, plain, {.search = &plain_lines});
+  const FitResult b = FitParameters(analysis, with_pga, {.search = &pga_lines});
+  ASSERT_EQ(a.status, FitStatus::kCompleted);
+  ASSERT_EQ(b.status, FitStatus::kCompleted);
+  EXPECT_EQ(Bits(a.search.final_ln_lh), Bits(b.search.final_ln_lh));
+  EXPECT_EQ(a.search.function_count, b.search.function_count);
+  EXPECT_EQ(plain_lines.values, pga_lines.values);
+
+  // The likelihood itself, through either gate, and the gate's quantities.
+  for (const Gate gate : {Gate::kChecked, Gate::kAccepted}) {
+    ParameterTable p0 = plain, p1 = plain;
+    p1.value[kPga] = -2.5;
+    SampleLikelihood s0(p0, analysis.store, analysis.polygenic,
+                        SampleSettingsOf(analysis));
+    SampleLikelihood s1(p1, analysis.store, analysis.polygenic,
+                        SampleSettingsOf(analysis));
+    const EvaluationOutcome o0 = s0.Evaluate(gate), o1 = s1.Evaluate(gate);
+    ASSERT_TRUE(o0.Ok());
+    EXPECT_EQ(Bits(o0.ln_lh), Bits(o1.ln_lh));
+    EXPECT_EQ(s1.Quantities().pga, 0.0);
+
+    // In the model, the same value does change it.
+    p1.in_model[kPga] = 1;
+    EXPECT_NE(Bits(s1.Evaluate(gate).ln_lh), Bits(o0.ln_lh));
+  }
+}
+
+TEST_F(AnalysisTest, StepsTheSearchWouldLoseRefuseTheFit) {
+  CopyExample("small");
+  const Analysis analysis = LoadSilently();
+  ParameterTable table = analysis.parameters;
+  table.step[kD] = 1e30;  // D = 10.5 in [5, 13]
+  const FitResult fit = FitParameters(analysis, table);
+  EXPECT_EQ(fit.status, FitStatus::kStepRefused);
+  EXPECT_EQ(fit.step_rejection.kind, RejectionKind::kStepLost);
+  EXPECT_EQ(fit.step_rejection.row, kD);
+  EXPECT_EQ(fit.step_rejection.step, 1e30);
+  EXPECT_EQ(fit.search.function_count, 0);  // nothing searched
+}
+
+}  // namespace
+}  // namespace segmix::testing
