@@ -1,0 +1,348 @@
+// The peeling's inner loops, arranged for the x87 unit that forms the
+// extended products and sums: one dependent chain of additions is bound by
+// the latency of an addition, several independent chains overlap. So the
+// loops run several sums side by side, each in exactly the order of the
+// straightforward loop (g outermost, then j, children in list order), and
+// form a factor shared by those sums once:
+//   - the children of a nuclear family are summed in lockstep: for a pair of
+//     parent states each term's M x T is formed once and multiplied by each
+//     child's weight into that child's own sum; with one or two children,
+//     two to four parent pairs that differ in the other parent's polygenic
+//     genotype run side by side over the union of their ranges;
+//   - with symmetric tables a child's sum given (a, b) is the same value as
+//     given (b, a) (the same terms in the same order), so the products of the
+//     children's sums are formed for one triangle of parent pairs and copied;
+//   - onto a child, up to four of its polygenic genotypes run side by side,
+//     sharing W(p1) x W(p2) x M.
+// Terms outside a sum's own range have T = 0: with finite weights and
+// factors such a term is +0 or -0, and adding it to a sum that started at +0
+// changes no bit (the sum never becomes -0). That is why the callers
+// guarantee finite weights and the fast loops demand finite tables and
+// sibling products; otherwise the straightforward loop runs.
+//
+// No function is called inside a pair loop: a call forces every live long
+// double through memory. Nothing is allocated; scratch lives on the stack.
+#include "model/peel_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/extended.h"
+
+namespace segmix {
+
+namespace {
+
+constexpr std::int32_t G = kMajorGenotypes;
+constexpr std::int32_t J = kPolygenicGenotypes;
+constexpr std::int32_t kStates = kJointGenotypes;
+
+// Joint state index 0..20 of (g, j), g-major: the order of every sum.
+constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
+  return (g - 1) * J + (j - 1);
+}
+
+using PairTable = Extended[kStates][kStates];
+
+// Parent pairs (gA, jA, gB, jB0 + k), k < NP, and NC children side by side:
+// product[k] *= each child's sum over (gc, jc) of M(gc | gA, gB) x
+// T(jc | jA, jB0 + k) x W(child, gc, jc), children in order.
+template <int NP, int NC>
+[[gnu::always_inline]] inline void SumBlock(const Transmission& t,
+                                            const double* const* child,
+                                            std::int32_t gA, std::int32_t jA,
+                                            std::int32_t gB, std::int32_t jB0,
+                                            Extended* product) {
+  std::int32_t lo = t.poly_lo[jA][jB0], hi = t.poly_hi[jA][jB0];
+  for (int k = 1; k < NP; ++k) {
+    lo = std::min(lo, t.poly_lo[jA][jB0 + k]);
+    hi = std::max(hi, t.poly_hi[jA][jB0 + k]);
+  }
+  Extended acc[NP][NC];
+  for (int k = 0; k < NP; ++k) {
+    for (int c = 0; c < NC; ++c) acc[k][c] = 0;
+  }
+  // T(jc | jA, jB0 + k) at poly[(jc - 1) + 49 k].
+  const double* poly = t.T + 7 * (jA - 1) + 49 * (jB0 - 1);
+  const std::int32_t count = t.major_count[gA][gB];
+  for (std::int32_t n = 0; n < count; ++n) {
+    const std::int32_t gc = t.major[gA][gB][n];
+    const Extended m = t.Major(gc, gA, gB);
+    for (std::int32_t jc = lo; jc <= hi; ++jc) {
+      const std::int32_t s = State(gc, jc);
+      for (int k = 0; k < NP; ++k) {
+        const Extended mt = m * poly[(jc - 1) + 49 * k];
+        for (int c = 0; c < NC; ++c) acc[k][c] += mt * child[c][s];
+      }
+    }
+  }
+  for (int k = 0; k < NP; ++k) {
+    for (int c = 0; c < NC; ++c) product[k] *= acc[k][c];
+  }
+}
+
+// How many parent pairs run side by side for a nuclear family of n children
+// (children x pairs at most 4), and how many children a block holds then.
+constexpr std::int32_t PairsSideBySide(std::size_t n) {
+  return n == 1 ? 4 : n == 2 ? 2 : 1;
+}
+constexpr std::int32_t ChildrenPerBlock(std::int32_t pairs) {
+  return pairs == 1 ? 4 : pairs == 2 ? 2 : 1;
+}
+
+// product[k], k < np: the product over `children` (in order) of their sums
+// given the parent pair (gA, jA, gB, jB0 + k).
+void PairProducts(const Transmission& t, const GenotypeWeights& weights,
+                  std::span<const std::int32_t> children, std::int32_t gA,
+                  std::int32_t jA, std::int32_t gB, std::int32_t jB0,
+                  std::int32_t np, Extended* product) {
+  for (std::int32_t k = 0; k < np; ++k) product[k] = 1;
+  const std::size_t n = children.size();
+  const std::size_t per_block = static_cast<std::size_t>(ChildrenPerBlock(np));
+  const double* child[4];
+  for (std::size_t b = 0; b < n; b += per_block) {
+    const std::size_t nc = std::min(per_block, n - b);
+    for (std::size_t c = 0; c < nc; ++c) {
+      child[c] = weights.Member(children[b + c]);
+    }
+    switch (np * 8 + static_cast<std::int32_t>(nc)) {
+      case 1 * 8 + 1:
+        SumBlock<1, 1>(t, child, gA, jA, gB, jB0, product);
+        break;
+      case 1 * 8 + 2:
+        SumBlock<1, 2>(t, child, gA, jA, gB, jB0, product);
+        break;
+      case 1 * 8 + 3:
+        SumBlock<1, 3>(t, child, gA, jA, gB, jB0, product);
+        break;
+      case 1 * 8 + 4:
+        SumBlock<1, 4>(t, child, gA, jA, gB, jB0, product);
+        break;
+      case 2 * 8 + 1:
+        SumBlock<2, 1>(t, child, gA, jA, gB, jB0, product);
+        break;
+      case 2 * 8 + 2:
+        SumBlock<2, 2>(t, child, gA, jA, gB, jB0, product);
+        break;
+      case 3 * 8 + 1:
+        SumBlock<3, 1>(t, child, gA, jA, gB, jB0, product);
+        break;
+      default:
+        SumBlock<4, 1>(t, child, gA, jA, gB, jB0, product);
+        break;
+    }
+  }
+}
+
+// P[sA][sB]: the product over `children` of their sums given the parent
+// states sA (first slot) and sB. With symmetric tables the lower triangle is
+// a copy of the upper one: the same terms in the same order.
+void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
+                      std::span<const std::int32_t> children, PairTable& P) {
+  // Pairs side by side pad their sums with terms whose T is 0, exact only
+  // with finite tables.
+  const std::int32_t np = t.finite ? PairsSideBySide(children.size()) : 1;
+  for (std::int32_t gA = 1; gA <= G; ++gA) {
+    for (std::int32_t jA = 1; jA <= J; ++jA) {
+      Extended* row = P[State(gA, jA)];
+      for (std::int32_t gB = t.symmetric ? gA : 1; gB <= G; ++gB) {
+        const std::int32_t first = (t.symmetric && gB == gA) ? jA : 1;
+        for (std::int32_t jB = first; jB <= J; jB += np) {
+          PairProducts(t, weights, children, gA, jA, gB, jB,
+                       std::min(np, J + 1 - jB), &row[State(gB, jB)]);
+        }
+      }
+    }
+  }
+  if (!t.symmetric) return;
+  for (std::int32_t a = 0; a < kStates; ++a) {
+    for (std::int32_t b = 0; b < a; ++b) P[a][b] = P[b][a];
+  }
+}
+
+// Onto a child, the straightforward loop: for a non-finite sibling product
+// or table entry, where the side-by-side sums could turn a left-out 0 term
+// into NaN.
+void PeelOntoChildInOrder(const Transmission& t, double* connector,
+                          const double* first, const double* second,
+                          const PairTable* siblings) {
+  for (std::int32_t gL = 1; gL <= G; ++gL) {
+    for (std::int32_t jL = 1; jL <= J; ++jL) {
+      Extended factor = 0;
+      for (std::int32_t g1 = 1; g1 <= G; ++g1) {
+        for (std::int32_t j1 = 1; j1 <= J; ++j1) {
+          const std::int32_t lo = t.second_lo[jL][j1];
+          const std::int32_t hi = t.second_hi[jL][j1];
+          for (std::int32_t g2 = 1; g2 <= G; ++g2) {
+            const double m = t.Major(gL, g1, g2);
+            if (m == 0) continue;
+            for (std::int32_t j2 = lo; j2 <= hi; ++j2) {
+              const Extended parents =
+                  static_cast<Extended>(first[State(g1, j1)]) *
+                  second[State(g2, j2)];
+              Extended term = parents * m * t.Poly(jL, j1, j2);
+              if (siblings != nullptr) {
+                term *= (*siblings)[State(g1, j1)][State(g2, j2)];
+              }
+              factor += term;
+            }
+          }
+        }
+      }
+      double& w = connector[State(gL, jL)];
+      w = static_cast<double>(w * factor);
+    }
+  }
+}
+
+// Onto a child, NB of its polygenic genotypes jL0.. side by side for its
+// major genotype gL; W(p1) x W(p2) x M is formed once for them.
+template <int NB, bool kSiblings>
+[[gnu::always_inline]] inline void ChildStates(const Transmission& t,
+                                               double* connector,
+                                               const double* first,
+                                               const double* second,
+                                               const PairTable& siblings,
+                                               std::int32_t gL,
+                                               std::int32_t jL0) {
+  Extended factor[NB];
+  for (int k = 0; k < NB; ++k) factor[k] = 0;
+  for (std::int32_t g1 = 1; g1 <= G; ++g1) {
+    for (std::int32_t j1 = 1; j1 <= J; ++j1) {
+      const std::int32_t s1 = State(g1, j1);
+      std::int32_t lo = t.second_lo[jL0][j1], hi = t.second_hi[jL0][j1];
+      for (int k = 1; k < NB; ++k) {
+        lo = std::min(lo, t.second_lo[jL0 + k][j1]);
+        hi = std::max(hi, t.second_hi[jL0 + k][j1]);
+      }
+      // T(jL0 + k | j1, j2) at poly[k + 49 (j2 - 1)].
+      const double* poly = t.T + (jL0 - 1) + 7 * (j1 - 1);
+      const Extended w1 = first[s1];
+      for (std::int32_t g2 = 1; g2 <= G; ++g2) {
+        const double m = t.Major(gL, g1, g2);
+        if (m == 0) continue;
+        for (std::int32_t j2 = lo; j2 <= hi; ++j2) {
+          const std::int32_t s2 = State(g2, j2);
+          const Extended pm = w1 * second[s2] * m;
+          for (int k = 0; k < NB; ++k) {
+            Extended term = pm * poly[k + 49 * (j2 - 1)];
+            if constexpr (kSiblings) term *= siblings[s1][s2];
+            factor[k] += term;
+          }
+        }
+      }
+    }
+  }
+  for (int k = 0; k < NB; ++k) {
+    double& w = connector[State(gL, jL0 + k)];
+    w = static_cast<double>(w * factor[k]);
+  }
+}
+
+template <bool kSiblings>
+void PeelOntoChildSideBySide(const Transmission& t, double* connector,
+                             const double* first, const double* second,
+                             const PairTable& siblings) {
+  for (std::int32_t gL = 1; gL <= G; ++gL) {
+    ChildStates<4, kSiblings>(t, connector, first, second, siblings, gL, 1);
+    ChildStates<3, kSiblings>(t, connector, first, second, siblings, gL, 5);
+  }
+}
+
+}  // namespace
+
+void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
+  t.M = model.quantities.MajorTransmission.data();
+  t.T = model.polygenic.PolygenicTransmission.data();
+  t.symmetric = true;
+  t.finite = true;
+  for (std::int32_t i = 0; i < G * G * G; ++i) t.finite &= std::isfinite(t.M[i]);
+  for (std::int32_t i = 0; i < J * J * J; ++i) t.finite &= std::isfinite(t.T[i]);
+  for (std::int32_t g1 = 1; g1 <= G; ++g1) {
+    for (std::int32_t g2 = 1; g2 <= G; ++g2) {
+      std::int32_t count = 0;
+      for (std::int32_t o = 1; o <= G; ++o) {
+        if (t.Major(o, g1, g2) != 0) t.major[g1][g2][count++] = o;
+        // Bit for bit: +0 and -0 differ in a product's sign.
+        if (std::signbit(t.Major(o, g1, g2)) !=
+                std::signbit(t.Major(o, g2, g1)) ||
+            !(t.Major(o, g1, g2) == t.Major(o, g2, g1))) {
+          t.symmetric = false;
+        }
+      }
+      t.major_count[g1][g2] = count;
+    }
+  }
+  for (std::int32_t a = 1; a <= J; ++a) {
+    for (std::int32_t b = 1; b <= J; ++b) {
+      // Child range of parents (a, b), and second-parent range of
+      // (child a, first parent b). Empty ranges stay lo > hi.
+      std::int32_t lo = J + 1, hi = 0, lo2 = J + 1, hi2 = 0;
+      for (std::int32_t x = 1; x <= J; ++x) {
+        if (t.Poly(x, a, b) != 0) {
+          if (lo > J) lo = x;
+          hi = x;
+        }
+        if (t.Poly(a, b, x) != 0) {
+          if (lo2 > J) lo2 = x;
+          hi2 = x;
+        }
+        if (std::signbit(t.Poly(x, a, b)) != std::signbit(t.Poly(x, b, a)) ||
+            !(t.Poly(x, a, b) == t.Poly(x, b, a))) {
+          t.symmetric = false;
+        }
+      }
+      t.poly_lo[a][b] = lo;
+      t.poly_hi[a][b] = hi;
+      t.second_lo[a][b] = lo2;
+      t.second_hi[a][b] = hi2;
+    }
+  }
+}
+
+void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
+                    std::int32_t L, std::int32_t O,
+                    std::span<const std::int32_t> children) {
+  double* connector = weights.Member(L);
+  const double* other = weights.Member(O);
+  PairTable P;
+  if (children.empty()) {
+    for (auto& row : P) std::fill(std::begin(row), std::end(row), 1.0L);
+  } else {
+    PairProductTable(t, weights, children, P);
+  }
+  for (std::int32_t sL = 0; sL < kStates; ++sL) {
+    Extended factor = 0;
+    for (std::int32_t sO = 0; sO < kStates; ++sO) {
+      factor += other[sO] * P[sL][sO];
+    }
+    double& w = connector[sL];
+    w = static_cast<double>(w * factor);
+  }
+}
+
+void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
+                   std::int32_t p1, std::int32_t p2, std::int32_t L,
+                   std::span<const std::int32_t> others) {
+  double* connector = weights.Member(L);
+  const double* first = weights.Member(p1);
+  const double* second = weights.Member(p2);
+  PairTable siblings;
+  bool finite = t.finite;
+  if (!others.empty()) {
+    PairProductTable(t, weights, others, siblings);
+    for (const auto& row : siblings) {
+      for (const Extended s : row) finite &= std::isfinite(s);
+    }
+  }
+  if (!finite) {
+    PeelOntoChildInOrder(t, connector, first, second,
+                         others.empty() ? nullptr : &siblings);
+  } else if (others.empty()) {
+    PeelOntoChildSideBySide<false>(t, connector, first, second, siblings);
+  } else {
+    PeelOntoChildSideBySide<true>(t, connector, first, second, siblings);
+  }
+}
+
+}  // namespace segmix

@@ -1,0 +1,74 @@
+// The inner loops of the peeling: the transmission tables' nonzero pattern
+// for one evaluation and the two peels of one nuclear family, onto a parent
+// and onto a child. PeelFamily drives them; the model tests compare them bit
+// for bit with straightforward loops.
+//
+// Every value they store is the one the straightforward loops store: each
+// extended product keeps its operands and their order, each sum its order.
+// The speed comes from forming shared factors once and from running several
+// independent sums side by side (see peel_kernels.cpp).
+#ifndef SEGMIX_MODEL_PEEL_KERNELS_H_
+#define SEGMIX_MODEL_PEEL_KERNELS_H_
+
+#include <cstdint>
+#include <span>
+
+#include "model/family_likelihood.h"
+#include "model/trait_density.h"
+
+namespace segmix {
+
+// The nonzero pattern of the two transmission tables for one evaluation.
+// major[g1][g2] lists the child genotypes o with M(o | g1, g2) != 0 (the
+// connector's genotype in the first slot). poly_lo/poly_hi[j1][j2] bound the
+// child polygenic genotypes with T(jc | j1, j2) != 0: the table is zero
+// outside a contiguous range, and a zero inside it is harmless.
+// second_lo/second_hi[jc][j1] bound the second parent's genotypes j2 with
+// T(jc | j1, j2) != 0. `symmetric`: both tables are the same bits with the
+// parents swapped, so a child's sum given (a, b) equals its sum given (b, a).
+// `finite`: no entry of either table is infinite or NaN.
+struct Transmission {
+  static constexpr std::int32_t G = kMajorGenotypes;
+  static constexpr std::int32_t J = kPolygenicGenotypes;
+  const double* M = nullptr;  // M(o | g1, g2) at (o-1) + 3(g1-1) + 9(g2-1)
+  const double* T = nullptr;  // T(jc | j1, j2) at (jc-1) + 7(j1-1) + 49(j2-1)
+  bool symmetric = false;
+  bool finite = false;
+  std::int32_t major_count[G + 1][G + 1] = {};
+  std::int32_t major[G + 1][G + 1][G] = {};
+  std::int32_t poly_lo[J + 1][J + 1] = {};
+  std::int32_t poly_hi[J + 1][J + 1] = {};
+  std::int32_t second_lo[J + 1][J + 1] = {};
+  std::int32_t second_hi[J + 1][J + 1] = {};
+
+  double Major(std::int32_t o, std::int32_t g1, std::int32_t g2) const {
+    return M[(o - 1) + 3 * (g1 - 1) + 9 * (g2 - 1)];
+  }
+  double Poly(std::int32_t jc, std::int32_t j1, std::int32_t j2) const {
+    return T[(jc - 1) + 7 * (j1 - 1) + 49 * (j2 - 1)];
+  }
+};
+
+// Fills `t` from the model's two tables.
+void DescribeTransmission(const LikelihoodModel& model, Transmission& t);
+
+// Connector L is a parent, O the other one: for every joint state (gL, jL)
+// W(L) *= sum over (gO, jO) of W(O) x prod over children x (in list order)
+// of sum over (gc, jc) of M(gc | gL, gO) x T(jc | jL, jO) x W(x, gc, jc).
+// Precondition: every weight of L, O and the children is finite.
+void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
+                    std::int32_t L, std::int32_t O,
+                    std::span<const std::int32_t> children);
+
+// Connector L is the first child of parents p1, p2: for every (gL, jL)
+// W(L) *= sum over (g1, j1, g2, j2) of W(p1) x W(p2) x M(gL | g1, g2) x
+// T(jL | j1, j2) x prod over the other children of their sums given the
+// parents' states.
+// Precondition: every weight of p1, p2, L and the others is finite.
+void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
+                   std::int32_t p1, std::int32_t p2, std::int32_t L,
+                   std::span<const std::int32_t> others);
+
+}  // namespace segmix
+
+#endif  // SEGMIX_MODEL_PEEL_KERNELS_H_
