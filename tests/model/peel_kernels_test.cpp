@@ -1,0 +1,297 @@
+// The fast peeling kernels against the straightforward loops of
+// reference_peeling.h, bit for bit: every weight after every nuclear family,
+// every family's log-likelihood, on random weights and random pedigrees with
+// 0 to 20 children per nuclear family, both connector kinds, symmetric and
+// asymmetric tables, weights that underflow or overflow, non-finite values.
+#include "model/peel_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "brute_force.h"
+#include "reference_peeling.h"
+
+namespace segmix {
+namespace {
+
+using test::BuildStore;
+using test::FamilyPlan;
+using test::kMissing;
+using test::Model;
+using test::NuclearSpec;
+using test::PedigreeMaker;
+
+// Same bits, or both NaN (whose payload the x87 unit picks from its operands).
+bool SameWeights(const GenotypeWeights& a, const GenotypeWeights& b,
+                 std::string& where) {
+  for (std::int32_t k = 1; k <= a.Capacity(); ++k) {
+    for (std::int32_t s = 0; s < kJointGenotypes; ++s) {
+      const double x = a.Member(k)[s], y = b.Member(k)[s];
+      if (std::isnan(x) && std::isnan(y)) continue;
+      if (std::memcmp(&x, &y, sizeof x) != 0) {
+        where = "position " + std::to_string(k) + " state " +
+                std::to_string(s) + ": " + std::to_string(x) + " vs " +
+                std::to_string(y);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+enum class Table { kMendelian, kGeneral, kAsymmetricMajor, kAsymmetricPoly, kInfinite };
+enum class Weights { kOrdinary, kSparse, kTiny, kHuge };
+
+void SetTable(Table table, Model& m) {
+  if (table != Table::kMendelian) m.SetTransmission(0.9, 0.45, 0.1);
+  if (table == Table::kAsymmetricMajor) {
+    double& x = m.q.MajorTransmission[1 + 3 * 0 + 9 * 1];  // M(2 | 1, 2)
+    x = std::nextafter(x, 1.0);
+  }
+  if (table == Table::kAsymmetricPoly) {
+    double& x = m.poly.PolygenicTransmission[3 + 7 * 2 + 49 * 4];
+    x = std::nextafter(x, 1.0);
+  }
+  if (table == Table::kInfinite) {
+    m.q.MajorTransmission[2 + 3 * 2 + 9 * 2] =
+        std::numeric_limits<double>::infinity();
+  }
+}
+
+double DrawWeight(Weights kind, PedigreeMaker& r) {
+  switch (kind) {
+    case Weights::kOrdinary:
+      return r.Real(0, 1) * std::pow(10.0, r.Uniform(-3, 0));
+    case Weights::kSparse:
+      return r.Uniform(0, 1) ? 0.0 : r.Real(0, 1);
+    case Weights::kTiny:  // products underflow double, subnormals among them
+      return r.Real(0, 1) * std::pow(10.0, -r.Uniform(150, 320));
+    case Weights::kHuge:  // many children overflow the extended range
+      return r.Real(0, 1) * std::pow(10.0, r.Uniform(250, 307));
+  }
+  return 0;
+}
+
+TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
+  struct Row {
+    Table table;
+    Weights weights;
+    int max_children;
+  };
+  const Row rows[] = {
+      {Table::kMendelian, Weights::kOrdinary, 12},
+      {Table::kGeneral, Weights::kOrdinary, 12},
+      {Table::kAsymmetricMajor, Weights::kOrdinary, 9},
+      {Table::kAsymmetricPoly, Weights::kSparse, 9},
+      {Table::kMendelian, Weights::kSparse, 12},
+      {Table::kGeneral, Weights::kTiny, 9},
+      {Table::kMendelian, Weights::kHuge, 20},
+      {Table::kInfinite, Weights::kOrdinary, 6},
+  };
+  PedigreeMaker r(1207);
+  for (const Row& row : rows) {
+    Model m;
+    m.Set(0.3, 1.0, 0.2, -0.5, 0.15, 0.8);
+    SetTable(row.table, m);
+    const FamilyStore store = BuildStore({});
+    const LikelihoodModel model{store, m.q, m.poly, 0, 0, 0};
+    Transmission fast;
+    DescribeTransmission(model, fast);
+    test::reference::Transmission slow;
+    test::reference::DescribeTransmission(model, slow);
+    EXPECT_EQ(fast.symmetric, row.table != Table::kAsymmetricMajor &&
+                                  row.table != Table::kAsymmetricPoly);
+    EXPECT_EQ(fast.finite, row.table != Table::kInfinite);
+    for (int children = 0; children <= row.max_children; ++children) {
+      for (const bool onto_child : {false, true}) {
+        if (onto_child && children == 0) continue;
+        GenotypeWeights a(2 + children);
+        for (std::int32_t k = 1; k <= 2 + children; ++k) {
+          for (int s = 0; s < kJointGenotypes; ++s) {
+            a.Member(k)[s] = DrawWeight(row.weights, r);
+          }
+        }
+        GenotypeWeights b = a;
+        std::vector<std::int32_t> entries;
+        for (std::int32_t k = 1; k <= 2 + children; ++k) entries.push_back(k);
+        const std::span<const std::int32_t> e(entries);
+        if (onto_child) {
+          PeelOntoChild(fast, a, 1, 2, 3, e.subspan(3));
+          test::reference::PeelOntoChild(slow, b, 1, 2, 3, e.subspan(3));
+        } else {
+          const std::int32_t L = r.Uniform(1, 2);
+          PeelOntoParent(fast, a, L, 3 - L, e.subspan(2));
+          test::reference::PeelOntoParent(slow, b, L, 3 - L, e.subspan(2));
+        }
+        std::string where;
+        EXPECT_TRUE(SameWeights(a, b, where))
+            << "table " << static_cast<int>(row.table) << ", weights "
+            << static_cast<int>(row.weights) << ", " << children
+            << " children, onto " << (onto_child ? "child" : "parent") << ", "
+            << where;
+      }
+    }
+  }
+}
+
+// A random family: a chain of nuclear families, each sharing its connector
+// with the next (as a parent, or as a child when it is a child nowhere
+// else), 0 to 12 children each, the last terminal; plus members listed in
+// no nuclear family.
+FamilyPlan ChainFamily(PedigreeMaker& r) {
+  FamilyPlan f;
+  std::int32_t members = 0;
+  std::int32_t link = 0;  // the previous connector
+  std::vector<bool> is_child(1, false);
+  auto add = [&] {
+    is_child.push_back(false);
+    return ++members;
+  };
+  const int count = r.Uniform(1, 4);
+  for (int i = 0; i < count; ++i) {
+    const bool last = i == count - 1;
+    const bool onto_child = !last && r.Uniform(0, 2) == 0;
+    const int children = r.Uniform(onto_child ? 1 : 0, 12);
+    std::vector<std::int32_t> parents, kids;
+    for (int c = 0; c < children; ++c) kids.push_back(add());
+    const bool link_as_child =
+        link != 0 && !is_child[link] && r.Uniform(0, 2) == 0;
+    if (link != 0 && link_as_child) {
+      kids.insert(kids.begin() + r.Uniform(onto_child ? 1 : 0,
+                                            static_cast<int>(kids.size())),
+                  link);
+      parents = {add(), add()};
+    } else {
+      parents = {link != 0 ? link : add(), add()};
+      if (r.Uniform(0, 1)) std::swap(parents[0], parents[1]);
+    }
+    for (const std::int32_t x : kids) is_child[x] = true;
+    NuclearSpec w;
+    w.entries = parents;
+    w.entries.insert(w.entries.end(), kids.begin(), kids.end());
+    w.connector = last         ? 0
+                  : onto_child ? kids[0]
+                               : parents[r.Uniform(0, 1)];
+    link = w.connector;
+    f.nuclear.push_back(w);
+  }
+  for (int u = r.Uniform(0, 2); u > 0; --u) add();
+  f.trait.resize(members);
+  f.status.resize(members);
+  f.sex.resize(members);
+  for (int k = 0; k < members; ++k) {
+    f.trait[k] = r.Uniform(0, 4) == 0
+                     ? kMissing
+                     : static_cast<float>(r.Real(-2.0, 3.0));
+    f.status[k] = r.Uniform(0, 2);
+    f.sex[k] = r.Uniform(1, 2);
+  }
+  return f;
+}
+
+TEST(PeelKernelsTest, RandomFamiliesMatchTheReferenceAfterEveryNuclearFamily) {
+  struct Row {
+    bool general;
+    int covariates;
+    int sex_in_model;
+    int pass;
+    double SIG;
+    bool infinite_weight;
+  };
+  const Row rows[] = {
+      {false, 0, 0, 0, 0.8, false}, {true, 0, 0, 0, 0.8, false},
+      {false, 2, 1, 0, 1.3, false}, {true, 3, 1, 1, 0.5, false},
+      {false, 1, 0, 1, 1e-3, false},  // most densities underflow
+      {true, 0, 1, 0, 0.8, true},
+  };
+  PedigreeMaker r(20261207);
+  int families = 0;
+  for (const Row& row : rows) {
+    for (int rep = 0; rep < 8; ++rep) {
+      Model m;
+      m.Set(r.Real(0.05, 0.95), r.Real(0.5, 1.5), r.Real(-0.3, 0.5),
+            r.Real(-1.0, -0.4), r.Real(0, 0.3), row.SIG, r.Real(-0.5, 0.5));
+      if (row.general) {
+        m.SetTransmission(r.Real(0.6, 1), r.Real(0.2, 0.8), r.Real(0, 0.4));
+      }
+      for (int k = 1; k <= 5; ++k) m.q.B[k] = r.Real(-1, 1);
+      FamilyStore store = BuildStore({ChainFamily(r)});
+      ValidateFamilyStructure(store);
+      for (int k = 1; k <= row.covariates; ++k) {
+        for (float& x : store.covariate[k]) x = static_cast<float>(r.Real(-2, 2));
+      }
+      const LikelihoodModel model{store, m.q, m.poly, row.covariates,
+                                  row.sex_in_model, row.pass};
+      GenotypeWeights start(store.LargestFamilySize());
+      PrepareGenotypeWeights(model, 1, start);
+      if (row.infinite_weight) {
+        const auto listed = store.NuclearMembers(store.LastNuclear(1));
+        start.Member(listed[r.Uniform(0, 1)])[r.Uniform(0, 20)] =
+            std::numeric_limits<double>::infinity();
+      }
+
+      // Nuclear family by nuclear family, both kernels on the same weights.
+      Transmission fast;
+      DescribeTransmission(model, fast);
+      test::reference::Transmission slow;
+      test::reference::DescribeTransmission(model, slow);
+      GenotypeWeights a = start;
+      for (std::int32_t w = store.FirstNuclear(1); w <= store.LastNuclear(1);
+           ++w) {
+        const std::span<const std::int32_t> e = store.NuclearMembers(w);
+        bool finite = true;
+        for (const std::int32_t k : e) {
+          finite &= test::reference::AllFinite(a.Member(k));
+        }
+        if (!finite) break;  // PeelFamily fails before the kernels
+        GenotypeWeights b = a;
+        const std::int32_t L = store.connector[w] == 0 ? e[0] : store.connector[w];
+        if (L == e[0] || L == e[1]) {
+          const std::int32_t O = L == e[0] ? e[1] : e[0];
+          PeelOntoParent(fast, a, L, O, e.subspan(2));
+          test::reference::PeelOntoParent(slow, b, L, O, e.subspan(2));
+        } else {
+          PeelOntoChild(fast, a, e[0], e[1], L, e.subspan(3));
+          test::reference::PeelOntoChild(slow, b, e[0], e[1], L, e.subspan(3));
+        }
+        std::string where;
+        ASSERT_TRUE(SameWeights(a, b, where))
+            << "row " << (&row - rows) << ", rep " << rep << ", nuclear " << w
+            << ", " << where;
+        // Rescale as PeelFamily does, to go on with weights of its size.
+        double* c = a.Member(L);
+        Extended S = 0;
+        for (int s = 0; s < kJointGenotypes; ++s) S += c[s];
+        if (!(S > 0) || !std::isfinite(static_cast<double>(S))) break;
+        for (int s = 0; s < kJointGenotypes; ++s) {
+          c[s] = static_cast<double>(c[s] * (1 / S));
+        }
+      }
+
+      // The whole family: the same verdict, log-likelihood and weights.
+      GenotypeWeights x = start, y = start;
+      double lx = 0, ly = 0;
+      const bool ox = PeelFamily(model, 1, x, lx);
+      const bool oy = test::reference::PeelFamily(model, 1, y, ly);
+      ASSERT_EQ(ox, oy) << "row " << (&row - rows) << ", rep " << rep;
+      if (row.infinite_weight) {
+        EXPECT_FALSE(ox);
+      }
+      if (ox) {
+        EXPECT_EQ(std::memcmp(&lx, &ly, sizeof lx), 0) << lx << " vs " << ly;
+        std::string where;
+        EXPECT_TRUE(SameWeights(x, y, where)) << where;
+        ++families;
+      }
+    }
+  }
+  EXPECT_GE(families, 30);
+}
+
+}  // namespace
+}  // namespace segmix
