@@ -61,11 +61,11 @@ std::unique_ptr<Sample> LoadSample(const std::filesystem::path& directory,
   units.Open(1, "par.inp", OpenStatus::kOld);
   ReadControlFile(units, sample->settings, sample->parameters);
   units.Close(1);
-  ReadFamilyData(units, sample->settings.data_file_name,
-                 std::span<const std::string>(
-                     sample->settings.covariate_file_names)
-                     .subspan(1, sample->settings.covariate_count),
-                 sample->store);
+  ReadFamilyData(
+      units, sample->settings.data_file_name,
+      std::span<const std::string>(sample->settings.covariate_file_names)
+          .subspan(1, sample->settings.covariate_count),
+      sample->store);
   units.CloseAll();
   std::filesystem::current_path(home);
 
@@ -88,8 +88,7 @@ std::unique_ptr<Sample> LoadSample(const std::filesystem::path& directory,
   return sample;
 }
 
-void BM_Sample(benchmark::State& state, const std::string& name,
-               bool general) {
+void BM_Sample(benchmark::State& state, const std::string& name, bool general) {
   const char* root = std::getenv("SEGMIX_BENCH_SAMPLES");
   const std::unique_ptr<Sample> sample =
       LoadSample(std::filesystem::path(root) / name, general);
@@ -98,11 +97,10 @@ void BM_Sample(benchmark::State& state, const std::string& name,
   TextUnits units(console);
   SampleLikelihood likelihood(
       sample->parameters, sample->store, sample->polygenic,
-      SampleSettings{
-          .covariate_count = sample->settings.covariate_count,
-          .proband_switch = sample->settings.proband_switch,
-          .selection_flags = sample->settings.selection_flags,
-          .worker_count = static_cast<std::int32_t>(state.range(0))},
+      SampleSettings{.covariate_count = sample->settings.covariate_count,
+                     .proband_switch = sample->settings.proband_switch,
+                     .selection_flags = sample->settings.selection_flags,
+                     .worker_count = static_cast<std::int32_t>(state.range(0))},
       units);
   likelihood.RunMode = 1;
   double value = 0;
@@ -130,11 +128,10 @@ bool RegisterSamples() {
                         Case{"capacity_general", "capacity", true},
                         Case{"families300", "families300", false}}) {
     // Worker threads: 1, then 0 (the machine's).
-    benchmark::RegisterBenchmark(
-        (std::string("BM_Sample/") + c.label).c_str(),
-        [c](benchmark::State& state) {
-          BM_Sample(state, c.directory, c.general);
-        })
+    benchmark::RegisterBenchmark((std::string("BM_Sample/") + c.label).c_str(),
+                                 [c](benchmark::State& state) {
+                                   BM_Sample(state, c.directory, c.general);
+                                 })
         ->Arg(1)
         ->Arg(0)
         ->UseRealTime()

@@ -16,6 +16,7 @@
 #include <span>
 
 #include "model/extended.h"
+#include "model/member_densities.h"
 #include "model/peel_kernels.h"
 
 namespace segmix {
@@ -48,9 +49,11 @@ double PriorWeight(Extended density, const LikelihoodModel& model,
 
 void SetWeights(const LikelihoodModel& model, std::int32_t store_index,
                 bool with_prior, double* w) {
+  Extended densities[kStates];
+  MemberDensities(model, store_index, densities);
   for (std::int32_t g = 1; g <= G; ++g) {
     for (std::int32_t j = 1; j <= J; ++j) {
-      const Extended density = TraitDensity(model, store_index, g, j);
+      const Extended density = densities[State(g, j)];
       w[State(g, j)] = with_prior ? PriorWeight(density, model, g, j)
                                   : static_cast<double>(density);
     }

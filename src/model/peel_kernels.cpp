@@ -81,77 +81,79 @@ template <int NP, int NC>
   }
 }
 
-// How many parent pairs run side by side for a nuclear family of n children
-// (children x pairs at most 4), and how many children a block holds then.
-constexpr std::int32_t PairsSideBySide(std::size_t n) {
-  return n == 1 ? 4 : n == 2 ? 2 : 1;
-}
-constexpr std::int32_t ChildrenPerBlock(std::int32_t pairs) {
-  return pairs == 1 ? 4 : pairs == 2 ? 2 : 1;
+// One block of NC children over every parent pair that is formed: NP pairs
+// (gA, jA, gB, jB..jB + NP - 1) side by side, fewer at the end of a row.
+template <int NP, int NC>
+void BlockProducts(const Transmission& t, const double* const* child,
+                   PairTable& P) {
+  for (std::int32_t gA = 1; gA <= G; ++gA) {
+    for (std::int32_t jA = 1; jA <= J; ++jA) {
+      Extended* row = P[State(gA, jA)];
+      for (std::int32_t gB = t.symmetric ? gA : 1; gB <= G; ++gB) {
+        std::int32_t jB = (t.symmetric && gB == gA) ? jA : 1;
+        for (; jB + NP - 1 <= J; jB += NP) {
+          SumBlock<NP, NC>(t, child, gA, jA, gB, jB, &row[State(gB, jB)]);
+        }
+        if constexpr (NP > 1) {
+          Extended* rest = &row[State(gB, jB)];
+          switch (J + 1 - jB) {
+            case 3:
+              SumBlock<NP == 4 ? 3 : 1, NC>(t, child, gA, jA, gB, jB, rest);
+              break;
+            case 2:
+              SumBlock<NP >= 3 ? 2 : 1, NC>(t, child, gA, jA, gB, jB, rest);
+              break;
+            case 1:
+              SumBlock<1, NC>(t, child, gA, jA, gB, jB, rest);
+              break;
+            default:
+              break;
+          }
+        }
+      }
+    }
+  }
 }
 
-// product[k], k < np: the product over `children` (in order) of their sums
-// given the parent pair (gA, jA, gB, jB0 + k).
-void PairProducts(const Transmission& t, const GenotypeWeights& weights,
-                  std::span<const std::int32_t> children, std::int32_t gA,
-                  std::int32_t jA, std::int32_t gB, std::int32_t jB0,
-                  std::int32_t np, Extended* product) {
-  for (std::int32_t k = 0; k < np; ++k) product[k] = 1;
+// P[sA][sB]: the product over `children` of their sums given the parent
+// states sA (first slot) and sB. The children go in blocks of nearly equal
+// size, at most four (five as 3 + 2, not 4 + 1), each block multiplying its
+// sums into P in child order; a block of one or two children runs four or
+// two parent pairs side by side, which pads their sums with terms whose T is
+// 0, exact only with finite tables. With symmetric tables the lower
+// triangle is a copy of the upper one: the same terms in the same order.
+void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
+                      std::span<const std::int32_t> children, PairTable& P) {
+  for (auto& row : P) std::fill(std::begin(row), std::end(row), Extended{1});
   const std::size_t n = children.size();
-  const std::size_t per_block = static_cast<std::size_t>(ChildrenPerBlock(np));
+  const std::size_t blocks = (n + 3) / 4;
+  const std::size_t per_block = blocks == 0 ? 4 : (n + blocks - 1) / blocks;
   const double* child[4];
   for (std::size_t b = 0; b < n; b += per_block) {
     const std::size_t nc = std::min(per_block, n - b);
     for (std::size_t c = 0; c < nc; ++c) {
       child[c] = weights.Member(children[b + c]);
     }
-    switch (np * 8 + static_cast<std::int32_t>(nc)) {
-      case 1 * 8 + 1:
-        SumBlock<1, 1>(t, child, gA, jA, gB, jB0, product);
+    switch (nc * 2 + (t.finite ? 1 : 0)) {
+      case 1 * 2 + 1:
+        BlockProducts<4, 1>(t, child, P);
         break;
-      case 1 * 8 + 2:
-        SumBlock<1, 2>(t, child, gA, jA, gB, jB0, product);
+      case 1 * 2:
+        BlockProducts<1, 1>(t, child, P);
         break;
-      case 1 * 8 + 3:
-        SumBlock<1, 3>(t, child, gA, jA, gB, jB0, product);
+      case 2 * 2 + 1:
+        BlockProducts<2, 2>(t, child, P);
         break;
-      case 1 * 8 + 4:
-        SumBlock<1, 4>(t, child, gA, jA, gB, jB0, product);
+      case 2 * 2:
+        BlockProducts<1, 2>(t, child, P);
         break;
-      case 2 * 8 + 1:
-        SumBlock<2, 1>(t, child, gA, jA, gB, jB0, product);
-        break;
-      case 2 * 8 + 2:
-        SumBlock<2, 2>(t, child, gA, jA, gB, jB0, product);
-        break;
-      case 3 * 8 + 1:
-        SumBlock<3, 1>(t, child, gA, jA, gB, jB0, product);
+      case 3 * 2 + 1:
+      case 3 * 2:
+        BlockProducts<1, 3>(t, child, P);
         break;
       default:
-        SumBlock<4, 1>(t, child, gA, jA, gB, jB0, product);
+        BlockProducts<1, 4>(t, child, P);
         break;
-    }
-  }
-}
-
-// P[sA][sB]: the product over `children` of their sums given the parent
-// states sA (first slot) and sB. With symmetric tables the lower triangle is
-// a copy of the upper one: the same terms in the same order.
-void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
-                      std::span<const std::int32_t> children, PairTable& P) {
-  // Pairs side by side pad their sums with terms whose T is 0, exact only
-  // with finite tables.
-  const std::int32_t np = t.finite ? PairsSideBySide(children.size()) : 1;
-  for (std::int32_t gA = 1; gA <= G; ++gA) {
-    for (std::int32_t jA = 1; jA <= J; ++jA) {
-      Extended* row = P[State(gA, jA)];
-      for (std::int32_t gB = t.symmetric ? gA : 1; gB <= G; ++gB) {
-        const std::int32_t first = (t.symmetric && gB == gA) ? jA : 1;
-        for (std::int32_t jB = first; jB <= J; jB += np) {
-          PairProducts(t, weights, children, gA, jA, gB, jB,
-                       std::min(np, J + 1 - jB), &row[State(gB, jB)]);
-        }
-      }
     }
   }
   if (!t.symmetric) return;
@@ -198,13 +200,10 @@ void PeelOntoChildInOrder(const Transmission& t, double* connector,
 // Onto a child, NB of its polygenic genotypes jL0.. side by side for its
 // major genotype gL; W(p1) x W(p2) x M is formed once for them.
 template <int NB, bool kSiblings>
-[[gnu::always_inline]] inline void ChildStates(const Transmission& t,
-                                               double* connector,
-                                               const double* first,
-                                               const double* second,
-                                               const PairTable& siblings,
-                                               std::int32_t gL,
-                                               std::int32_t jL0) {
+[[gnu::always_inline]] inline void ChildStates(
+    const Transmission& t, double* connector, const double* first,
+    const double* second, const PairTable& siblings, std::int32_t gL,
+    std::int32_t jL0) {
   Extended factor[NB];
   for (int k = 0; k < NB; ++k) factor[k] = 0;
   for (std::int32_t g1 = 1; g1 <= G; ++g1) {
@@ -256,8 +255,10 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
   t.T = model.polygenic.PolygenicTransmission.data();
   t.symmetric = true;
   t.finite = true;
-  for (std::int32_t i = 0; i < G * G * G; ++i) t.finite &= std::isfinite(t.M[i]);
-  for (std::int32_t i = 0; i < J * J * J; ++i) t.finite &= std::isfinite(t.T[i]);
+  for (std::int32_t i = 0; i < G * G * G; ++i)
+    t.finite &= std::isfinite(t.M[i]);
+  for (std::int32_t i = 0; i < J * J * J; ++i)
+    t.finite &= std::isfinite(t.T[i]);
   for (std::int32_t g1 = 1; g1 <= G; ++g1) {
     for (std::int32_t g2 = 1; g2 <= G; ++g2) {
       std::int32_t count = 0;
@@ -306,11 +307,7 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
   double* connector = weights.Member(L);
   const double* other = weights.Member(O);
   PairTable P;
-  if (children.empty()) {
-    for (auto& row : P) std::fill(std::begin(row), std::end(row), 1.0L);
-  } else {
-    PairProductTable(t, weights, children, P);
-  }
+  PairProductTable(t, weights, children, P);
   for (std::int32_t sL = 0; sL < kStates; ++sL) {
     Extended factor = 0;
     for (std::int32_t sO = 0; sO < kStates; ++sO) {

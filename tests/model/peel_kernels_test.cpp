@@ -44,7 +44,13 @@ bool SameWeights(const GenotypeWeights& a, const GenotypeWeights& b,
   return true;
 }
 
-enum class Table { kMendelian, kGeneral, kAsymmetricMajor, kAsymmetricPoly, kInfinite };
+enum class Table {
+  kMendelian,
+  kGeneral,
+  kAsymmetricMajor,
+  kAsymmetricPoly,
+  kInfinite
+};
 enum class Weights { kOrdinary, kSparse, kTiny, kHuge };
 
 void SetTable(Table table, Model& m) {
@@ -163,7 +169,7 @@ FamilyPlan ChainFamily(PedigreeMaker& r) {
         link != 0 && !is_child[link] && r.Uniform(0, 2) == 0;
     if (link != 0 && link_as_child) {
       kids.insert(kids.begin() + r.Uniform(onto_child ? 1 : 0,
-                                            static_cast<int>(kids.size())),
+                                           static_cast<int>(kids.size())),
                   link);
       parents = {add(), add()};
     } else {
@@ -174,9 +180,7 @@ FamilyPlan ChainFamily(PedigreeMaker& r) {
     NuclearSpec w;
     w.entries = parents;
     w.entries.insert(w.entries.end(), kids.begin(), kids.end());
-    w.connector = last         ? 0
-                  : onto_child ? kids[0]
-                               : parents[r.Uniform(0, 1)];
+    w.connector = last ? 0 : onto_child ? kids[0] : parents[r.Uniform(0, 1)];
     link = w.connector;
     f.nuclear.push_back(w);
   }
@@ -185,9 +189,8 @@ FamilyPlan ChainFamily(PedigreeMaker& r) {
   f.status.resize(members);
   f.sex.resize(members);
   for (int k = 0; k < members; ++k) {
-    f.trait[k] = r.Uniform(0, 4) == 0
-                     ? kMissing
-                     : static_cast<float>(r.Real(-2.0, 3.0));
+    f.trait[k] =
+        r.Uniform(0, 4) == 0 ? kMissing : static_cast<float>(r.Real(-2.0, 3.0));
     f.status[k] = r.Uniform(0, 2);
     f.sex[k] = r.Uniform(1, 2);
   }
@@ -204,8 +207,8 @@ TEST(PeelKernelsTest, RandomFamiliesMatchTheReferenceAfterEveryNuclearFamily) {
     bool infinite_weight;
   };
   const Row rows[] = {
-      {false, 0, 0, 0, 0.8, false}, {true, 0, 0, 0, 0.8, false},
-      {false, 2, 1, 0, 1.3, false}, {true, 3, 1, 1, 0.5, false},
+      {false, 0, 0, 0, 0.8, false},  {true, 0, 0, 0, 0.8, false},
+      {false, 2, 1, 0, 1.3, false},  {true, 3, 1, 1, 0.5, false},
       {false, 1, 0, 1, 1e-3, false},  // most densities underflow
       {true, 0, 1, 0, 0.8, true},
   };
@@ -223,10 +226,11 @@ TEST(PeelKernelsTest, RandomFamiliesMatchTheReferenceAfterEveryNuclearFamily) {
       FamilyStore store = BuildStore({ChainFamily(r)});
       ValidateFamilyStructure(store);
       for (int k = 1; k <= row.covariates; ++k) {
-        for (float& x : store.covariate[k]) x = static_cast<float>(r.Real(-2, 2));
+        for (float& x : store.covariate[k])
+          x = static_cast<float>(r.Real(-2, 2));
       }
-      const LikelihoodModel model{store, m.q, m.poly, row.covariates,
-                                  row.sex_in_model, row.pass};
+      const LikelihoodModel model{
+          store, m.q, m.poly, row.covariates, row.sex_in_model, row.pass};
       GenotypeWeights start(store.LargestFamilySize());
       PrepareGenotypeWeights(model, 1, start);
       if (row.infinite_weight) {
@@ -250,7 +254,8 @@ TEST(PeelKernelsTest, RandomFamiliesMatchTheReferenceAfterEveryNuclearFamily) {
         }
         if (!finite) break;  // PeelFamily fails before the kernels
         GenotypeWeights b = a;
-        const std::int32_t L = store.connector[w] == 0 ? e[0] : store.connector[w];
+        const std::int32_t L =
+            store.connector[w] == 0 ? e[0] : store.connector[w];
         if (L == e[0] || L == e[1]) {
           const std::int32_t O = L == e[0] ? e[1] : e[0];
           PeelOntoParent(fast, a, L, O, e.subspan(2));

@@ -49,7 +49,8 @@ struct Transmission {
   }
 };
 
-inline void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
+inline void DescribeTransmission(const LikelihoodModel& model,
+                                 Transmission& t) {
   t.M = model.quantities.MajorTransmission.data();
   t.T = model.polygenic.PolygenicTransmission.data();
   for (std::int32_t g1 = 1; g1 <= G; ++g1) {
@@ -92,8 +93,9 @@ inline bool AllFinite(const double* w) {
 }
 
 // Sum over gc, jc of M(gc | gL, gO) x T(jc | jL, jO) x W(x, gc, jc).
-inline Extended ChildSum(const Transmission& t, const double* child, std::int32_t gL,
-                  std::int32_t jL, std::int32_t gO, std::int32_t jO) {
+inline Extended ChildSum(const Transmission& t, const double* child,
+                         std::int32_t gL, std::int32_t jL, std::int32_t gO,
+                         std::int32_t jO) {
   Extended sum = 0;
   const std::int32_t count = t.major_count[gL][gO];
   const std::int32_t lo = t.poly_lo[jL][jO], hi = t.poly_hi[jL][jO];
@@ -110,8 +112,8 @@ inline Extended ChildSum(const Transmission& t, const double* child, std::int32_
 // Connector L is a parent, O the other one: for every (gL, jL)
 // W(L) *= sum over gO, jO of W(O) x prod over children of ChildSum.
 inline void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
-                    std::int32_t L, std::int32_t O,
-                    std::span<const std::int32_t> children) {
+                           std::int32_t L, std::int32_t O,
+                           std::span<const std::int32_t> children) {
   double* connector = weights.Member(L);
   const double* other = weights.Member(O);
   for (std::int32_t gL = 1; gL <= G; ++gL) {
@@ -136,8 +138,8 @@ inline void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
 // g1, j1, g2, j2 of W(P1) x W(P2) x M(gL | g1, g2) x T(jL | j1, j2) x prod
 // over the other children of their sums given (g1, j1, g2, j2).
 inline void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
-                   std::int32_t p1, std::int32_t p2, std::int32_t L,
-                   std::span<const std::int32_t> others) {
+                          std::int32_t p1, std::int32_t p2, std::int32_t L,
+                          std::span<const std::int32_t> others) {
   double* connector = weights.Member(L);
   const double* first = weights.Member(p1);
   const double* second = weights.Member(p2);
@@ -188,7 +190,7 @@ inline void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
 }
 
 inline bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
-                GenotypeWeights& weights, double& LL) {
+                       GenotypeWeights& weights, double& LL) {
   const FamilyStore& store = model.store;
   Transmission t;
   DescribeTransmission(model, t);
@@ -239,7 +241,6 @@ inline bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
   LL = static_cast<double>(static_cast<Extended>(A) + LL);
   return true;
 }
-
 
 }  // namespace segmix::test::reference
 

@@ -1,0 +1,47 @@
+// MemberDensities: TraitDensity's expression, term for term, with the parts
+// that do not depend on the genotypes hoisted out of the 21 evaluations.
+// Hoisting changes no value: each hoisted quantity is the same operation on
+// the same operands, formed once instead of 21 times.
+#include "model/member_densities.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace segmix {
+
+namespace {
+
+constexpr std::int32_t kCoefficientCount = 5;  // B1..B5, as TraitDensity
+
+}  // namespace
+
+void MemberDensities(const LikelihoodModel& model, std::int32_t i,
+                     Extended (&density)[kJointGenotypes]) {
+  const FamilyStore& store = model.store;
+  const ModelQuantities& q = model.quantities;
+  const float y = store.trait[i];
+  if (y <= kMissingTrait ||
+      (model.CorrectionPass == 1 && store.status[i] == 2)) {
+    std::fill(std::begin(density), std::end(density), Extended{1});
+    return;
+  }
+  const std::int32_t s = (model.sex_in_model != 0 && store.sex[i] == 2) ? 2 : 1;
+  const std::int32_t K = std::min(model.covariate_count, kCoefficientCount);
+  Extended v = 0;
+  for (std::int32_t k = 1; k <= K; ++k) {
+    v += static_cast<Extended>(q.B[k]) * store.covariate[k][i];
+  }
+  const Extended root = std::sqrt(static_cast<Extended>(q.SIG));
+  for (std::int32_t g = 1; g <= kMajorGenotypes; ++g) {
+    const Extended base = v + q.GenotypeMean[s][g];
+    for (std::int32_t j = 1; j <= kPolygenicGenotypes; ++j) {
+      const Extended mu = base + static_cast<Extended>(j - 4) * q.pga;
+      const Extended r = mu - static_cast<Extended>(y);
+      const double e =
+          static_cast<double>((r * r / q.SIG) * static_cast<Extended>(-0.5f));
+      density[(g - 1) * kPolygenicGenotypes + (j - 1)] = std::exp(e) / root;
+    }
+  }
+}
+
+}  // namespace segmix

@@ -1,0 +1,23 @@
+// MemberDensities: the 21 trait densities of one member at once, the same
+// values TraitDensity gives one by one, with what they share (the missing
+// and correction-pass rules, the sex class, the covariate term, the square
+// root of SIG) formed once.
+#ifndef SEGMIX_MODEL_MEMBER_DENSITIES_H_
+#define SEGMIX_MODEL_MEMBER_DENSITIES_H_
+
+#include <cstdint>
+
+#include "model/extended.h"
+#include "model/family_likelihood.h"
+#include "model/trait_density.h"
+
+namespace segmix {
+
+// density[(g - 1) * 7 + (j - 1)] = TraitDensity(model, i, g, j), bit for bit,
+// for g = 1..3 and j = 1..7.
+void MemberDensities(const LikelihoodModel& model, std::int32_t i,
+                     Extended (&density)[kJointGenotypes]);
+
+}  // namespace segmix
+
+#endif  // SEGMIX_MODEL_MEMBER_DENSITIES_H_
