@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "model/extended.h"
 
@@ -43,15 +44,30 @@ constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
 }
 
 using PairTable = Extended[kStates][kStates];
+#ifndef PAIRS1
+#define PAIRS1 4
+#define PAIRS2 2
+#define PAIRS3 1
+#define PAIRS4 1
+#endif
+
+// Which sum each child of a nuclear family takes, in child order, when
+// children with the same weights share one sum (kRepeat).
+struct Repeats {
+  const std::uint8_t* sum_of = nullptr;  // per child: its sum, 0..NC-1
+  std::size_t children = 0;
+};
 
 // Parent pairs (gA, jA, gB, jB0 + k), k < NP, and NC children side by side:
 // product[k] *= each child's sum over (gc, jc) of M(gc | gA, gB) x
-// T(jc | jA, jB0 + k) x W(child, gc, jc), children in order.
-template <int NP, int NC>
+// T(jc | jA, jB0 + k) x W(child, gc, jc), children in order. With kRepeat
+// the NC sums are those of distinct weights, multiplied in as `r` says.
+template <int NP, int NC, bool kRepeat>
 [[gnu::always_inline]] inline void SumBlock(const Transmission& t,
                                             const double* const* child,
-                                            std::int32_t gA, std::int32_t jA,
-                                            std::int32_t gB, std::int32_t jB0,
+                                            const Repeats& r, std::int32_t gA,
+                                            std::int32_t jA, std::int32_t gB,
+                                            std::int32_t jB0, bool first,
                                             Extended* product) {
   std::int32_t lo = t.poly_lo[jA][jB0], hi = t.poly_hi[jA][jB0];
   for (int k = 1; k < NP; ++k) {
@@ -76,39 +92,60 @@ template <int NP, int NC>
       }
     }
   }
+  // The first block starts the product: 1 x a is a, so it is stored
+  // without the 1 (an 80-bit load and store cost more than the arithmetic).
   for (int k = 0; k < NP; ++k) {
-    for (int c = 0; c < NC; ++c) product[k] *= acc[k][c];
+    if constexpr (kRepeat) {
+      Extended sums[NC];  // indexed at run time: kept apart from acc
+      for (int c = 0; c < NC; ++c) sums[c] = acc[k][c];
+      Extended p = sums[r.sum_of[0]];
+      for (std::size_t x = 1; x < r.children; ++x) p *= sums[r.sum_of[x]];
+      product[k] = p;
+    } else {
+      Extended p = first ? acc[k][0] : product[k] * acc[k][0];
+      for (int c = 1; c < NC; ++c) p *= acc[k][c];
+      product[k] = p;
+    }
   }
 }
 
+// The most children summed side by side: five sums, M x T and the product
+// being formed fill the eight x87 registers.
+constexpr std::size_t kMostChildren = 5;
+
 // One block of NC children over every parent pair that is formed: NP pairs
 // (gA, jA, gB, jB..jB + NP - 1) side by side, fewer at the end of a row.
-template <int NP, int NC>
+template <int NP, int NC, bool kRepeat>
 void BlockProducts(const Transmission& t, const double* const* child,
-                   PairTable& P) {
+                   bool first, PairTable& P, const Repeats& r) {
   for (std::int32_t gA = 1; gA <= G; ++gA) {
     for (std::int32_t jA = 1; jA <= J; ++jA) {
       Extended* row = P[State(gA, jA)];
       for (std::int32_t gB = t.symmetric ? gA : 1; gB <= G; ++gB) {
         std::int32_t jB = (t.symmetric && gB == gA) ? jA : 1;
         for (; jB + NP - 1 <= J; jB += NP) {
-          SumBlock<NP, NC>(t, child, gA, jA, gB, jB, &row[State(gB, jB)]);
+          SumBlock<NP, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, &row[State(gB, jB)]);
         }
-        if constexpr (NP > 1) {
-          Extended* rest = &row[State(gB, jB)];
-          switch (J + 1 - jB) {
-            case 3:
-              SumBlock<NP == 4 ? 3 : 1, NC>(t, child, gA, jA, gB, jB, rest);
-              break;
-            case 2:
-              SumBlock<NP >= 3 ? 2 : 1, NC>(t, child, gA, jA, gB, jB, rest);
-              break;
-            case 1:
-              SumBlock<1, NC>(t, child, gA, jA, gB, jB, rest);
-              break;
-            default:
-              break;
-          }
+        // The last J + 1 - jB < NP pairs of the row.
+        Extended* rest = &row[State(gB, jB)];
+        switch (J + 1 - jB) {
+          case 1:
+            if constexpr (NP > 1) SumBlock<1, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            break;
+          case 2:
+            if constexpr (NP > 2) SumBlock<2, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            break;
+          case 3:
+            if constexpr (NP > 3) SumBlock<3, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            break;
+          case 4:
+            if constexpr (NP > 4) SumBlock<4, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            break;
+          case 5:
+            if constexpr (NP > 5) SumBlock<5, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            break;
+          default:
+            break;
         }
       }
     }
@@ -122,41 +159,81 @@ void BlockProducts(const Transmission& t, const double* const* child,
 // two parent pairs side by side, which pads their sums with terms whose T is
 // 0, exact only with finite tables. With symmetric tables the lower
 // triangle is a copy of the upper one: the same terms in the same order.
-void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
-                      std::span<const std::int32_t> children, PairTable& P) {
-  for (auto& row : P) std::fill(std::begin(row), std::end(row), Extended{1});
-  const std::size_t n = children.size();
-  const std::size_t blocks = (n + 3) / 4;
-  const std::size_t per_block = blocks == 0 ? 4 : (n + blocks - 1) / blocks;
-  const double* child[4];
-  for (std::size_t b = 0; b < n; b += per_block) {
-    const std::size_t nc = std::min(per_block, n - b);
-    for (std::size_t c = 0; c < nc; ++c) {
-      child[c] = weights.Member(children[b + c]);
+// One block of nc children (or nc distinct weights with kRepeat), with the
+// pairs side by side that the block's size allows.
+template <bool kRepeat>
+void Block(const Transmission& t, const double* const* child, std::size_t nc,
+           bool first, PairTable& P, const Repeats& r) {
+  if (!t.finite) {
+    switch (nc) {
+      case 1: BlockProducts<1, 1, kRepeat>(t, child, first, P, r); break;
+      case 2: BlockProducts<1, 2, kRepeat>(t, child, first, P, r); break;
+      case 3: BlockProducts<1, 3, kRepeat>(t, child, first, P, r); break;
+      case 4: BlockProducts<1, 4, kRepeat>(t, child, first, P, r); break;
+      default: BlockProducts<1, 5, kRepeat>(t, child, first, P, r); break;
     }
-    switch (nc * 2 + (t.finite ? 1 : 0)) {
-      case 1 * 2 + 1:
-        BlockProducts<4, 1>(t, child, P);
-        break;
-      case 1 * 2:
-        BlockProducts<1, 1>(t, child, P);
-        break;
-      case 2 * 2 + 1:
-        BlockProducts<2, 2>(t, child, P);
-        break;
-      case 2 * 2:
-        BlockProducts<1, 2>(t, child, P);
-        break;
-      case 3 * 2 + 1:
-      case 3 * 2:
-        BlockProducts<1, 3>(t, child, P);
-        break;
-      default:
-        BlockProducts<1, 4>(t, child, P);
-        break;
+    return;
+  }
+  switch (nc) {
+    case 1: BlockProducts<PAIRS1, 1, kRepeat>(t, child, first, P, r); break;
+    case 2: BlockProducts<PAIRS2, 2, kRepeat>(t, child, first, P, r); break;
+    case 3: BlockProducts<PAIRS3, 3, kRepeat>(t, child, first, P, r); break;
+    case 4: BlockProducts<PAIRS4, 4, kRepeat>(t, child, first, P, r); break;
+    default: BlockProducts<1, 5, kRepeat>(t, child, first, P, r); break;
+  }
+}
+
+// Most children whose repeated weights are looked for.
+constexpr std::size_t kMostRepeating = 64;
+
+// Children whose 21 weights are the same bits have the same sum for every
+// parent pair (the same operations on the same operands), so that sum is
+// formed once. Common in a family's correction pass, where every child but
+// the proband has density 1. Fills r and child[] with at most kMostChildren
+// distinct weights; false when there are more, or nothing repeats.
+bool FindRepeats(const GenotypeWeights& weights,
+                 std::span<const std::int32_t> children, const double** child,
+                 std::uint8_t* sum_of, std::size_t& distinct) {
+  if (children.size() > kMostRepeating) return false;
+  distinct = 0;
+  for (std::size_t x = 0; x < children.size(); ++x) {
+    const double* w = weights.Member(children[x]);
+    std::size_t d = 0;
+    while (d < distinct &&
+           std::memcmp(child[d], w, sizeof(double) * kStates) != 0) {
+      ++d;
+    }
+    if (d == distinct) {
+      if (distinct == kMostChildren) return false;
+      child[distinct++] = w;
+    }
+    sum_of[x] = static_cast<std::uint8_t>(d);
+  }
+  return distinct < children.size();
+}
+
+void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
+                      std::span<const std::int32_t> children, bool mirror,
+                      PairTable& P) {
+  const std::size_t n = children.size();
+  const double* child[kMostChildren];
+  std::uint8_t sum_of[kMostRepeating];
+  std::size_t distinct = 0;
+  if (FindRepeats(weights, children, child, sum_of, distinct)) {
+    Block<true>(t, child, distinct, true, P, Repeats{sum_of, n});
+  } else {
+    const std::size_t blocks = (n + kMostChildren - 1) / kMostChildren;
+    const std::size_t per_block =
+        blocks == 0 ? kMostChildren : (n + blocks - 1) / blocks;
+    for (std::size_t b = 0; b < n; b += per_block) {
+      const std::size_t nc = std::min(per_block, n - b);
+      for (std::size_t c = 0; c < nc; ++c) {
+        child[c] = weights.Member(children[b + c]);
+      }
+      Block<false>(t, child, nc, b == 0, P, Repeats{});
     }
   }
-  if (!t.symmetric) return;
+  if (!t.symmetric || !mirror) return;
   for (std::int32_t a = 0; a < kStates; ++a) {
     for (std::int32_t b = 0; b < a; ++b) P[a][b] = P[b][a];
   }
@@ -306,13 +383,26 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
                     std::span<const std::int32_t> children) {
   double* connector = weights.Member(L);
   const double* other = weights.Member(O);
-  PairTable P;
-  PairProductTable(t, weights, children, P);
+  if (children.empty()) {  // every product is 1
+    for (std::int32_t sL = 0; sL < kStates; ++sL) {
+      Extended factor = 0;
+      for (std::int32_t sO = 0; sO < kStates; ++sO) {
+        factor += other[sO] * Extended{1};
+      }
+      double& w = connector[sL];
+      w = static_cast<double>(w * factor);
+    }
+    return;
+  }
+  PairTable P;  // with symmetric tables only sL <= sO is formed
+  PairProductTable(t, weights, children, /*mirror=*/false, P);
   for (std::int32_t sL = 0; sL < kStates; ++sL) {
     Extended factor = 0;
-    for (std::int32_t sO = 0; sO < kStates; ++sO) {
-      factor += other[sO] * P[sL][sO];
+    std::int32_t sO = 0;
+    if (t.symmetric) {
+      for (; sO < sL; ++sO) factor += other[sO] * P[sO][sL];
     }
+    for (; sO < kStates; ++sO) factor += other[sO] * P[sL][sO];
     double& w = connector[sL];
     w = static_cast<double>(w * factor);
   }
@@ -327,7 +417,7 @@ void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
   PairTable siblings;
   bool finite = t.finite;
   if (!others.empty()) {
-    PairProductTable(t, weights, others, siblings);
+    PairProductTable(t, weights, others, /*mirror=*/true, siblings);
     for (const auto& row : siblings) {
       for (const Extended s : row) finite &= std::isfinite(s);
     }
