@@ -31,17 +31,23 @@ void MemberDensities(const LikelihoodModel& model, std::int32_t i,
   for (std::int32_t k = 1; k <= K; ++k) {
     v += static_cast<Extended>(q.B[k]) * store.covariate[k][i];
   }
-  const Extended root = std::sqrt(static_cast<Extended>(q.SIG));
+  // Three passes, so that neither the exponents' divisions nor the
+  // densities' wait on a library call: a call forces every live long double
+  // through memory.
+  double e[kJointGenotypes];
   for (std::int32_t g = 1; g <= kMajorGenotypes; ++g) {
     const Extended base = v + q.GenotypeMean[s][g];
     for (std::int32_t j = 1; j <= kPolygenicGenotypes; ++j) {
       const Extended mu = base + static_cast<Extended>(j - 4) * q.pga;
       const Extended r = mu - static_cast<Extended>(y);
-      const double e =
+      e[(g - 1) * kPolygenicGenotypes + (j - 1)] =
           static_cast<double>((r * r / q.SIG) * static_cast<Extended>(-0.5f));
-      density[(g - 1) * kPolygenicGenotypes + (j - 1)] = std::exp(e) / root;
     }
   }
+  double x[kJointGenotypes];
+  for (std::int32_t k = 0; k < kJointGenotypes; ++k) x[k] = std::exp(e[k]);
+  const Extended root = std::sqrt(static_cast<Extended>(q.SIG));
+  for (std::int32_t k = 0; k < kJointGenotypes; ++k) density[k] = x[k] / root;
 }
 
 }  // namespace segmix
