@@ -11,7 +11,9 @@
 //     genotype run side by side over the union of their ranges;
 //   - with symmetric tables a child's sum given (a, b) is the same value as
 //     given (b, a) (the same terms in the same order), so the products of the
-//     children's sums are formed for one triangle of parent pairs and copied;
+//     children's sums are formed for one triangle of parent pairs;
+//   - children whose weights are the same bits (in a correction pass every
+//     child but the proband and the connectors) share one sum;
 //   - onto a child, up to four of its polygenic genotypes run side by side,
 //     sharing W(p1) x W(p2) x M.
 // Terms outside a sum's own range have T = 0: with finite weights and
@@ -44,12 +46,6 @@ constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
 }
 
 using PairTable = Extended[kStates][kStates];
-#ifndef PAIRS1
-#define PAIRS1 4
-#define PAIRS2 2
-#define PAIRS3 1
-#define PAIRS4 1
-#endif
 
 // Which sum each child of a nuclear family takes, in child order, when
 // children with the same weights share one sum (kRepeat).
@@ -124,25 +120,36 @@ void BlockProducts(const Transmission& t, const double* const* child,
       for (std::int32_t gB = t.symmetric ? gA : 1; gB <= G; ++gB) {
         std::int32_t jB = (t.symmetric && gB == gA) ? jA : 1;
         for (; jB + NP - 1 <= J; jB += NP) {
-          SumBlock<NP, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, &row[State(gB, jB)]);
+          SumBlock<NP, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
+                                    &row[State(gB, jB)]);
         }
         // The last J + 1 - jB < NP pairs of the row.
         Extended* rest = &row[State(gB, jB)];
         switch (J + 1 - jB) {
           case 1:
-            if constexpr (NP > 1) SumBlock<1, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            if constexpr (NP > 1)
+              SumBlock<1, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
+                                       rest);
             break;
           case 2:
-            if constexpr (NP > 2) SumBlock<2, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            if constexpr (NP > 2)
+              SumBlock<2, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
+                                       rest);
             break;
           case 3:
-            if constexpr (NP > 3) SumBlock<3, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            if constexpr (NP > 3)
+              SumBlock<3, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
+                                       rest);
             break;
           case 4:
-            if constexpr (NP > 4) SumBlock<4, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            if constexpr (NP > 4)
+              SumBlock<4, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
+                                       rest);
             break;
           case 5:
-            if constexpr (NP > 5) SumBlock<5, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first, rest);
+            if constexpr (NP > 5)
+              SumBlock<5, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
+                                       rest);
             break;
           default:
             break;
@@ -152,34 +159,50 @@ void BlockProducts(const Transmission& t, const double* const* child,
   }
 }
 
-// P[sA][sB]: the product over `children` of their sums given the parent
-// states sA (first slot) and sB. The children go in blocks of nearly equal
-// size, at most four (five as 3 + 2, not 4 + 1), each block multiplying its
-// sums into P in child order; a block of one or two children runs four or
-// two parent pairs side by side, which pads their sums with terms whose T is
-// 0, exact only with finite tables. With symmetric tables the lower
-// triangle is a copy of the upper one: the same terms in the same order.
 // One block of nc children (or nc distinct weights with kRepeat), with the
-// pairs side by side that the block's size allows.
+// pairs side by side that the block's size allows. Pairs side by side pad
+// their sums with terms whose T is 0, exact only with finite tables.
 template <bool kRepeat>
 void Block(const Transmission& t, const double* const* child, std::size_t nc,
            bool first, PairTable& P, const Repeats& r) {
   if (!t.finite) {
     switch (nc) {
-      case 1: BlockProducts<1, 1, kRepeat>(t, child, first, P, r); break;
-      case 2: BlockProducts<1, 2, kRepeat>(t, child, first, P, r); break;
-      case 3: BlockProducts<1, 3, kRepeat>(t, child, first, P, r); break;
-      case 4: BlockProducts<1, 4, kRepeat>(t, child, first, P, r); break;
-      default: BlockProducts<1, 5, kRepeat>(t, child, first, P, r); break;
+      case 1:
+        BlockProducts<1, 1, kRepeat>(t, child, first, P, r);
+        break;
+      case 2:
+        BlockProducts<1, 2, kRepeat>(t, child, first, P, r);
+        break;
+      case 3:
+        BlockProducts<1, 3, kRepeat>(t, child, first, P, r);
+        break;
+      case 4:
+        BlockProducts<1, 4, kRepeat>(t, child, first, P, r);
+        break;
+      default:
+        BlockProducts<1, 5, kRepeat>(t, child, first, P, r);
+        break;
     }
     return;
   }
+  // One child: four pairs side by side; two: two pairs. More pairs or more
+  // sums than that do not fit the registers (measured: slower).
   switch (nc) {
-    case 1: BlockProducts<PAIRS1, 1, kRepeat>(t, child, first, P, r); break;
-    case 2: BlockProducts<PAIRS2, 2, kRepeat>(t, child, first, P, r); break;
-    case 3: BlockProducts<PAIRS3, 3, kRepeat>(t, child, first, P, r); break;
-    case 4: BlockProducts<PAIRS4, 4, kRepeat>(t, child, first, P, r); break;
-    default: BlockProducts<1, 5, kRepeat>(t, child, first, P, r); break;
+    case 1:
+      BlockProducts<4, 1, kRepeat>(t, child, first, P, r);
+      break;
+    case 2:
+      BlockProducts<2, 2, kRepeat>(t, child, first, P, r);
+      break;
+    case 3:
+      BlockProducts<1, 3, kRepeat>(t, child, first, P, r);
+      break;
+    case 4:
+      BlockProducts<1, 4, kRepeat>(t, child, first, P, r);
+      break;
+    default:
+      BlockProducts<1, 5, kRepeat>(t, child, first, P, r);
+      break;
   }
 }
 
@@ -212,6 +235,12 @@ bool FindRepeats(const GenotypeWeights& weights,
   return distinct < children.size();
 }
 
+// P[sA][sB]: the product over `children` (at least one) of their sums given
+// the parent states sA (first slot) and sB. The children go in blocks of
+// nearly equal size, at most kMostChildren (six as 3 + 3, not 5 + 1), each
+// block multiplying its sums into P in child order. With symmetric tables
+// only sA <= sB is formed, and with `mirror` copied to sA > sB: the same
+// terms in the same order.
 void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
                       std::span<const std::int32_t> children, bool mirror,
                       PairTable& P) {
@@ -376,6 +405,11 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
       t.second_hi[a][b] = hi2;
     }
   }
+}
+
+void ChildSumProducts(const Transmission& t, const GenotypeWeights& weights,
+                      std::span<const std::int32_t> children, PairTable& P) {
+  PairProductTable(t, weights, children, /*mirror=*/true, P);
 }
 
 void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <span>
 
+#include "model/extended.h"
 #include "model/family_likelihood.h"
 #include "model/trait_density.h"
 
@@ -68,6 +69,14 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
 void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
                    std::int32_t p1, std::int32_t p2, std::int32_t L,
                    std::span<const std::int32_t> others);
+
+// P[sA][sB], sA = State(gA, jA), sB = State(gB, jB) (g-major, 0..20): the
+// product, in child order, of each child's sum over (gc, jc) of
+// M(gc | gA, gB) x T(jc | jA, jB) x W(child, gc, jc). The values both peels
+// use, for the tests. Precondition: at least one child; finite weights.
+void ChildSumProducts(const Transmission& t, const GenotypeWeights& weights,
+                      std::span<const std::int32_t> children,
+                      Extended (&P)[kJointGenotypes][kJointGenotypes]);
 
 }  // namespace segmix
 
