@@ -1,25 +1,37 @@
 #!/usr/bin/env bash
-# Speed of segmix's likelihood, apart from the test suite (see
-# bench/RESULTS.md for the figures and how they were taken):
+# Speed of segmix's likelihood, apart from the test suite (bench/RESULTS.md
+# holds the figures and says how they were taken):
 #   1. builds segmix, segmix-simulate, segmix-prep and the benchmarks in
 #      build/bench (Release);
 #   2. draws the benchmark samples with fixed seeds: capacity/ (604
 #      four-generation families, 24,578 members) and families300/ (300
-#      families), each prepared by segmix-prep (every family corrected);
-#   3. times one SampleLogLikelihood evaluation on them, on one thread and on
-#      all, and the synthetic 300-family sample of segmix_likelihood_bench;
-#   4. times whole runs of segmix on examples/simulated and on families300/.
+#      families, 11,333 members), each prepared by segmix-prep (every family
+#      corrected for ascertainment);
+#   3. times one SampleLogLikelihood evaluation on them (segmix_sample_bench:
+#      as drawn, and with the general transmission table) and on the
+#      synthetic sample of segmix_likelihood_bench, on one thread and on all;
+#   4. times whole runs of segmix on examples/simulated and families300/, on
+#      one core and on all, with their peak memory.
 #
 #   tools/bench.sh [WORK_DIR]
 #
 # WORK_DIR (default: a new temporary directory) receives the samples and the
-# runs' output. SEGMIX_BENCH_ARGS passes options to the benchmarks (e.g.
-# --benchmark_repetitions=5); SEGMIX_JOBS sets the build's parallel jobs.
+# runs' files. SEGMIX_BENCH_BEFORE=DIR names a folder with the same four
+# programs built from an older commit (segmix, segmix_sample_bench,
+# segmix_likelihood_bench, and nothing else is needed): every timing then
+# runs the older and the current build in turn, SEGMIX_BENCH_ROUNDS times
+# (default 3), and the whole runs' five output files are compared byte for
+# byte. On a shared machine compare the ratios of the pairs, not single
+# times. SEGMIX_BENCH_ARGS passes options to the benchmarks; SEGMIX_JOBS sets
+# the build's parallel jobs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 work=${1:-$(mktemp -d "${TMPDIR:-/tmp}/segmix-bench.XXXXXX")}
 mkdir -p "$work"
+before=${SEGMIX_BENCH_BEFORE:-}
+rounds=${SEGMIX_BENCH_ROUNDS:-3}
+[ -n "$before" ] || rounds=1
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DSEGMIX_BUILD_TESTS=OFF -DSEGMIX_BUILD_BENCH=ON -DSEGMIX_BUILD_TOOLS=ON \
@@ -30,36 +42,60 @@ bin() { find "$build" -name "$1" -type f -perm -u+x | head -n 1; }
 simulate=$(bin segmix-simulate)
 prep=$(bin segmix-prep)
 
-# draw NAME SEED FAMILIES CHILDREN: a four-generation sample with one
-# covariate and polygenic and sex effects, prepared for segmix.
+# draw NAME SEED FAMILIES: four generations, one covariate, polygenic and
+# sex effects, prepared for segmix.
 draw() {
-  "$simulate" --seed "$2" --families "$3" --generations 4 --children "$4" \
+  "$simulate" --seed "$2" --families "$3" --generations 4 --children 3.5 \
     --marry-in 0.6 --covariates 1 --B1 0.5 --Sex 0.4 --pga 0.3 \
     --output "$work/$1.txt"
   rm -rf "${work:?}/$1"
   "$prep" --covariates cov1 "$work/$1.txt" "$work/$1" >/dev/null
 }
-draw capacity 15 604 3.5
-draw families300 16 300 3.5
+draw capacity 15 604
+draw families300 16 300
 echo "== samples in $work: capacity $(($(wc -l <"$work/capacity.txt") - 3))" \
   "members, families300 $(($(wc -l <"$work/families300.txt") - 3)) members"
 
-echo "== one evaluation"
-SEGMIX_BENCH_SAMPLES="$work" "$(bin segmix_sample_bench)" \
-  ${SEGMIX_BENCH_ARGS:-}
-"$(bin segmix_likelihood_bench)" ${SEGMIX_BENCH_ARGS:-}
+# sides: "current" and, with SEGMIX_BENCH_BEFORE, "before" first.
+sides=(current)
+[ -n "$before" ] && sides=(before current)
+program() { # SIDE NAME
+  if [ "$1" = before ]; then echo "$before/$2"; else bin "$2"; fi
+}
+
+echo "== one evaluation (wall time; CPU time beside it)"
+for round in $(seq "$rounds"); do
+  for side in "${sides[@]}"; do
+    echo "-- $side, round $round"
+    SEGMIX_BENCH_SAMPLES="$work" "$(program "$side" segmix_sample_bench)" \
+      ${SEGMIX_BENCH_ARGS:-} 2>&1 | grep '^BM_'
+    "$(program "$side" segmix_likelihood_bench)" ${SEGMIX_BENCH_ARGS:-} 2>&1 |
+      grep '^BM_'
+  done
+done
 
 # Whole runs, one core (taskset) and all cores; peak memory from time -v.
+echo "== whole runs"
 for sample in "$root/examples/simulated" "$work/families300"; do
-  run="$work/run-$(basename "$sample")"
-  rm -rf "$run" && mkdir -p "$run"
-  cp "$sample"/par.inp "$sample"/*.dat "$run"/
-  for cores in 1 all; do
-    pin=()
-    [ "$cores" = 1 ] && pin=(taskset -c 0)
-    (cd "$run" && /usr/bin/time -f "%e s wall, %U s user, %M KiB peak" \
-      "${pin[@]}" "$(bin segmix)" >console.txt 2>time.txt) || true
-    echo "== whole run on $(basename "$sample"), $cores core(s):" \
-      "$(tail -n 1 "$run/time.txt")"
+  name=$(basename "$sample")
+  for round in $(seq "$rounds"); do
+    for cores in 1 all; do
+      for side in "${sides[@]}"; do
+        run="$work/run-$name-$side"
+        rm -rf "$run" && mkdir -p "$run"
+        cp "$sample"/par.inp "$sample"/*.dat "$run"/
+        pin=()
+        [ "$cores" = 1 ] && pin=(taskset -c 0)
+        (cd "$run" && /usr/bin/time -f "%e s wall, %U s user, %M KiB peak" \
+          "${pin[@]}" "$(program "$side" segmix)" >stdout 2>time) || true
+        echo "$name, $cores core(s), $side: $(tail -n 1 "$run/time")"
+      done
+      if [ -n "$before" ]; then
+        for f in stdout par.err max.dat sigma.dat LH_fam.dat; do
+          cmp -s "$work/run-$name-before/$f" "$work/run-$name-current/$f" ||
+            echo "$name: $f DIFFERS"
+        done
+      fi
+    done
   done
 done
