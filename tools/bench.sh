@@ -2,7 +2,7 @@
 # Speed of segmix's likelihood, apart from the test suite (bench/RESULTS.md
 # holds the figures and says how they were taken):
 #   1. builds segmix, segmix-simulate, segmix-prep and the benchmarks in
-#      build/bench (Release);
+#      build/speed (Release);
 #   2. draws the benchmark samples with fixed seeds: capacity/ (604
 #      four-generation families, 24,578 members) and families300/ (300
 #      families, 11,333 members), each prepared by segmix-prep (every family
@@ -26,7 +26,7 @@
 # the build's parallel jobs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/bench"
+build="$root/build/speed"
 work=${1:-$(mktemp -d "${TMPDIR:-/tmp}/segmix-bench.XXXXXX")}
 mkdir -p "$work"
 before=${SEGMIX_BENCH_BEFORE:-}
@@ -38,7 +38,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   >/dev/null
 cmake --build "$build" -j "${SEGMIX_JOBS:-$(nproc)}" --target segmix \
   segmix-simulate segmix-prep segmix_sample_bench segmix_likelihood_bench
-bin() { find "$build" -name "$1" -type f -perm -u+x | head -n 1; }
+bin() { # NAME: the program built above
+  if [ -x "$build/apps/$1" ]; then echo "$build/apps/$1"; else echo "$build/bench/$1"; fi
+}
 simulate=$(bin segmix-simulate)
 prep=$(bin segmix-prep)
 
