@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "data/family_store.h"
+#include "data/read_family_data.h"
 #include "model/parameter_table.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
@@ -33,7 +34,7 @@
 namespace segmix {
 namespace {
 
-// Swallows the evaluation lines and the reader's console lines.
+// Swallows the readers' console lines.
 class NullBuffer : public std::streambuf {
  protected:
   int_type overflow(int_type c) override { return traits_type::not_eof(c); }
@@ -92,20 +93,15 @@ void BM_Sample(benchmark::State& state, const std::string& name, bool general) {
   const char* root = std::getenv("SEGMIX_BENCH_SAMPLES");
   const std::unique_ptr<Sample> sample =
       LoadSample(std::filesystem::path(root) / name, general);
-  NullBuffer sink;
-  std::ostream console(&sink);
-  TextUnits units(console);
   SampleLikelihood likelihood(
       sample->parameters, sample->store, sample->polygenic,
       SampleSettings{.covariate_count = sample->settings.covariate_count,
                      .proband_switch = sample->settings.proband_switch,
                      .selection_flags = sample->settings.selection_flags,
-                     .worker_count = static_cast<std::int32_t>(state.range(0))},
-      units);
-  likelihood.RunMode = 1;
+                     .worker_count = static_cast<std::int32_t>(state.range(0))});
   double value = 0;
   for (auto _ : state) {
-    value = likelihood.SampleLogLikelihood();
+    value = likelihood.Evaluate(Gate::kAccepted).ln_lh;
     benchmark::DoNotOptimize(value);
   }
   state.counters["families"] = sample->store.StoredFamilyCount();
