@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds segmix, segmix-prep and segmix-simulate in one build folder,
-# build/example (build/example/segmix, ...), and runs segmix on a bundled
+# Builds segmix, segmix-prep, segmix-simulate and segmix-check in one build
+# folder, build/example (build/example/segmix, ...), and runs segmix on a bundled
 # example in a scratch directory, as a user runs it: the program reads par.inp and the data files from its working
 # directory and writes its results there. Shows the console report (its start
 # and its end), the summary sigma.dat and, for the simulated example, the
-# values the data were drawn from. Exits with the program's own exit status.
+# values the data were drawn from; segmix-check says first what it finds
+# suspicious in the inputs. Exits with the program's own exit status.
 #
 #   tools/run-example.sh [SCRATCH_DIR]
 #
@@ -21,7 +22,7 @@ build="$root/build/example"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DSEGMIX_BUILD_TESTS=OFF -DSEGMIX_BUILD_BENCH=OFF \
   >/dev/null
-cmake --build "$build" --target segmix segmix-prep segmix-simulate \
+cmake --build "$build" --target segmix segmix-prep segmix-simulate segmix-check \
   -j "${SEGMIX_JOBS:-$(nproc)}"
 
 scratch=${1:-$(mktemp -d "${TMPDIR:-/tmp}/segmix-example.XXXXXX")}
@@ -29,6 +30,9 @@ mkdir -p "$scratch"
 example=${SEGMIX_EXAMPLE:-simulated}
 cp "$root/examples/$example"/par.inp "$root/examples/$example"/*.dat "$scratch"/
 cd "$scratch"
+
+echo "== segmix-check on examples/$example: what it finds suspicious in the inputs"
+"$build/segmix-check" . || echo "   (segmix-check ended with exit status $?; 1 means warnings)"
 
 echo "== segmix on examples/$example in $scratch: console report"
 status=0

@@ -1,0 +1,59 @@
+// segmix-check's command line: one optional folder, --help and --version.
+#include <CLI/CLI.hpp>
+#include <ostream>
+#include <string>
+
+#include "check/check_inputs.h"
+#include "data/capacities.h"
+
+namespace segmix {
+namespace {
+
+constexpr const char* kDescription =
+    "segmix-check: reads the inputs of a segmix run in DIR (default: the "
+    "working directory) exactly as segmix reads them: par.inp, iway.dat, the "
+    "trait file and the covariate files. It evaluates nothing and writes "
+    "nothing there. It reports every suspicious thing it finds, one block per "
+    "finding with the file, record and columns and what to write instead, "
+    "then a line counting the warnings.";
+
+constexpr const char* kFooter =
+    "Exit status: 0 nothing suspicious (information lines only); 1 warnings; "
+    "otherwise the status a run of segmix would end with on this input (2 "
+    "for a missing or malformed text file, 1 for data or a starting point it "
+    "refuses), with segmix's own message on standard error.";
+
+}  // namespace
+
+int RunCheckCommand(int argc, const char* const* argv, std::ostream& out,
+                    std::ostream& err) {
+  CLI::App app(kDescription, "segmix-check");
+  app.footer(kFooter);
+  std::string dir = ".";
+  bool version = false;
+  app.add_option("DIR", dir, "folder holding par.inp and the data files");
+  app.add_flag("--version", version, "print the version and the capacities");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return 0;
+  } catch (const CLI::ParseError& failure) {
+    err << "segmix-check: " << failure.what() << "\n" << app.help();
+    return 2;
+  }
+  if (version) {
+    out << VersionText("segmix-check");
+    return 0;
+  }
+  const CheckReport report = CheckInputs(dir);
+  out << FormatReport(report);
+  out.flush();
+  if (report.refusal) {
+    err << report.refusal->text;
+    err.flush();
+  }
+  return report.ExitStatus();
+}
+
+}  // namespace segmix

@@ -1,0 +1,371 @@
+// Family data checks. The raw scans read each file again with the free-form
+// scanner (the run's reader keeps no positions); the family checks follow
+// the run's own rules for which families are evaluated (selected, stored,
+// with an observed member) and which are corrected for ascertainment.
+#include "check/data_review.h"
+
+#include <array>
+#include <boost/math/statistics/univariate_statistics.hpp>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "check/free_form_scan.h"
+
+namespace segmix {
+namespace {
+
+std::string WithoutTrailingBlanks(std::string_view name) {
+  const std::size_t end = name.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string()
+                                       : std::string(name.substr(0, end + 1));
+}
+
+// " (family g, member x)" for store index k, or "" for a member of no family.
+std::string MemberPlace(const FamilyStore& s, std::int64_t k) {
+  for (std::int32_t g = 1; g <= s.listed_family_count; ++g) {
+    const std::int64_t x = k - s.MemberOffset(g);
+    if (x >= 1 && x <= s.FamilySize(g)) {
+      return " (family " + std::to_string(g) + ", member " + std::to_string(x) +
+             ")";
+    }
+  }
+  return "";
+}
+
+std::string Short(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.3g", value);
+  return buffer;
+}
+
+std::size_t Length(std::int64_t count) {
+  return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+// The families a run evaluates: selected, stored, with an observed member.
+bool Selected(const ControlSettings& settings, const FamilyStore& store,
+              std::int32_t g) {
+  return g <= settings.family_count && g <= store.StoredFamilyCount() &&
+         settings.selection_flags[static_cast<std::size_t>(g)] != 0;
+}
+
+bool Evaluated(const ControlSettings& settings, const FamilyStore& store,
+               std::int32_t g) {
+  return Selected(settings, store, g) && store.FamilySize(g) > 0 &&
+         store.family_weight[static_cast<std::size_t>(g)] != 0;
+}
+
+}  // namespace
+
+void ReviewDataText(const std::string& name,
+                    const std::vector<std::size_t>& record_values,
+                    int member_record, std::size_t member_first_value,
+                    const FamilyStore& store, CheckReport& report) {
+  const std::vector<std::string> records = ReadRecords(name);
+  if (records.empty()) return;
+  const bool several = record_values.size() > 1;
+  FreeFormScanner scanner(records);
+  std::size_t line = 0;
+  bool unset_reported = false;
+  for (std::size_t r = 0; r < record_values.size(); ++r) {
+    if (!scanner.Begin(line)) return;
+    const std::string record =
+        several ? "record " + std::to_string(r + 1) + ", " : "";
+    std::size_t unset = 0;
+    ScannedItem first_unset;
+    std::size_t first_unset_value = 0;
+    for (std::size_t v = 0; v < record_values[r]; ++v) {
+      ScannedItem item;
+      if (!scanner.Next(false, item)) return;
+      if (item.kind == ScannedItem::Kind::kValue) continue;
+      if (unset++ == 0) {
+        first_unset = item;
+        first_unset_value = v;
+      }
+    }
+    if (unset > 0 && !unset_reported) {
+      unset_reported = true;
+      const std::size_t v = first_unset_value;
+      const std::string member =
+          static_cast<int>(r) == member_record && v >= member_first_value
+              ? MemberPlace(
+                    store,
+                    static_cast<std::int64_t>(v - member_first_value) + 1)
+              : "";
+      const bool slash = first_unset.kind == ScannedItem::Kind::kSlashed;
+      report.Add(Severity::kWarning, name,
+                 record + "value " + std::to_string(v + 1) + member +
+                     ", line " + std::to_string(first_unset.line + 1) +
+                     ", column " + std::to_string(first_unset.first_column + 1),
+                 std::string(slash ? "a slash ends the record here and leaves "
+                                   : "an empty field leaves ") +
+                     (unset == 1 ? std::string("this value")
+                                 : std::to_string(unset) + " values") +
+                     " at 0 (every value of this file is required). Write "
+                     "every value; a missing trait value is written -999.");
+    }
+    const std::size_t left = scanner.LeftoverValues();
+    if (left > 0) {
+      report.Add(Severity::kWarning, name,
+                 record + "line " + std::to_string(scanner.Line() + 1),
+                 std::to_string(left) +
+                     (left == 1 ? " value follows" : " values follow") +
+                     " the record's last value (value " +
+                     std::to_string(record_values[r]) + ") on its line and " +
+                     (left == 1 ? "is" : "are") +
+                     " ignored. Check the counts the record's length comes "
+                     "from, and that the file belongs to this data set.");
+    }
+    line = scanner.Line() + 1;
+  }
+  std::size_t left = 0;
+  std::size_t first = 0;
+  for (std::size_t k = line; k < records.size(); ++k) {
+    const std::size_t values = CountValues(records[k]);
+    if (values > 0 && left == 0) first = k;
+    left += values;
+  }
+  if (left > 0) {
+    report.Add(
+        Severity::kWarning, name, "line " + std::to_string(first + 1),
+        std::to_string(left) + (left == 1 ? " value stands" : " values stand") +
+            " after the file's last record (which ends on line " +
+            std::to_string(line) + ") and " + (left == 1 ? "is" : "are") +
+            " ignored. Check the counts in iway.dat and that the file "
+            "belongs to this data set.");
+  }
+}
+
+void ReviewDataFiles(const ControlSettings& settings, const FamilyStore& store,
+                     CheckReport& report) {
+  const std::int64_t n = store.listed_family_count;
+  const std::int64_t m = store.list_offset_count;
+  const std::int64_t s = store.member_count;
+  ReviewDataText("iway.dat",
+                 {1 + Length(n + 2), Length(n + 2), 1 + Length(m),
+                  1 + Length(store.member_list_length), Length(m - 2),
+                  1 + Length(s), Length(s)},
+                 6, 0, store, report);
+  ReviewDataText(WithoutTrailingBlanks(settings.data_file_name), {Length(s)}, 0,
+                 0, store, report);
+  for (std::int32_t q = 1; q <= settings.covariate_count; ++q) {
+    ReviewDataText(
+        WithoutTrailingBlanks(
+            settings.covariate_file_names[static_cast<std::size_t>(q)]),
+        {Length(s)}, 0, 0, store, report);
+  }
+}
+
+void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
+                    CheckReport& report) {
+  const std::int32_t listed = store.listed_family_count;
+  const std::int32_t stored = store.StoredFamilyCount();
+  if (stored < listed) {
+    report.Add(Severity::kWarning, "iway.dat", "record 1, value 2",
+               "the stored family count (the first member offset) is " +
+                   std::to_string(stored) + ", below the " +
+                   std::to_string(listed) + " families listed: the last " +
+                   std::to_string(listed - stored) +
+                   " are never evaluated. Give " + std::to_string(listed) +
+                   " there to analyse every family.");
+  }
+  if (settings.family_count < stored) {
+    report.Add(
+        Severity::kWarning, "par.inp", "first record",
+        "the family count is " + std::to_string(settings.family_count) +
+            ", below the " + std::to_string(stored) +
+            " families of iway.dat: the last " +
+            std::to_string(stored - settings.family_count) + " (" +
+            (stored - settings.family_count == 1
+                 ? "family " + std::to_string(stored)
+                 : "families " + std::to_string(settings.family_count + 1) +
+                       " to " + std::to_string(stored)) +
+            ") are left out. Give " + std::to_string(stored) +
+            " families and a selection flag for each.");
+  }
+  std::vector<std::int32_t> no_observed, no_proband, nothing;
+  std::vector<std::int32_t> bad_status;
+  std::int32_t bad_k = 0;
+  bool any_selected = false;
+  for (std::int32_t g = 1; g <= stored; ++g) {
+    if (!Selected(settings, store, g)) continue;
+    any_selected = true;
+    const std::int32_t size = store.FamilySize(g);
+    if (size <= 0) continue;
+    const std::int32_t base = store.MemberOffset(g);
+    bool has_proband = false, has_status0 = false, non_proband_observed = false;
+    bool bad = false;
+    for (std::int32_t x = 1; x <= size; ++x) {
+      const std::size_t k = static_cast<std::size_t>(base + x);
+      const std::int32_t status = store.status[k];
+      has_proband = has_proband || status != 2;
+      has_status0 = has_status0 || status == 0;
+      non_proband_observed = non_proband_observed ||
+                             (status == 2 && store.trait[k] > kMissingTrait);
+      if (!bad && (status < 0 || status > 2)) {
+        bad = true;
+        if (bad_status.empty()) bad_k = base + x;
+      }
+    }
+    if (bad) bad_status.push_back(g);
+    if (store.family_weight[static_cast<std::size_t>(g)] == 0) {
+      no_observed.push_back(g);
+      continue;
+    }
+    if (settings.proband_switch != 0 && !has_proband) no_proband.push_back(g);
+    const bool corrected = settings.proband_switch != 0 || has_status0;
+    if (corrected && !non_proband_observed) nothing.push_back(g);
+  }
+  if (!any_selected) {
+    report.Add(Severity::kWarning, "par.inp", "selection flags",
+               "no family is selected: every flag of families 1 to " +
+                   std::to_string(std::min(settings.family_count, stored)) +
+                   " is 0 or blank, so the run analyses nothing. Write 1 in "
+                   "the column of each family to include.");
+  }
+  if (!no_observed.empty()) {
+    report.Add(Severity::kWarning, "", "",
+               FamilyList(no_observed) +
+                   (no_observed.size() == 1 ? " has" : " have") +
+                   " no observed member (every trait value below -998): "
+                   "weight 0, left out of the likelihood. Check the trait "
+                   "file, or leave the family out with its selection flag.");
+  }
+  if (!nothing.empty()) {
+    report.Add(Severity::kWarning, "", "",
+               FamilyList(nothing) +
+                   ": every observed member is a proband (status code 0 or 1) "
+                   "and the family is corrected for ascertainment, so it "
+                   "contributes nothing (its term is 0). Status code 2 marks "
+                   "a member who is not a proband; check the status column "
+                   "(record 7 of iway.dat).");
+  }
+  if (!no_proband.empty()) {
+    report.Add(Severity::kWarning, "", "",
+               FamilyList(no_proband) +
+                   (no_proband.size() == 1 ? " has" : " have") +
+                   " no proband (every status code is 2), so the "
+                   "ascertainment correction does nothing there. Mark the "
+                   "family's probands with status code 1 (or 0).");
+  }
+  if (!bad_status.empty()) {
+    report.Add(
+        Severity::kWarning, "iway.dat",
+        "record 7, value " + std::to_string(bad_k) + MemberPlace(store, bad_k),
+        "the status code is " +
+            std::to_string(store.status[static_cast<std::size_t>(bad_k)]) +
+            ", not 0, 1 or 2, and is treated as a proband (" +
+            FamilyList(bad_status) +
+            " hold such codes). Use 2 for a member who is not a "
+            "proband, 1 or 0 for a proband.");
+  }
+}
+
+void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
+                 CheckReport& report) {
+  const std::string file = WithoutTrailingBlanks(settings.data_file_name);
+  const std::int32_t members = store.member_count;
+  std::int32_t at_code = 0;
+  std::int32_t at_code_count = 0;
+  std::map<float, std::int32_t> multiplicity;
+  for (std::int32_t k = 1; k <= members; ++k) {
+    const float v = store.trait[static_cast<std::size_t>(k)];
+    if (v == kMissingTrait && at_code_count++ == 0) at_code = k;
+    if (v >= kMissingTrait) ++multiplicity[v];
+  }
+  if (at_code_count > 0) {
+    report.Add(Severity::kWarning, file,
+               "value " + std::to_string(at_code) + MemberPlace(store, at_code),
+               "the trait value is -998" +
+                   (at_code_count > 1
+                        ? " (" + std::to_string(at_code_count) + " members)"
+                        : std::string()) +
+                   ": the member counts take it as observed but the "
+                   "likelihood as missing. Write -999 for a missing value.");
+  }
+
+  // A code is a value written in the habit of missing-value codes that
+  // repeats where the real measurements do not: outside their range, or more
+  // than twice as often as any of them.
+  constexpr std::array<float, 12> kCodes = {0.0f,   -1.0f,   -9.0f, -99.0f,
+                                            -8.0f,  -88.0f,  9.0f,  99.0f,
+                                            999.0f, 9999.0f, 88.0f, 888.0f};
+  auto is_code = [&](float v) {
+    for (const float c : kCodes) {
+      if (v == c) return true;
+    }
+    return false;
+  };
+  float low = 0, high = 0;
+  std::int32_t most = 0;
+  bool any_other = false;
+  for (const auto& [v, count] : multiplicity) {
+    if (is_code(v)) continue;
+    low = any_other ? std::min(low, v) : v;
+    high = any_other ? std::max(high, v) : v;
+    most = std::max(most, count);
+    any_other = true;
+  }
+  for (const float code : kCodes) {
+    const auto found = multiplicity.find(code);
+    if (found == multiplicity.end() || found->second < 2) continue;
+    const std::int32_t count = found->second;
+    if (any_other && code >= low && code <= high && count < 2 * most) continue;
+    std::int32_t first = 0;
+    for (std::int32_t k = 1; k <= members && first == 0; ++k) {
+      if (store.trait[static_cast<std::size_t>(k)] == code) first = k;
+    }
+    report.Add(Severity::kWarning, file,
+               "value " + std::to_string(first) + MemberPlace(store, first),
+               "the trait value " + NumberText(code) + " appears " +
+                   std::to_string(count) +
+                   " times, as if it were a missing-value code, and a run "
+                   "takes it as a measurement. If it marks a missing value, "
+                   "write -999 (any value below -998) instead.");
+  }
+
+  std::vector<double> values;
+  for (std::int32_t g = 1; g <= store.StoredFamilyCount(); ++g) {
+    if (!Evaluated(settings, store, g)) continue;
+    const std::int32_t base = store.MemberOffset(g);
+    for (std::int32_t x = 1; x <= store.FamilySize(g); ++x) {
+      const float v = store.trait[static_cast<std::size_t>(base + x)];
+      if (v > kMissingTrait) values.push_back(v);
+    }
+  }
+  if (values.size() < 3) {
+    report.Add(Severity::kInfo, file, "",
+               std::to_string(values.size()) +
+                   " observed trait values in the analysed families: too few "
+                   "for the trait's shape.");
+    return;
+  }
+  const double mean = boost::math::statistics::mean(values);
+  const double variance = boost::math::statistics::variance(values);
+  if (!(variance > 0)) {
+    report.Add(Severity::kWarning, file, "",
+               "all " + std::to_string(values.size()) +
+                   " observed trait values of the analysed families are " +
+                   NumberText(mean) + ": the trait does not vary.");
+    return;
+  }
+  const double skewness = boost::math::statistics::skewness(values);
+  const double kurtosis = boost::math::statistics::excess_kurtosis(values);
+  report.Add(Severity::kInfo, file, "",
+             std::to_string(values.size()) +
+                 " observed trait values in the analysed families: mean " +
+                 Short(mean) + ", standard deviation " +
+                 Short(std::sqrt(variance)) + ", skewness " + Short(skewness) +
+                 ", excess kurtosis " + Short(kurtosis) + ".");
+  if (std::fabs(skewness) > 1) {
+    report.Add(Severity::kWarning, file, "",
+               "the trait's skewness is " + Short(skewness) +
+                   ": a skewed trait mimics a major locus (a mixture of "
+                   "genotype means fits the skew as well as a gene does). "
+                   "Transform the trait (for example take its logarithm) and "
+                   "compare the fits.");
+  }
+}
+
+}  // namespace segmix

@@ -1,0 +1,54 @@
+// The checks of the family data: how iway.dat, the trait file and the
+// covariate files were written (values left unset by an empty field or a
+// slash, values left over after a record), which families the analysis
+// really uses, the trait values that look like missing-value codes, and the
+// trait's shape.
+#ifndef SEGMIX_CHECK_DATA_REVIEW_H_
+#define SEGMIX_CHECK_DATA_REVIEW_H_
+
+#include <string>
+#include <vector>
+
+#include "check/findings.h"
+#include "data/family_store.h"
+#include "run/control_file.h"
+
+namespace segmix {
+
+// Scans the free-form records of one family data file as the run read them:
+// `name` is the file's name (for messages and to read it, relative to the
+// working directory), `record_values` the number of values of each record
+// in order, `member_record` the record whose values are members 1..S (or -1),
+// `member_first_value` the 0-based value in it that belongs to member 1.
+// Adds a warning for the first empty field or slash of the file (with how
+// many values it leaves unset), for values left on a record's last line and
+// for lines after the last record. `store` names a member's family.
+void ReviewDataText(const std::string& name,
+                    const std::vector<std::size_t>& record_values,
+                    int member_record, std::size_t member_first_value,
+                    const FamilyStore& store, CheckReport& report);
+
+// All the family data files of a run: iway.dat's seven records, the trait
+// file and the covariate files, as ReviewDataText.
+void ReviewDataFiles(const ControlSettings& settings, const FamilyStore& store,
+                     CheckReport& report);
+
+// Adds a warning for families the run leaves out or that add nothing: a
+// par.inp family count below iway.dat's, families listed but not stored,
+// selection flags that leave no family, selected families with no observed
+// member, with no proband (proband switch nonzero), or whose observed members
+// are all probands in a corrected family; status codes outside 0, 1, 2.
+void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
+                    CheckReport& report);
+
+// Adds a warning for a trait value of exactly -998 and for a value such as
+// -9, -99 or 0 repeated as if it were a missing-value code; then an
+// information line with the count, mean, standard deviation, skewness and
+// excess kurtosis of the observed trait values of the analysed families,
+// and a warning when |skewness| > 1.
+void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
+                 CheckReport& report);
+
+}  // namespace segmix
+
+#endif  // SEGMIX_CHECK_DATA_REVIEW_H_
