@@ -217,7 +217,13 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
     const bool corrected = settings.proband_switch != 0 || has_status0;
     if (corrected && !non_proband_observed) nothing.push_back(g);
   }
-  if (!any_selected) {
+  if (stored <= 0) {
+    report.Add(Severity::kWarning, "iway.dat", "record 1, value 2",
+               "the stored family count (the first member offset) is " +
+                   std::to_string(stored) +
+                   ": the run analyses no family. Give the number of families "
+                   "to analyse there.");
+  } else if (!any_selected && settings.family_count > 0) {
     report.Add(Severity::kWarning, "par.inp", "selection flags",
                "no family is selected: every flag of families 1 to " +
                    std::to_string(std::min(settings.family_count, stored)) +
