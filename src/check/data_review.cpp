@@ -60,50 +60,19 @@ bool Evaluated(const ControlSettings& settings, const FamilyStore& store,
 
 void ReviewDataText(const std::string& name,
                     const std::vector<std::size_t>& record_values,
-                    int member_record, std::size_t member_first_value,
-                    const FamilyStore& store, CheckReport& report) {
+                    CheckReport& report) {
   const std::vector<std::string> records = ReadRecords(name);
   if (records.empty()) return;
   const bool several = record_values.size() > 1;
   FreeFormScanner scanner(records);
   std::size_t line = 0;
-  bool unset_reported = false;
   for (std::size_t r = 0; r < record_values.size(); ++r) {
     if (!scanner.Begin(line)) return;
     const std::string record =
         several ? "record " + std::to_string(r + 1) + ", " : "";
-    std::size_t unset = 0;
-    ScannedItem first_unset;
-    std::size_t first_unset_value = 0;
     for (std::size_t v = 0; v < record_values[r]; ++v) {
       ScannedItem item;
       if (!scanner.Next(false, item)) return;
-      if (item.kind == ScannedItem::Kind::kValue) continue;
-      if (unset++ == 0) {
-        first_unset = item;
-        first_unset_value = v;
-      }
-    }
-    if (unset > 0 && !unset_reported) {
-      unset_reported = true;
-      const std::size_t v = first_unset_value;
-      const std::string member =
-          static_cast<int>(r) == member_record && v >= member_first_value
-              ? MemberPlace(
-                    store,
-                    static_cast<std::int64_t>(v - member_first_value) + 1)
-              : "";
-      const bool slash = first_unset.kind == ScannedItem::Kind::kSlashed;
-      report.Add(Severity::kWarning, name,
-                 record + "value " + std::to_string(v + 1) + member +
-                     ", line " + std::to_string(first_unset.line + 1) +
-                     ", column " + std::to_string(first_unset.first_column + 1),
-                 std::string(slash ? "a slash ends the record here and leaves "
-                                   : "an empty field leaves ") +
-                     (unset == 1 ? std::string("this value")
-                                 : std::to_string(unset) + " values") +
-                     " at 0 (every value of this file is required). Write "
-                     "every value; a missing trait value is written -999.");
     }
     const std::size_t left = scanner.LeftoverValues();
     if (left > 0) {
@@ -146,14 +115,14 @@ void ReviewDataFiles(const ControlSettings& settings, const FamilyStore& store,
                  {1 + Length(n + 2), Length(n + 2), 1 + Length(m),
                   1 + Length(store.member_list_length), Length(m - 2),
                   1 + Length(s), Length(s)},
-                 6, 0, store, report);
-  ReviewDataText(WithoutTrailingBlanks(settings.data_file_name), {Length(s)}, 0,
-                 0, store, report);
+                 report);
+  ReviewDataText(WithoutTrailingBlanks(settings.data_file_name), {Length(s)},
+                 report);
   for (std::int32_t q = 1; q <= settings.covariate_count; ++q) {
     ReviewDataText(
         WithoutTrailingBlanks(
             settings.covariate_file_names[static_cast<std::size_t>(q)]),
-        {Length(s)}, 0, 0, store, report);
+        {Length(s)}, report);
   }
 }
 
@@ -185,8 +154,6 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
             " families and a selection flag for each.");
   }
   std::vector<std::int32_t> no_observed, no_proband, nothing;
-  std::vector<std::int32_t> bad_status;
-  std::int32_t bad_k = 0;
   bool any_selected = false;
   for (std::int32_t g = 1; g <= stored; ++g) {
     if (!Selected(settings, store, g)) continue;
@@ -195,7 +162,6 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
     if (size <= 0) continue;
     const std::int32_t base = store.MemberOffset(g);
     bool has_proband = false, has_status0 = false, non_proband_observed = false;
-    bool bad = false;
     for (std::int32_t x = 1; x <= size; ++x) {
       const std::size_t k = static_cast<std::size_t>(base + x);
       const std::int32_t status = store.status[k];
@@ -203,12 +169,7 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
       has_status0 = has_status0 || status == 0;
       non_proband_observed = non_proband_observed ||
                              (status == 2 && store.trait[k] > kMissingTrait);
-      if (!bad && (status < 0 || status > 2)) {
-        bad = true;
-        if (bad_status.empty()) bad_k = base + x;
-      }
     }
-    if (bad) bad_status.push_back(g);
     if (store.family_weight[static_cast<std::size_t>(g)] == 0) {
       no_observed.push_back(g);
       continue;
@@ -254,17 +215,6 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
                    " no proband (every status code is 2), so the "
                    "ascertainment correction does nothing there. Mark the "
                    "family's probands with status code 1 (or 0).");
-  }
-  if (!bad_status.empty()) {
-    report.Add(
-        Severity::kWarning, "iway.dat",
-        "record 7, value " + std::to_string(bad_k) + MemberPlace(store, bad_k),
-        "the status code is " +
-            std::to_string(store.status[static_cast<std::size_t>(bad_k)]) +
-            ", not 0, 1 or 2, and is treated as a proband (" +
-            FamilyList(bad_status) +
-            " hold such codes). Use 2 for a member who is not a "
-            "proband, 1 or 0 for a proband.");
   }
 }
 

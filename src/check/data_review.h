@@ -1,6 +1,5 @@
-// The checks of the family data: how iway.dat, the trait file and the
-// covariate files were written (values left unset by an empty field or a
-// slash, values left over after a record), which families the analysis
+// The checks of the family data: values left over after a record of
+// iway.dat, the trait file or a covariate file, which families the analysis
 // really uses, the trait values that look like missing-value codes, and the
 // trait's shape.
 #ifndef SEGMIX_CHECK_DATA_REVIEW_H_
@@ -15,18 +14,15 @@
 
 namespace segmix {
 
-// Scans the free-form records of one family data file as the run read them:
-// `name` is the file's name (for messages and to read it, relative to the
-// working directory), `record_values` the number of values of each record
-// in order, `member_record` the record whose values are members 1..S (or -1),
-// `member_first_value` the 0-based value in it that belongs to member 1.
-// Adds a warning for the first empty field or slash of the file (with how
-// many values it leaves unset), for values left on a record's last line and
-// for lines after the last record. `store` names a member's family.
+// Scans the free-form records of one family data file as the run read them
+// (the run has refused any value left unset by a slash or an empty field):
+// `name` is the file's name (for messages, and to read it from the working
+// directory), `record_values` the number of values of each record in order.
+// Adds a warning for values left on a record's last line and for values on
+// lines after the last record: the run ignores both.
 void ReviewDataText(const std::string& name,
                     const std::vector<std::size_t>& record_values,
-                    int member_record, std::size_t member_first_value,
-                    const FamilyStore& store, CheckReport& report);
+                    CheckReport& report);
 
 // All the family data files of a run: iway.dat's seven records, the trait
 // file and the covariate files, as ReviewDataText.
@@ -37,7 +33,7 @@ void ReviewDataFiles(const ControlSettings& settings, const FamilyStore& store,
 // par.inp family count below iway.dat's, families listed but not stored,
 // selection flags that leave no family, selected families with no observed
 // member, with no proband (proband switch nonzero), or whose observed members
-// are all probands in a corrected family; status codes outside 0, 1, 2.
+// are all probands in a corrected family.
 void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
                     CheckReport& report);
 

@@ -142,8 +142,8 @@ const Row kRows[] = {
     {"iway_lines_left_over", "iway.dat", "", "1 2 3\n",
      "iway.dat line 8: 3 values stand after the file's last record", 1},
     {"slash_in_trait_file", "trait.dat", "10.4 10.1", "10.4 / 10.1",
-     "trait.dat value 18 (family 4, member 1), line 1, column 84: a slash ends "
-     "the record here and leaves 2 values at 0",
+     "trait.dat, value 18 (family 4, member 1): no value was read: a \"/\" "
+     "ends the record before it",
      1},
     {"stored_below_listed", "iway.dat", "4 4 0", "4 3 0",
      "the stored family count (the first member offset) is 3, below the 4 "
@@ -154,8 +154,7 @@ const Row kRows[] = {
     {"no_proband", "iway.dat", "2 2 1 2 2 1\n", "2 2 2 2 2 1\n",
      "family 3 has no proband (every status code is 2)", 1},
     {"status_code_nine", "iway.dat", "2 2 1 2 2 1\n", "2 2 9 2 2 1\n",
-     "iway.dat record 7, value 16 (family 3, member 3): the status code is 9",
-     1},
+     "family 3, member position 3 has status code 9", 1},
     {"no_observed_member", "trait.dat", "10.1 12.3", "-999 -999",
      "family 4 has no observed member", 1},
     {"missing_code_nine", "trait.dat", "10.2 11.5", "-9 -9",
