@@ -1,7 +1,8 @@
-// The check follows the run's sequence up to its first evaluation: the
-// control file, the family data with their validators, the member counts and
-// the parameter checks of the starting point. Each stage that a run would
-// stop at ends the check with the run's own status and message.
+// The check follows the run's sequence, leaving out the evaluations: the
+// control file, the run's own load of the family data with its validators and
+// counts, the gate of the starting point and the check of the steps. Each
+// stage that a run would stop at ends the check with the run's own status and
+// message.
 #include "check/check_inputs.h"
 
 #include <unistd.h>
@@ -9,25 +10,26 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <span>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
 #include "check/control_file_review.h"
 #include "check/data_review.h"
 #include "check/free_form_scan.h"
-#include "data/family_store.h"
+#include "maximize/maximize.h"
+#include "model/evaluation.h"
 #include "model/model_quantities.h"
 #include "model/parameter_checks.h"
+#include "run/analysis.h"
 #include "run/control_file.h"
-#include "run/member_counts.h"
+#include "run/evaluation_records.h"
 #include "textio/termination.h"
 
 namespace segmix {
 namespace {
 
 constexpr int kControlUnit = 1;
-constexpr int kErrorUnit = 25;
 
 // Makes `dir` the working directory for its lifetime.
 class WorkingDirectory {
@@ -79,44 +81,48 @@ std::string FileText(const std::filesystem::path& path) {
                      std::istreambuf_iterator<char>());
 }
 
-// The run zeroes the components left out of the model before anything else.
-void SwitchOffLeftOutComponents(ParameterTable& parameters) {
-  for (const ParameterRow row : {kB1, kB2, kB3, kB4, kB5, kPga, kSex}) {
-    if (parameters.in_model[row] == 0) parameters.value[row] = 0;
-  }
-}
-
-// The run's parameter checks of the starting point, with par.err diverted to
-// a scratch file: a refusal with what the run would write there (and on the
-// console) when they reject it.
+// The run's gate for its starting point and its check of the steps, without
+// the evaluation between them: a refusal with what the run writes about it
+// (par.err, diverted to a scratch file, and the console).
 void CheckStart(ParameterTable parameters, std::int32_t covariate_count,
                 CheckReport& report) {
-  SwitchOffLeftOutComponents(parameters);
+  ModelQuantities quantities;
+  std::optional<ParameterRejection> rejection =
+      CheckParameters(parameters, covariate_count, quantities);
+  if (!rejection) {
+    const std::int32_t row = FirstLostStepRow(kParameterCount, parameters,
+                                              ProgramMaximizerSettings());
+    if (row == 0) return;
+    rejection =
+        ParameterRejection{RejectionKind::kStepLost, row, parameters.value[row],
+                           parameters.GL[row], parameters.GR[row]};
+    rejection->step = parameters.step[row];
+  }
   const ScratchFile par_err;
   std::ostringstream console;
-  double status = 0;
   {
     TextUnits units(console);
-    units.Open(kErrorUnit, par_err.Path().string(), OpenStatus::kNone);
-    ModelQuantities quantities;
-    status = CheckParameters(parameters, covariate_count, quantities, units);
+    units.Open(kErrorMessageUnit, par_err.Path().string(), OpenStatus::kNone);
+    WriteParameterRejection(units, *rejection);
     units.CloseAll();
   }
-  if (status > kFailureThreshold) return;
   std::string text =
       "segmix-check: a run refuses the starting point of par.inp (exit "
       "status " +
       std::to_string(kExitRejected) + ").\n";
   const std::string errors = FileText(par_err.Path());
   if (!errors.empty()) text += "It writes to par.err:\n" + errors;
-  if (!console.str().empty())
+  if (!console.str().empty()) {
     text += "It writes on the console:\n" + console.str();
+  }
   report.refusal = Refusal{kExitRejected, text};
 }
 
 void CheckIn(CheckReport& report) {
   std::ostringstream console;  // the run's console report: not shown
   TextUnits units(console);
+  // par.inp alone first, so that its findings stand even when the family
+  // data are refused.
   ControlSettings settings;
   ParameterTable parameters;
   try {
@@ -131,26 +137,19 @@ void CheckIn(CheckReport& report) {
   ReviewControlText(ReadRecords("par.inp"), settings, parameters, report);
   ReviewParameters(settings, parameters, report);
 
-  FamilyStore store;
+  // Then the whole load exactly as the run does it.
+  std::optional<Analysis> analysis;
   try {
-    ReadFamilyData(
-        units, settings.data_file_name,
-        std::span<const std::string>(settings.covariate_file_names)
-            .subspan(1, static_cast<std::size_t>(settings.covariate_count)),
-        store);
-    if (parameters.in_model[kSex] != 0) {
-      ValidateSexCodes(store, settings.selection_flags, settings.family_count);
-    }
-    CountMembers(settings, store, units);
+    analysis.emplace(LoadAnalysis(units));
   } catch (const RunTermination& termination) {
     report.refusal =
         Refusal{termination.ExitStatus(), termination.StderrText()};
     return;
   }
-  ReviewDataFiles(settings, store, report);
-  ReviewFamilies(settings, store, report);
-  ReviewTrait(settings, store, report);
-  CheckStart(parameters, settings.covariate_count, report);
+  ReviewDataFiles(analysis->settings, analysis->store, report);
+  ReviewFamilies(analysis->settings, analysis->store, report);
+  ReviewTrait(analysis->settings, analysis->store, report);
+  CheckStart(analysis->parameters, analysis->settings.covariate_count, report);
 }
 
 }  // namespace

@@ -12,13 +12,15 @@
 
 namespace segmix {
 
-// Checks the inputs in `dir`. Input a run refuses (a missing or unreadable
-// file, data the readers or validators reject, a starting point the
-// parameter checks reject) gives a refusal with the run's exit status and
-// message; the findings gathered before it are kept. Otherwise the findings
-// are the warnings and information lines of ReviewControlText,
-// ReviewParameters, ReviewDataFiles, ReviewFamilies and ReviewTrait, in that
-// order.
+// Checks the inputs in `dir`. Input a run refuses before its first
+// evaluation (a missing or unreadable file, data the readers or validators
+// reject, a starting point the parameter gate rejects, a step the search
+// would lose) gives a refusal with the run's exit status and message; the
+// findings gathered before it are kept. A start that fails only in its
+// evaluation (an underflowing likelihood) is not found: nothing is evaluated.
+// Otherwise the findings are the warnings and information lines of
+// ReviewControlText, ReviewParameters, ReviewDataFiles, ReviewFamilies and
+// ReviewTrait, in that order.
 //
 // The run's readers open their files by name in the working directory, so
 // the working directory is `dir` during the call and restored afterwards:

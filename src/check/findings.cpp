@@ -78,8 +78,7 @@ std::string FormatReport(const CheckReport& report) {
                               (warnings == 1 ? " warning" : " warnings");
   if (report.refusal) {
     last += "; a run refuses this input (exit status " +
-            std::to_string(report.refusal->exit_status) +
-            "), the reason is on standard error";
+            std::to_string(report.refusal->exit_status) + ")";
   }
   out += last;
   out += '\n';

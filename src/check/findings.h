@@ -46,8 +46,8 @@ struct CheckReport {
 
 // The findings, one block per finding ("warning: <file> <place>: <message>",
 // wrapped at 80 columns with continuation lines indented under the text),
-// then one line counting the warnings and saying whether a run refuses the
-// input. The refusal's own text is not included (it goes to standard error).
+// then one line counting the warnings and, for input a run refuses, its exit
+// status. The refusal's own text is not included (it goes to standard error).
 std::string FormatReport(const CheckReport& report);
 
 // "family 4", "families 1, 2 and 5", "families 1, 2, 3, 4, 5 and 7 more".

@@ -169,6 +169,11 @@ const Row kRows[] = {
      "No such file or directory", 2},
     {"start_outside_bounds", "par.inp", "        10.5         0.5",
      "        14.0         0.5", "ERROR OF INITIAL PARAMETER VALUE", 1},
+    {"step_lost", "par.inp", "        10.5         0.5",
+     "        10.5     1.0E+30",
+     "STEP= 0.1000E+31 is so large that the search loses the value it steps "
+     "from",
+     1},
     {"tie_index_refused", "par.inp", "  4  1 1", " 44  1 1",
      "the tie index is 44", 1},
 };

@@ -103,7 +103,7 @@ TEST(FreeFormScanTest, QuotedNameRunsOverARecordEndAndKeepsItsBlanks) {
   EXPECT_EQ(count.line, 1u);
   EXPECT_EQ(count.first_column, 9u);
   EXPECT_EQ(scanner.LeftoverValues(), 1u);
-  ASSERT_TRUE(scanner.Next(false, count));  // the "x"
+  ASSERT_TRUE(scanner.Next(false, count));   // the "x"
   EXPECT_FALSE(scanner.Next(false, count));  // end of file
 }
 
