@@ -38,8 +38,15 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   >/dev/null
 cmake --build "$build" -j "${SEGMIX_JOBS:-$(nproc)}" --target segmix \
   segmix-simulate segmix-prep segmix_sample_bench segmix_likelihood_bench
-bin() { # NAME: the program built above
-  if [ -x "$build/apps/$1" ]; then echo "$build/apps/$1"; else echo "$build/bench/$1"; fi
+bin() { # NAME: the program built above (programs at the build's top)
+  for place in "$build" "$build/apps" "$build/bench"; do
+    if [ -x "$place/$1" ] && [ -f "$place/$1" ]; then
+      echo "$place/$1"
+      return
+    fi
+  done
+  echo "tools/bench.sh: $1 was not built in $build" >&2
+  exit 1
 }
 simulate=$(bin segmix-simulate)
 prep=$(bin segmix-prep)
