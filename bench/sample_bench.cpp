@@ -62,8 +62,7 @@ std::unique_ptr<Sample> LoadSample(const std::filesystem::path& directory,
   units.Open(1, "par.inp", OpenStatus::kOld);
   ReadControlFile(units, sample->settings, sample->parameters);
   units.Close(1);
-  ReadFamilyData(
-      units, sample->settings.data_file_name,
+  ReadFamilyData(units, 2, sample->settings.data_file_name,
       std::span<const std::string>(sample->settings.covariate_file_names)
           .subspan(1, sample->settings.covariate_count),
       sample->store);

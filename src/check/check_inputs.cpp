@@ -24,12 +24,12 @@
 #include "run/analysis.h"
 #include "run/control_file.h"
 #include "run/evaluation_records.h"
+#include "run/unit_numbers.h"
 #include "textio/termination.h"
 
 namespace segmix {
 namespace {
 
-constexpr int kControlUnit = 1;
 
 // Makes `dir` the working directory for its lifetime.
 class WorkingDirectory {

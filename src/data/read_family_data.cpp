@@ -19,7 +19,6 @@
 namespace segmix {
 namespace {
 
-constexpr int kDataUnit = 2;
 
 std::string_view WithoutTrailingBlanks(std::string_view name) {
   const std::size_t end = name.find_last_not_of(' ');
@@ -116,16 +115,17 @@ void ReadValues(ValueCursor& in, std::vector<T>& values, std::size_t first,
 // The seven records of iway.dat. Each capacity is checked as soon as its
 // count is read, so an excess stops the run before anything beyond the
 // capacity is stored and before the records that follow are read.
-void ReadStructure(TextUnits& units, FamilyStore& s) {
+void ReadStructure(TextUnits& units, int unit, FamilyStore& s) {
   using Kind = ValueCursor::Kind;
   constexpr std::string_view kIway = "iway.dat";
-  units.Open(kDataUnit, kIway, OpenStatus::kOld);
+  units.Open(unit, kIway, OpenStatus::kOld);
   {  // Record 1: n, member offset(0..n+1).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 1, -1, Kind::kStructure};
     in(s.listed_family_count);
     if (s.listed_family_count > N_FAM) {
-      StopWithMessage("N_FAM exceed. Correct and recompile", kExitRejected);
+      StopWithMessage("N_FAM exceed. Correct and recompile",
+                      TerminationKind::kCapacity);
     }
     const std::size_t count =
         ValueCount(std::int64_t{s.listed_family_count} + 2);
@@ -134,7 +134,7 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     r.End();
   }
   {  // Record 2: nuclear-family offset(0..n+1).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 2, -1, Kind::kStructure};
     const std::size_t count =
         ValueCount(std::int64_t{s.listed_family_count} + 2);
@@ -143,11 +143,12 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     r.End();
   }
   {  // Record 3: M, list offset(0..M-1).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 3, -1, Kind::kStructure};
     in(s.list_offset_count);
     if (s.list_offset_count > N_WAY) {
-      StopWithMessage("N_WAY exceed. Correct and recompile", kExitRejected);
+      StopWithMessage("N_WAY exceed. Correct and recompile",
+                      TerminationKind::kCapacity);
     }
     const std::size_t count = ValueCount(s.list_offset_count);
     s.list_offset.assign(count, 0);
@@ -155,11 +156,12 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     r.End();
   }
   {  // Record 4: L, member list(1..L).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 4, -1, Kind::kStructure};
     in(s.member_list_length);
     if (s.member_list_length > N_WAY) {
-      StopWithMessage("N_WAY exceed. Correct and recompile", kExitRejected);
+      StopWithMessage("N_WAY exceed. Correct and recompile",
+                      TerminationKind::kCapacity);
     }
     const std::size_t count = ValueCount(s.member_list_length);
     s.member_list.assign(count + 1, 0);
@@ -167,7 +169,7 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     r.End();
   }
   {  // Record 5: connector(1..M-2).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 5, -1, Kind::kStructure};
     const std::size_t count = ValueCount(std::int64_t{s.list_offset_count} - 2);
     s.connector.assign(count + 1, 0);
@@ -175,11 +177,12 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     r.End();
   }
   {  // Record 6: S, sex code(1..S).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 6, 1, Kind::kStructure};
     in(s.member_count);
     if (s.member_count > N_SIZE) {
-      StopWithMessage("N_SIZE exceed. Correct and recompile", kExitRejected);
+      StopWithMessage("N_SIZE exceed. Correct and recompile",
+                      TerminationKind::kCapacity);
     }
     const std::size_t count = ValueCount(s.member_count);
     s.sex.assign(count + 1, 0);
@@ -187,14 +190,14 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
     r.End();
   }
   {  // Record 7: status code(1..S).
-    ReadStatement r(units, kDataUnit);
+    ReadStatement r(units, unit);
     ValueCursor in{r, s, kIway, 7, 0, Kind::kStructure};
     const std::size_t count = ValueCount(s.member_count);
     s.status.assign(count + 1, 0);
     ReadValues(in, s.status, 1, count);
     r.End();
   }
-  units.Close(kDataUnit);
+  units.Close(unit);
 }
 
 // One record of S reals from the file `name` into values(1..S). Values left
@@ -203,12 +206,12 @@ void ReadStructure(TextUnits& units, FamilyStore& s) {
 // written with decimal commas ("10,2") reads two values for each of them, so
 // it always has values left over, and every value after the first decimal
 // comma belongs to the wrong member.
-void ReadMemberValues(TextUnits& units, std::string_view name,
+void ReadMemberValues(TextUnits& units, int unit, std::string_view name,
                       const FamilyStore& s, ValueCursor::Kind kind,
                       std::vector<float>& values) {
   const std::string_view file = WithoutTrailingBlanks(name);
-  units.Open(kDataUnit, file, OpenStatus::kOld);
-  ReadStatement r(units, kDataUnit);
+  units.Open(unit, file, OpenStatus::kOld);
+  ReadStatement r(units, unit);
   ValueCursor in{r, s, file, 0, 0, kind};
   ReadValues(in, values, 1, ValueCount(s.member_count));
   if (r.CommaBetweenDigits()) {
@@ -224,7 +227,7 @@ void ReadMemberValues(TextUnits& units, std::string_view name,
     }
   }
   r.End();
-  units.Close(kDataUnit);
+  units.Close(unit);
 }
 
 // A value beyond the 4-byte range reads as an infinity. An infinite trait
@@ -250,7 +253,7 @@ void CheckFinite(const FamilyStore& s, std::string_view name,
 
 }  // namespace
 
-void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
+void ReadFamilyData(TextUnits& units, int unit, std::string_view data_file_name,
                     std::span<const std::string> covariate_file_names,
                     FamilyStore& store) {
   if (covariate_file_names.size() > static_cast<std::size_t>(kCovariateSlots)) {
@@ -261,7 +264,7 @@ void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
         " covariate values. Lower the covariate count in par.inp.");
   }
   store = FamilyStore{};
-  ReadStructure(units, store);
+  ReadStructure(units, unit, store);
   // Everything below indexes the store through its offsets: they must be
   // known to lie inside the loaded arrays first.
   ValidateFamilyStructure(store);
@@ -275,14 +278,14 @@ void ReadFamilyData(TextUnits& units, std::string_view data_file_name,
 
   const std::size_t slots = static_cast<std::size_t>(members) + 1;
   store.trait.assign(slots, 0.0f);
-  ReadMemberValues(units, data_file_name, store, ValueCursor::Kind::kTrait,
+  ReadMemberValues(units, unit, data_file_name, store, ValueCursor::Kind::kTrait,
                    store.trait);
   CheckFinite(store, data_file_name, store.trait, true);
   for (std::size_t q = 1; q < store.covariate.size(); ++q) {
     store.covariate[q].assign(slots, 0.0f);
   }
   for (std::size_t q = 1; q <= covariate_file_names.size(); ++q) {
-    ReadMemberValues(units, covariate_file_names[q - 1], store,
+    ReadMemberValues(units, unit, covariate_file_names[q - 1], store,
                      ValueCursor::Kind::kCovariate, store.covariate[q]);
     CheckFinite(store, covariate_file_names[q - 1], store.covariate[q], false);
   }

@@ -9,11 +9,11 @@
 #include "data/validate_family_structure.h"
 #include "model/parameter_checks.h"
 #include "model/polygenic.h"
+#include "run/unit_numbers.h"
 
 namespace segmix {
 namespace {
 
-constexpr int kControlUnit = 1;  // par.inp
 
 }  // namespace
 
@@ -30,7 +30,7 @@ Analysis LoadAnalysis(TextUnits& units, std::source_location where) {
   analysis.polygenic = BuildPolygenicTables();
 
   const ControlSettings& settings = analysis.settings;
-  ReadFamilyData(units, settings.data_file_name,
+  ReadFamilyData(units, kDataUnit, settings.data_file_name,
                  std::span<const std::string>(settings.covariate_file_names)
                      .subspan(1, settings.covariate_count),
                  analysis.store);

@@ -7,13 +7,13 @@
 #include <string>
 
 #include "data/family_store.h"
+#include "run/unit_numbers.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
 
 namespace segmix {
 namespace {
 
-constexpr int kControlUnit = 1;
 
 std::string Trimmed(std::string_view text) {
   const auto end = text.find_last_not_of(' ');
@@ -25,12 +25,15 @@ void CheckFirstRecord(const ControlSettings& settings) {
   const std::string covariate_count = std::to_string(settings.covariate_count);
   const std::string n_fam = std::to_string(N_FAM);
   if (settings.family_count > N_FAM) {
+    // Splitting the sample over several runs would give each part its own
+    // estimates, not the joint ones: the remedy is a larger build.
     throw InputRejected(
         "par.inp, first record: the family count is " + family_count +
         ", above N_FAM = " + n_fam +
-        ", the most families this program holds. Give at most " + n_fam +
-        " families (split the sample over several runs), or raise N_FAM and "
-        "rebuild.");
+        ", the most families this build holds. Rebuild with a larger "
+        "capacity (cmake -DSEGMIX_N_FAM=" + family_count +
+        ", see \"Larger samples\" in the README).",
+        TerminationKind::kCapacity);
   }
   if (settings.family_count < 0) {
     throw InputRejected("par.inp, first record: the family count is " +

@@ -16,16 +16,13 @@
 #include "run/max_file.h"
 #include "run/run_guard.h"
 #include "run/summary_file.h"
+#include "run/unit_numbers.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
 
 namespace segmix {
 namespace {
 
-constexpr int kControlUnit = 1;   // par.inp
-constexpr int kResultUnit = 2;    // max.dat, then sigma.dat
-constexpr int kFamilyUnit = 3;    // LH_fam.dat
-constexpr int kErrorUnit = 25;    // par.err
 
 // Why a start whose reason is not in par.err failed: which family first, and
 // what usually causes it. Empty when par.err or the console already say it.
@@ -101,11 +98,11 @@ int RunSequence(TextUnits& units, RunFolderLock& lock) {
   // said why in par.err or on the console; any other reason goes to
   // standard error.
   if (InitialEvaluationFailed(initial_ln_lh)) {
-    throw StopRequest(kExitRejected, StartFailureText(start));
+    throw StopRequest(TerminationKind::kRejectedStart, StartFailureText(start));
   }
   if (const auto lost_step = fit.CheckSteps()) {
     WriteParameterRejection(units, *lost_step);
-    Stop(kExitRejected);
+    Stop(TerminationKind::kRejectedStart);
   }
 
   units.Open(kResultUnit, "max.dat", OpenStatus::kReplace);

@@ -72,7 +72,8 @@ struct StatementBase {
     if (unit != kConsole) {
       state = units->Find(unit);
       if (state == nullptr) {
-        Fail("Unit " + std::to_string(unit) + " is not connected to a file");
+        Fail("Unit " + std::to_string(unit) + " is not connected to a file",
+             TerminationKind::kUnreadable);
       }
     }
     free_form = parsed == nullptr;
@@ -80,16 +81,19 @@ struct StatementBase {
     if (!free_form && !layout->error.empty()) Fail(layout->error);
   }
 
-  [[noreturn]] void Fail(const std::string& message) const {
+  [[noreturn]] void Fail(
+      const std::string& message,
+      TerminationKind kind = TerminationKind::kMalformed) const {
     std::string locus = LocusOf(where);
     if (state != nullptr) {
       locus += " (Unit " + std::to_string(unit) + " \"" + state->name + "\")";
     }
-    throw TextIoError(std::move(locus), message);
+    throw TextIoError(std::move(locus), message, kind);
   }
 
   [[noreturn]] void FailOs(int error_number) const {
-    Fail(std::strerror(error_number != 0 ? error_number : EIO));
+    Fail(std::strerror(error_number != 0 ? error_number : EIO),
+         TerminationKind::kUnreadable);
   }
 
   // The data item for the next value; carries out the items before it and,

@@ -7,8 +7,9 @@
 
 namespace segmix {
 
-TextIoError::TextIoError(std::string locus_line, std::string message)
-    : RunTermination(kExitTextIo, locus_line + "\nsegmix runtime error: " +
+TextIoError::TextIoError(std::string locus_line, std::string message,
+                         TerminationKind kind)
+    : RunTermination(kind, locus_line + "\nsegmix runtime error: " +
                                       message + "\n"),
       message_(std::move(message)) {}
 
@@ -29,11 +30,17 @@ std::string LocusOf(const std::source_location& where) {
 
 void Stop(int exit_status) { throw StopRequest(exit_status, std::string()); }
 
+void Stop(TerminationKind kind) { throw StopRequest(kind, std::string()); }
+
 void StopWithMessage(std::string_view message, int exit_status) {
   throw StopRequest(exit_status, "STOP " + std::string(message) + "\n");
 }
 
-InputRejected::InputRejected(std::string_view message)
-    : RunTermination(kExitRejected, std::string(message) + "\n") {}
+void StopWithMessage(std::string_view message, TerminationKind kind) {
+  throw StopRequest(kind, "STOP " + std::string(message) + "\n");
+}
+
+InputRejected::InputRejected(std::string_view message, TerminationKind kind)
+    : RunTermination(kind, std::string(message) + "\n") {}
 
 }  // namespace segmix

@@ -28,7 +28,7 @@ std::string WithoutTrailingBlanks(std::string_view name) {
 [[noreturn]] void OpenFailed(const std::source_location& where, const std::string& name,
                              int error_number) {
   throw TextIoError(LocusOf(where) + " file: \"" + name + "\"",
-                    std::strerror(error_number));
+                    std::strerror(error_number), TerminationKind::kUnreadable);
 }
 
 }  // namespace

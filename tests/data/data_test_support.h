@@ -66,7 +66,7 @@ class DataDirTest : public ::testing::Test {
     {
       TextUnits units(console);
       try {
-        ReadFamilyData(units, data_file_name, covariates, store_);
+        ReadFamilyData(units, 2, data_file_name, covariates, store_);
       } catch (const StopRequest& stop) {
         outcome.capacity_stop = true;
         outcome.exit_status = stop.ExitStatus();

@@ -150,7 +150,7 @@ int FuzzFamilyData(const std::uint8_t* data, std::size_t size) {
   FamilyStore store;
   try {
     units.Open(kErrorUnit, "par.err", OpenStatus::kNone);
-    ReadFamilyData(units, settings.data_file_name,
+    ReadFamilyData(units, 2, settings.data_file_name,
                    std::span<const std::string>(settings.covariate_file_names)
                        .subspan(1, settings.covariate_count),
                    store);

@@ -39,7 +39,7 @@ void CheckReadBack(const prep::PreparedData& data,
   FamilyStore store;
   try {
     TextUnits units(console);
-    ReadFamilyData(units, data.control.data_file_name,
+    ReadFamilyData(units, 2, data.control.data_file_name,
                    std::span<const std::string>(data.control.covariate_file_names)
                        .subspan(1, data.control.covariate_count),
                    store);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ struct ControlOutcome {
   std::string errors;   // the termination's standard-error text
   bool rejected = false;
   bool text_error = false;
+  TerminationKind kind = TerminationKind::kStop;
   std::string next_record;  // the free-form record after what was read
 };
 
@@ -69,11 +71,13 @@ class ControlFileTest : public RunDirTest {
       ReadControlFile(units, outcome.settings, outcome.table);
     } catch (const InputRejected& rejected) {
       outcome.rejected = true;
+      outcome.kind = rejected.Kind();
       outcome.exit_status = rejected.ExitStatus();
       outcome.errors = rejected.StderrText();
       return outcome;
     } catch (const TextIoError& error) {
       outcome.text_error = true;
+      outcome.kind = error.Kind();
       outcome.exit_status = error.ExitStatus();
       outcome.errors = error.StderrText();
       return outcome;
@@ -535,9 +539,31 @@ TEST_F(ControlFileTest, RejectedFamilyCountMessageInFull) {
   const ControlOutcome o = Read({"605 1 trait.dat 0"});
   EXPECT_EQ(o.errors,
             "par.inp, first record: the family count is 605, above N_FAM = "
-            "604, the most families this program holds. Give at most 604 "
-            "families (split the sample over several runs), or raise N_FAM "
-            "and rebuild.\n");
+            "604, the most families this build holds. Rebuild with a larger "
+            "capacity (cmake -DSEGMIX_N_FAM=605, see \"Larger samples\" in "
+            "the README).\n");
+  EXPECT_EQ(o.kind, TerminationKind::kCapacity);
+}
+
+// Each refusal carries its kind, and the kind decides the exit status.
+TEST_F(ControlFileTest, RefusalsCarryTheirKind) {
+  const struct {
+    const char* first_record;
+    TerminationKind kind;
+    int exit_status;
+  } rows[] = {
+      {"605 1 trait.dat 0", TerminationKind::kCapacity, 1},
+      {"-1 1 trait.dat 0", TerminationKind::kInconsistent, 1},
+      {"4 1 trait.dat 6", TerminationKind::kInconsistent, 1},
+      {"x 1 trait.dat 0", TerminationKind::kMalformed, 2},
+  };
+  for (const auto& row : rows) {
+    const ControlOutcome o = Read({row.first_record});
+    EXPECT_EQ(o.kind, row.kind) << row.first_record;
+    EXPECT_EQ(o.exit_status, row.exit_status) << row.first_record;
+  }
+  std::filesystem::remove("par.inp");
+  EXPECT_EQ(ReadWritten().kind, TerminationKind::kUnreadable);
 }
 
 TEST_F(ControlFileTest, MissingControlFileIsTheOpenReport) {

@@ -73,8 +73,7 @@ Loaded WriteAndLoad(const PreparedData& data,
   units.Open(1, "par.inp", OpenStatus::kOld);
   ReadControlFile(units, loaded.control, loaded.parameters);
   units.Close(1);
-  ReadFamilyData(
-      units, loaded.control.data_file_name,
+  ReadFamilyData(units, 2, loaded.control.data_file_name,
       std::span<const std::string>(loaded.control.covariate_file_names)
           .subspan(1, loaded.control.covariate_count),
       loaded.store);
