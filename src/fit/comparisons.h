@@ -1,0 +1,48 @@
+// Likelihood-ratio tests between nested models and the information criteria.
+#ifndef SEGMIX_FIT_COMPARISONS_H_
+#define SEGMIX_FIT_COMPARISONS_H_
+
+#include <string>
+
+#include "model/parameter_table.h"
+
+namespace segmix::fit {
+
+// P(chi-square with df degrees of freedom > x); df 0 is the point mass at 0.
+double ChiSquareUpper(double x, int df);
+
+// The 50:50 mixture of chi-square with df - 1 and df degrees of freedom, for
+// a null that puts one parameter on a bound of its range.
+double MixtureUpper(double x, int df);
+
+// Rows the alternative estimates that the null holds fixed on one of the
+// alternative's bounds (GL or GR).
+int RowsOnBound(const ParameterTable& null_table,
+                const ParameterTable& alternative_table);
+
+struct Comparison {
+  std::string label, null_model, alternative;
+  double statistic = 0;  // -2 ln lambda, negative values shown as computed
+  int df = 0;
+  double p_value = 1;
+  std::string distribution;  // "chi2(df)" or "50:50 chi2(df-1):chi2(df)"
+  std::string note;
+};
+
+// The test of `null_model` (ln LH, table) within `alternative`. One row on a
+// bound: the mixture; more than one: the plain chi-square (conservative),
+// said in the note.
+Comparison Compare(const std::string& label, const std::string& null_name,
+                   double null_ln_lh, const ParameterTable& null_table,
+                   int null_free, const std::string& alternative_name,
+                   double alternative_ln_lh,
+                   const ParameterTable& alternative_table,
+                   int alternative_free);
+
+// -2 lnL + 2k and -2 lnL + k ln n.
+double Aic(double ln_lh, int free_parameters);
+double Bic(double ln_lh, int free_parameters, int observed);
+
+}  // namespace segmix::fit
+
+#endif  // SEGMIX_FIT_COMPARISONS_H_

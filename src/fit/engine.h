@@ -1,0 +1,112 @@
+// The one place where segmix-fit meets the core: loading an analysis (control
+// file, family data, polygenic tables), running one fit exactly as segmix runs
+// it (gate at the start, pattern search, summary and family files), silent
+// evaluations of the sample ln LH, and the per-person major-genotype
+// posteriors from the peeled family likelihood. Everything above this file
+// works on ParameterTable values and plain results only.
+#ifndef SEGMIX_FIT_ENGINE_H_
+#define SEGMIX_FIT_ENGINE_H_
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/family_store.h"
+#include "maximize/maximize.h"
+#include "model/model_quantities.h"
+#include "model/parameter_table.h"
+#include "run/control_file.h"
+#include "run/member_counts.h"
+
+namespace segmix::fit {
+
+// Per family of the store, what the report shows beside its ln LH.
+struct FamilyFacts {
+  std::int32_t index = 0;  // g, as in LH_fam.dat
+  std::int32_t members = 0;
+  std::int32_t observed = 0;  // trait value above -998: enters the density
+  std::int32_t probands = 0;  // status code other than 2
+  bool selected = false;      // selection flag nonzero
+  bool evaluated = false;     // selected and with a nonzero family weight
+  bool corrected = false;     // evaluated with a correction pass
+  double weight = 0;          // the family weight of LH_fam.dat
+  // Observed members whose density enters the first pass but not the
+  // correction pass: each carries one factor 1/sqrt(2 pi) segmix leaves out.
+  std::int32_t constant_members = 0;
+};
+
+struct Analysis {
+  std::filesystem::path directory;  // where par.inp and the data were read
+  ControlSettings settings;
+  ParameterTable base;  // as read, left-out components zeroed (as segmix)
+  FamilyStore store;
+  PolygenicTables polygenic;
+  MemberCounts counts;
+  std::string load_console;  // segmix's console text up to the N_izm line
+  std::vector<FamilyFacts> families;  // [0] unused; 1..stored count
+  double trait_mean = 0;  // over the observed members of evaluated families
+  double trait_sd = 1;
+  std::vector<std::string> input_files;  // names read, relative to directory
+};
+
+// Reads par.inp, the data files and the tables from the working directory
+// with segmix's own readers; throws RunTermination (segmix's messages and
+// exit statuses) for bad input. Nothing is written.
+Analysis LoadAnalysis();
+
+// Where a fit writes segmix's files; all paths absolute. Empty: not written.
+struct FitFiles {
+  std::filesystem::path max_file, par_err, sigma_file, family_file, console;
+};
+
+struct FitOutcome {
+  ParameterTable table;  // at the maximum (or the start when it failed)
+  double initial_ln_lh = 0;
+  MaximizerResult result;
+  bool start_rejected = false;  // the gate refused the start: no search
+  bool converged = false;       // the search ended normally
+};
+
+// Called after every evaluation of a search with the count so far and the
+// best ln LH seen.
+using EvaluationProgress = std::function<void(std::int64_t, double)>;
+
+// One fit from `start` exactly as segmix runs par.inp holding `start`:
+// CheckParameters at the start, the pattern search with segmix's settings,
+// then with `files` the summary file and the final pass. The results are the
+// same bits segmix gives.
+FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
+                  const FitFiles* files, const EvaluationProgress& progress);
+
+// Silent evaluations of the sample ln LH for tables of one model (ties and
+// in-model flags as in `model`): the search's gate, nothing written.
+class Evaluator {
+ public:
+  Evaluator(const Analysis& analysis, const ParameterTable& model);
+  ~Evaluator();
+  // ln LH at the values of `table`; at or below kFailureThreshold when the
+  // point is refused or fails.
+  double Evaluate(const ParameterTable& table);
+  std::int64_t Evaluations() const { return evaluations_; }
+
+  // P(major genotype 1..3 | the family's data) for every member position of
+  // family g, from the first pass (the proband correction does not depend on
+  // one member's genotype). `table` must be accepted by Evaluate. Rows are
+  // member positions 1..n ([0] unused). Empty when the family cannot be
+  // evaluated.
+  std::vector<std::array<double, 3>> GenotypePosteriors(
+      const ParameterTable& table, std::int32_t g);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::int64_t evaluations_ = 0;
+};
+
+}  // namespace segmix::fit
+
+#endif  // SEGMIX_FIT_ENGINE_H_

@@ -1,0 +1,392 @@
+// The command. Everything that can refuse the command line (options, model
+// file, model names, comparisons, the models' changes against par.inp) is
+// checked before the output folder is created, so a refused command writes
+// nothing.
+#include "fit/fit_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <boost/math/distributions/chi_squared.hpp>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "data/capacities.h"
+#include "fit/comparisons.h"
+#include "fit/engine.h"
+#include "fit/model_series.h"
+#include "fit/outputs.h"
+#include "fit/progress.h"
+#include "fit/series.h"
+#include "fit/standard_errors.h"
+#include "textio/termination.h"
+
+namespace segmix::fit {
+namespace {
+
+namespace fs = std::filesystem;
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::vector<std::string> SplitList(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) {
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
+int RowNamed(const std::string& name) {
+  for (int r = 1; r <= kParameterCount; ++r) {
+    std::string_view n = kParameterNames[r];
+    if (n.substr(0, n.find(' ')) == name) return r;
+  }
+  return 0;
+}
+
+struct StandardTest {
+  const char* label;
+  const char* null_model;
+  const char* alternative;
+};
+
+constexpr StandardTest kStandardTests[] = {
+    {"major locus", "polygenic", "mixed"},
+    {"polygenic component", "major", "mixed"},
+    {"Mendelian transmission", "mixed", "general-tau"},
+    {"no transmission", "equal-tau", "general-tau"},
+    {"dominance", "mixed-dominant", "mixed"},
+    {"recessivity", "mixed-recessive", "mixed"},
+};
+
+// The 95% profile interval of `row` in model `m`: fix the row, re-maximize
+// the rest warm-started from the neighbouring point, step out from the
+// estimate until ln LH falls below max - 1.92 (half the 95% point of
+// chi-square with 1 df), then halve the bracket six times.
+Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
+                         int row, Progress& progress) {
+  Profile p;
+  p.model = m.spec.name;
+  std::string_view n = kParameterNames[row];
+  p.parameter = std::string(n.substr(0, n.find(' ')));
+  const double x = m.estimates.value[row];
+  p.estimate = x;
+  const double drop =
+      boost::math::quantile(boost::math::chi_squared(1), 0.95) / 2;
+  const double target = m.ln_lh - drop;
+  double scale = 0.05 * std::max(std::abs(x), 0.1);
+  for (std::size_t i = 0; i < m.se.rows.size() && !m.se.se.empty(); ++i) {
+    if (m.se.rows[i] == row) scale = m.se.se[i];
+  }
+  const double eps = 1e-6 * (m.estimates.GR[row] - m.estimates.GL[row]);
+  int count = 0;
+  for (int direction : {-1, 1}) {
+    ParameterTable warm = m.estimates;
+    auto maximum_at = [&](double v) {
+      ParameterTable t = warm;
+      t.value[row] = v;
+      t.estimate[row] = 0;
+      t.tie[row] = row;
+      ++count;
+      progress.Begin(1, 1, "profile " + p.parameter, count, count);
+      const FitOutcome o =
+          RunFit(analysis, t, nullptr,
+                 [&](std::int64_t e, double b) { progress.Evaluation(e, b); });
+      const double l =
+          o.start_rejected ? FailureSentinel : o.result.final_ln_lh;
+      if (l > kFailureThreshold) {
+        warm = o.table;
+        warm.estimate = m.estimates.estimate;
+        warm.tie = m.estimates.tie;
+      }
+      p.points.emplace_back(v, l);
+      return l;
+    };
+    const double bound =
+        direction < 0 ? m.estimates.GL[row] + eps : m.estimates.GR[row] - eps;
+    double inside = x, step = scale, end = bound;
+    bool reached = false;
+    for (int k = 0; k < 20; ++k) {
+      double v = inside + direction * step;
+      if ((v - bound) * direction >= 0) v = bound;
+      const double l = maximum_at(v);
+      if (!(l >= target)) {
+        double lo = inside, hi = v;  // lo inside the interval, hi outside
+        for (int b = 0; b < 6; ++b) {
+          const double mid = 0.5 * (lo + hi);
+          (maximum_at(mid) >= target ? lo : hi) = mid;
+        }
+        end = 0.5 * (lo + hi);
+        reached = true;
+        break;
+      }
+      inside = v;
+      if (v == bound) break;
+      step *= 2;
+    }
+    if (!reached) end = inside;
+    if (direction < 0) {
+      p.lower = end, p.lower_at_bound = !reached;
+    } else {
+      p.upper = end, p.upper_at_bound = !reached;
+    }
+  }
+  std::sort(p.points.begin(), p.points.end());
+  return p;
+}
+
+int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+        bool terminal) {
+  CLI::App app{
+      "segmix-fit: the whole segregation analysis of a segmix data set in one "
+      "command: a series of nested models, several starts each, standard "
+      "errors, likelihood-ratio tests, AIC and BIC."};
+  std::string dir = ".";
+  std::string out_dir, models_list, model_file, profile_list, profile_model;
+  std::vector<std::string> compares;
+  int starts = 4;
+  bool quiet = false, version = false;
+  app.add_option("DIR", dir,
+                 "folder holding par.inp and the data files (default .)");
+  app.add_option("--out", out_dir, "output folder (default DIR/fit)");
+  app.add_option("--models", models_list,
+                 "comma-separated models to fit (default: all)");
+  app.add_option("--model-file", model_file,
+                 "file of user models, one per line");
+  app.add_option("--starts", starts, "spread starts per model (default 4)")
+      ->check(CLI::Range(0, 100));
+  app.add_option("--compare", compares,
+                 "NULL:ALTERNATIVE, a further test (repeatable)");
+  app.add_option("--profile", profile_list,
+                 "parameters for profile intervals, e.g. Q,pga");
+  app.add_option("--profile-model", profile_model,
+                 "model for --profile (default: best by AIC)");
+  app.add_flag("--quiet", quiet, "no progress on standard error");
+  app.add_flag("--version", version, "print the version and stop");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return kFitExitOk;
+  } catch (const CLI::ParseError& error) {
+    err << "segmix-fit: " << error.what()
+        << "\nRun segmix-fit --help for the options.\n";
+    return kFitExitUsage;
+  }
+  if (version) {
+    out << VersionText("segmix-fit") << '\n';
+    return kFitExitOk;
+  }
+
+  // Models: the built-in series, then the model file's, in that order.
+  std::vector<ModelSpec> all = BuiltInModels();
+  if (!model_file.empty()) {
+    const std::vector<ModelSpec> user = ReadModelFile(model_file);
+    all.insert(all.end(), user.begin(), user.end());
+  }
+  std::vector<ModelSpec> chosen;
+  if (models_list.empty()) {
+    chosen = all;
+  } else {
+    std::set<std::string> wanted;
+    for (const std::string& name : SplitList(models_list, ',')) {
+      const bool known =
+          std::any_of(all.begin(), all.end(),
+                      [&](const ModelSpec& s) { return s.name == name; });
+      if (!known) {
+        throw UsageError(
+            "--models: unknown model '" + name + "'" +
+            (model_file.empty() ? " (user models need --model-file)" : ""));
+      }
+      wanted.insert(name);
+    }
+    for (const ModelSpec& s : all) {
+      if (wanted.count(s.name) != 0) chosen.push_back(s);
+    }
+  }
+  auto has_model = [&](const std::string& name) {
+    return std::any_of(chosen.begin(), chosen.end(),
+                       [&](const ModelSpec& s) { return s.name == name; });
+  };
+  std::vector<std::pair<std::string, std::string>> extra_tests;
+  for (const std::string& pair : compares) {
+    const auto colon = pair.find(':');
+    if (colon == std::string::npos) {
+      throw UsageError("--compare " + pair + ": write NULL:ALTERNATIVE");
+    }
+    const std::string a = pair.substr(0, colon), b = pair.substr(colon + 1);
+    for (const std::string& name : {a, b}) {
+      if (!has_model(name)) {
+        throw UsageError("--compare " + pair + ": model '" + name +
+                         "' is not fitted");
+      }
+    }
+    extra_tests.emplace_back(a, b);
+  }
+  std::vector<int> profile_rows;
+  for (const std::string& name : SplitList(profile_list, ',')) {
+    const int row = RowNamed(name);
+    if (row == 0)
+      throw UsageError("--profile: unknown parameter '" + name + "'");
+    profile_rows.push_back(row);
+  }
+  if (!profile_model.empty() && !has_model(profile_model)) {
+    throw UsageError("--profile-model: model '" + profile_model +
+                     "' is not fitted");
+  }
+
+  const fs::path input = fs::absolute(dir);
+  if (!fs::is_directory(input)) {
+    throw UsageError("DIR " + dir + " is not a folder");
+  }
+  const fs::path output =
+      out_dir.empty() ? input / "fit" : fs::absolute(out_dir);
+  fs::current_path(input);
+  const Analysis analysis = LoadAnalysis();
+
+  std::vector<ParameterTable> tables;
+  for (const ModelSpec& spec : chosen) {
+    try {
+      tables.push_back(
+          ApplyModel(analysis.base, spec, analysis.settings.covariate_count));
+    } catch (const ModelError& error) {
+      throw UsageError(error.what());
+    }
+  }
+  for (const auto& [a, b] : extra_tests) {
+    const auto ia = std::find_if(chosen.begin(), chosen.end(),
+                                 [&](auto& s) { return s.name == a; });
+    const auto ib = std::find_if(chosen.begin(), chosen.end(),
+                                 [&](auto& s) { return s.name == b; });
+    if (!NestedIn(tables[ia - chosen.begin()], tables[ib - chosen.begin()])) {
+      throw UsageError("--compare " + a + ":" + b + ": " + a +
+                       " is not nested in " + b);
+    }
+  }
+  for (int row : profile_rows) {
+    (void)row;  // checked against the model once it is known
+  }
+
+  fs::create_directories(output);
+  Progress progress(err, quiet, terminal);
+  FitReport report;
+  report.analysis = &analysis;
+  report.out = output;
+  {
+    const std::string text = VersionText("segmix-fit");
+    report.version = text.substr(0, text.find('\n'));
+  }
+  report.models = FitSeries(analysis, chosen, tables, starts, output, progress);
+
+  for (std::size_t i = 0; i < report.models.size(); ++i) {
+    const ModelResult& m = report.models[i];
+    if (m.Fitted() && (report.best_model < 0 ||
+                       m.aic < report.models[report.best_model].aic)) {
+      report.best_model = static_cast<int>(i);
+    }
+  }
+  auto find = [&](const std::string& name) -> const ModelResult* {
+    for (const ModelResult& m : report.models) {
+      if (m.spec.name == name && m.Fitted()) return &m;
+    }
+    return nullptr;
+  };
+  auto add_test = [&](const std::string& label, const std::string& a,
+                      const std::string& b) {
+    const ModelResult* null_model = find(a);
+    const ModelResult* alternative = find(b);
+    if (null_model == nullptr || alternative == nullptr) return;
+    report.tests.push_back(Compare(
+        label, a, null_model->ln_lh, null_model->model,
+        static_cast<int>(null_model->free_rows.size()), b, alternative->ln_lh,
+        alternative->model, static_cast<int>(alternative->free_rows.size())));
+  };
+  for (const StandardTest& t : kStandardTests)
+    add_test(t.label, t.null_model, t.alternative);
+  for (const auto& [a, b] : extra_tests) add_test(a + " within " + b, a, b);
+
+  if (!profile_rows.empty()) {
+    const ModelResult* m =
+        profile_model.empty()
+            ? (report.best_model >= 0 ? &report.models[report.best_model]
+                                      : nullptr)
+            : find(profile_model);
+    if (m == nullptr) {
+      progress.Note("warning: no fitted model for --profile");
+    } else {
+      for (int row : profile_rows) {
+        if (std::find(m->free_rows.begin(), m->free_rows.end(), row) ==
+            m->free_rows.end()) {
+          progress.Note("warning: --profile: " +
+                        std::string(kParameterNames[row].substr(0, 3)) +
+                        " is not free in model " + m->spec.name + "; skipped");
+          continue;
+        }
+        report.profiles.push_back(
+            ProfileParameter(analysis, *m, row, progress));
+      }
+    }
+  }
+  report.seconds = progress.Elapsed();
+
+  std::string idmap;
+  {
+    std::ifstream in(input / "idmap.dat");
+    std::stringstream text;
+    text << in.rdbuf();
+    idmap = text.str();
+  }
+  WriteFileAtomically(output / "models.csv", ModelsCsv(report));
+  WriteFileAtomically(output / "tests.csv", TestsCsv(report));
+  WriteFileAtomically(output / "families.csv", FamiliesCsv(report));
+  WriteFileAtomically(output / "persons.csv", PersonsCsv(report, idmap));
+  WriteFileAtomically(output / "fit.json", FitJson(report));
+  progress.Finish();
+  out << ReportText(report);
+  out.flush();
+  return kFitExitOk;
+}
+
+}  // namespace
+
+int RunFitCommand(int argc, const char* const* argv, std::ostream& out,
+                  std::ostream& err, bool terminal) {
+  const fs::path start_directory = fs::current_path();
+  int status = kFitExitInternal;
+  try {
+    status = Run(argc, argv, out, err, terminal);
+  } catch (const UsageError& error) {
+    err << "segmix-fit: " << error.what() << "\n";
+    status = kFitExitUsage;
+  } catch (const ModelError& error) {
+    err << "segmix-fit: " << error.what() << "\n";
+    status = kFitExitUsage;
+  } catch (const RunTermination& termination) {
+    err << termination.StderrText();
+    status = termination.ExitStatus();
+  } catch (const fs::filesystem_error& error) {
+    err << "segmix-fit: " << error.what() << "\n";
+    status = kFitExitOutput;
+  } catch (const std::runtime_error& error) {
+    err << "segmix-fit: " << error.what() << "\n";
+    status = kFitExitOutput;
+  } catch (const std::exception& error) {
+    err << "segmix-fit: internal error: " << error.what()
+        << ". Please report it with the input files.\n";
+    status = kFitExitInternal;
+  }
+  std::error_code ignored;
+  fs::current_path(start_directory, ignored);
+  err.flush();
+  return status;
+}
+
+}  // namespace segmix::fit

@@ -1,0 +1,340 @@
+// The model series. The built-in models are written in the model-file format
+// and parsed by the same code, so their documentation is their definition.
+#include "fit/model_series.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace segmix::fit {
+namespace {
+
+struct BuiltIn {
+  const char* name;
+  const char* definition;
+};
+
+constexpr BuiltIn kBuiltIns[] = {
+    {"sporadic", "Q=fixed MU=free A=MU D=MU pga=out Tr1=out"},
+    {"polygenic", "Q=fixed MU=free A=MU D=MU pga=in Tr1=out"},
+    {"major", "Q=free MU=free A=free D=free pga=out Tr1=out"},
+    {"mixed", "Q=free MU=free A=free D=free pga=in Tr1=out"},
+    {"mixed-dominant", "Q=free MU=free A=MU D=free pga=in Tr1=out"},
+    {"mixed-recessive", "Q=free MU=free A=D D=free pga=in Tr1=out"},
+    {"general-tau", "Q=free MU=free A=free D=free pga=in Tr1=in Tr2=in Tr3=in"},
+    {"equal-tau", "Q=free MU=free A=free D=free pga=in Tr1=in Tr2=Tr1 Tr3=Tr1"},
+};
+
+int RowOf(std::string_view name) {
+  for (int j = 1; j <= kParameterCount; ++j) {
+    std::string_view known = kParameterNames[j];
+    known = known.substr(0, known.find(' '));
+    if (known == name) return j;
+  }
+  return 0;
+}
+
+std::string NameOf(int row) {
+  std::string_view name = kParameterNames[row];
+  return std::string(name.substr(0, name.find(' ')));
+}
+
+bool IsComponent(int row) {
+  return row == kPga || row == kSex || (row >= kTr1 && row <= kTr3) ||
+         (row >= kB1 && row <= kB5);
+}
+
+bool IsSwitchable(int row) { return row == kPga || row == kSex || row >= kB1; }
+
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::istringstream in{std::string(line)};
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+  const char* end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, value);
+  return r.ec == std::errc() && r.ptr == end && std::isfinite(value);
+}
+
+// The state of a row as the nesting test compares it.
+struct RowState {
+  enum class Kind { kFree, kFixed, kTied } kind = Kind::kFixed;
+  double value = 0;
+  int target = 0;
+};
+
+RowState StateOf(const ParameterTable& t, int row) {
+  RowState s;
+  if (row >= kTr1 && row <= kTr3 && t.in_model[kTr1] == 0) {
+    s.value = row == kTr1 ? 1.0 : row == kTr2 ? 0.5 : 0.0;
+    return s;
+  }
+  if (IsSwitchable(row) && t.in_model[row] == 0) return s;
+  if (t.tie[row] != row) {
+    s.kind = RowState::Kind::kTied;
+    s.target = t.tie[row];
+    return s;
+  }
+  if (t.estimate[row] != 0) {
+    s.kind = RowState::Kind::kFree;
+    return s;
+  }
+  s.value = t.value[row];
+  return s;
+}
+
+}  // namespace
+
+const std::vector<ModelSpec>& BuiltInModels() {
+  static const std::vector<ModelSpec> models = [] {
+    std::vector<ModelSpec> list;
+    for (const BuiltIn& b : kBuiltIns) {
+      ModelSpec spec = ParseModelLine(std::string(b.name) + " " + b.definition);
+      spec.built_in = true;
+      list.push_back(spec);
+    }
+    return list;
+  }();
+  return models;
+}
+
+ModelSpec ParseModelLine(std::string_view line) {
+  const std::vector<std::string> words = Words(line);
+  if (words.empty()) throw ModelError("empty model line");
+  ModelSpec spec;
+  spec.name = words[0];
+  for (char c : spec.name) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') {
+      throw ModelError("model name '" + spec.name +
+                       "' may hold only letters, digits, '-' and '_'");
+    }
+  }
+  if (spec.name.find('=') != std::string::npos || spec.name.size() > 40) {
+    throw ModelError("model name '" + spec.name + "' is not a name");
+  }
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (!spec.definition.empty()) spec.definition += ' ';
+    spec.definition += word;
+    if (word == "fixed" || word == "free") {
+      if (spec.changes.empty() ||
+          spec.changes.back().kind != ModelChange::Kind::kValue ||
+          spec.changes.back().estimate != -1) {
+        throw ModelError("'" + word +
+                         "' must follow a value change such as Q=0.1");
+      }
+      spec.changes.back().estimate = word == "fixed" ? 0 : 1;
+      continue;
+    }
+    const auto eq = word.find('=');
+    if (eq == std::string::npos) {
+      throw ModelError("change '" + word + "' is not of the form NAME=WHAT");
+    }
+    ModelChange change;
+    const std::string name = word.substr(0, eq);
+    const std::string what = word.substr(eq + 1);
+    change.row = RowOf(name);
+    if (change.row == 0) {
+      throw ModelError("unknown parameter '" + name + "' in '" + word +
+                       "' (known: Q MU A D pga SIG Sex Tr1 Tr2 Tr3 B1..B5)");
+    }
+    if (what == "free") {
+      change.kind = ModelChange::Kind::kFree;
+    } else if (what == "fixed") {
+      change.kind = ModelChange::Kind::kFixed;
+    } else if (what == "in") {
+      change.kind = ModelChange::Kind::kIn;
+    } else if (what == "out") {
+      change.kind = ModelChange::Kind::kOut;
+    } else if (RowOf(what) != 0) {
+      change.kind = ModelChange::Kind::kTie;
+      change.target = RowOf(what);
+      if (change.target == change.row) {
+        throw ModelError("'" + word + "' ties " + name + " to itself; write " +
+                         name + "=free");
+      }
+    } else if (ParseNumber(what, change.value)) {
+      change.kind = ModelChange::Kind::kValue;
+    } else {
+      throw ModelError(
+          "'" + what + "' in '" + word +
+          "' is neither free, fixed, in, out, a parameter nor a number");
+    }
+    if ((change.kind == ModelChange::Kind::kIn ||
+         change.kind == ModelChange::Kind::kOut) &&
+        !IsComponent(change.row)) {
+      throw ModelError(name +
+                       " is not a component that can be put in or left out (" +
+                       word + "); only pga, Sex, Tr1..Tr3 and B1..B5 are");
+    }
+    spec.changes.push_back(change);
+  }
+  return spec;
+}
+
+std::vector<ModelSpec> ReadModelFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  if (!in) {
+    throw ModelError(path.string() + ": cannot read the model file");
+  }
+  std::set<std::string> names;
+  for (const ModelSpec& b : BuiltInModels()) names.insert(b.name);
+  std::vector<ModelSpec> models;
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const std::string place =
+        path.string() + ":" + std::to_string(number) + ": ";
+    ModelSpec spec;
+    try {
+      spec = ParseModelLine(line);
+    } catch (const ModelError& error) {
+      throw ModelError(place + error.what());
+    }
+    if (!names.insert(spec.name).second) {
+      throw ModelError(place + "model name '" + spec.name +
+                       "' is already taken (built-in or earlier line)");
+    }
+    models.push_back(spec);
+  }
+  return models;
+}
+
+ParameterTable ApplyModel(const ParameterTable& base, const ModelSpec& model,
+                          int covariate_count) {
+  ParameterTable t = base;
+  auto refuse = [&](const std::string& reason) {
+    throw ModelError("model '" + model.name + "': " + reason);
+  };
+  auto make_free = [&](int row) {
+    t.tie[row] = row;
+    t.estimate[row] = 1;
+    if (IsComponent(row)) t.in_model[row] = 1;
+  };
+  for (const ModelChange& c : model.changes) {
+    const int r = c.row;
+    if (r >= kB1 && r - kB1 + 1 > covariate_count &&
+        c.kind != ModelChange::Kind::kOut &&
+        c.kind != ModelChange::Kind::kFixed) {
+      refuse(NameOf(r) + " has no covariate: par.inp names " +
+             std::to_string(covariate_count));
+    }
+    switch (c.kind) {
+      case ModelChange::Kind::kFree:
+      case ModelChange::Kind::kIn:
+        make_free(r);
+        break;
+      case ModelChange::Kind::kFixed:
+        t.tie[r] = r;
+        t.estimate[r] = 0;
+        break;
+      case ModelChange::Kind::kOut:
+        t.tie[r] = r;
+        t.estimate[r] = 0;
+        t.in_model[r] = 0;
+        if (IsSwitchable(r)) t.value[r] = 0;
+        break;
+      case ModelChange::Kind::kTie:
+        t.tie[r] = c.target;
+        t.estimate[r] = 0;
+        if (IsComponent(r)) t.in_model[r] = 1;
+        break;
+      case ModelChange::Kind::kValue:
+        if (c.value < t.GL[r] || c.value > t.GR[r]) {
+          std::ostringstream s;
+          s << NameOf(r) << "=" << c.value << " lies outside its bounds "
+            << t.GL[r] << " .. " << t.GR[r] << " in par.inp";
+          refuse(s.str());
+        }
+        t.value[r] = c.value;
+        if (c.estimate == 0) {
+          t.tie[r] = r;
+          t.estimate[r] = 0;
+        } else if (c.estimate == 1) {
+          make_free(r);
+        }
+        break;
+    }
+  }
+  // Mendelian transmission has no transmission parameters.
+  if (t.in_model[kTr1] == 0) {
+    for (int r = kTr2; r <= kTr3; ++r) {
+      t.in_model[r] = 0;
+      t.estimate[r] = 0;
+      t.tie[r] = r;
+    }
+  }
+  for (int r = 1; r <= kParameterCount; ++r) {
+    if (t.tie[r] != r) {
+      const int m = t.tie[r];
+      if (m < 1 || m > kParameterCount || t.tie[m] != m) {
+        refuse(NameOf(r) + " is tied to " + NameOf(m) +
+               ", which is tied itself: tie both to the same free parameter");
+      }
+      if (IsSwitchable(m) && t.in_model[m] == 0) {
+        refuse(NameOf(r) + " is tied to " + NameOf(m) +
+               ", which is out of the model");
+      }
+      if (m >= kTr1 && m <= kTr3 && t.in_model[kTr1] == 0) {
+        refuse(NameOf(r) + " is tied to " + NameOf(m) +
+               ", but transmission is Mendelian (Tr1 out)");
+      }
+    }
+    if (r >= kB1 && r - kB1 + 1 > covariate_count && t.estimate[r] != 0) {
+      refuse(NameOf(r) + " is estimated but has no covariate");
+    }
+  }
+  for (int r : FreeRows(t)) {
+    if (!(t.GL[r] < t.GR[r])) {
+      std::ostringstream s;
+      s << NameOf(r) << " is estimated but its bounds " << t.GL[r] << " .. "
+        << t.GR[r] << " leave no room: widen them in par.inp";
+      refuse(s.str());
+    }
+    if (t.step[r] == 0) t.step[r] = (t.GR[r] - t.GL[r]) / 100;
+  }
+  return t;
+}
+
+std::vector<int> FreeRows(const ParameterTable& table) {
+  std::vector<int> rows;
+  for (int r = 1; r <= kParameterCount; ++r) {
+    if (StateOf(table, r).kind == RowState::Kind::kFree) rows.push_back(r);
+  }
+  return rows;
+}
+
+bool NestedIn(const ParameterTable& inner, const ParameterTable& outer) {
+  for (int r = 1; r <= kParameterCount; ++r) {
+    const RowState o = StateOf(outer, r);
+    const RowState i = StateOf(inner, r);
+    switch (o.kind) {
+      case RowState::Kind::kFree:
+        break;
+      case RowState::Kind::kFixed:
+        if (i.kind != RowState::Kind::kFixed || i.value != o.value)
+          return false;
+        break;
+      case RowState::Kind::kTied: {
+        if (i.kind == RowState::Kind::kTied && i.target == o.target) break;
+        const RowState it = StateOf(inner, o.target);
+        if (i.kind == RowState::Kind::kFixed &&
+            it.kind == RowState::Kind::kFixed && it.value == i.value) {
+          break;
+        }
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace segmix::fit

@@ -1,0 +1,424 @@
+// Report and files. Only the parameters a model uses are shown in the report;
+// the CSV has a column pair for all fifteen.
+#include "fit/outputs.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "fit/model_series.h"
+#include "fit/standard_errors.h"
+
+namespace segmix::fit {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+std::string Name(int row) {
+  std::string_view n = kParameterNames[row];
+  return std::string(n.substr(0, n.find(' ')));
+}
+
+// Rows a model uses: not a left-out component, no Tr under Mendelian
+// transmission, no coefficient without a covariate.
+bool Used(const ParameterTable& t, int row, int covariates) {
+  if (row >= kTr1 && row <= kTr3) return t.in_model[kTr1] != 0;
+  if (row >= kB1) return row - kB1 < covariates && t.in_model[row] != 0;
+  if (row == kPga || row == kSex) return t.in_model[row] != 0;
+  return true;
+}
+
+int IndexIn(const std::vector<int>& rows, int row) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i] == row) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// "" when the row has no SE.
+std::string SeText(const ModelResult& m, int row) {
+  const int i = IndexIn(m.se.rows, row);
+  if (i < 0 || m.se.se.empty()) return "";
+  return Number17(m.se.se[i]);
+}
+
+std::string Csv(const std::string& text) {
+  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  std::string q = "\"";
+  for (char c : text) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
+}
+
+std::string Fixed(double v, int decimals) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*f", decimals, v);
+  return b;
+}
+
+std::string General(double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.6g", v);
+  return b;
+}
+
+std::string PValue(double p) {
+  char b[64];
+  if (p < 1e-4) {
+    std::snprintf(b, sizeof b, "%.2e", p);
+  } else {
+    std::snprintf(b, sizeof b, "%.4f", p);
+  }
+  return b;
+}
+
+std::string Pad(const std::string& s, std::size_t width) {
+  return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
+}
+
+std::string LeftPad(const std::string& s, std::size_t width) {
+  return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
+}
+
+// (family index, position) -> (family id, person id), from idmap.dat.
+std::map<std::pair<int, int>, std::pair<std::string, std::string>> ParseIdmap(
+    const std::string& text) {
+  std::map<std::pair<int, int>, std::pair<std::string, std::string>> ids;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    int g = 0, k = 0;
+    long store = 0;
+    std::string family, id;
+    if (fields >> g >> k >> store >> family >> id) ids[{g, k}] = {family, id};
+  }
+  return ids;
+}
+
+// LH_fam.dat of the best model: family index -> weighted ln LH.
+std::map<int, double> ReadFamilyFile(const fs::path& path) {
+  std::map<int, double> terms;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    int g = 0, n = 0;
+    double v = 0;
+    if (fields >> g >> n >> v) terms[g] = v;
+  }
+  return terms;
+}
+
+}  // namespace
+
+std::string Number17(double value) {
+  if (!std::isfinite(value)) return "";
+  char b[64];
+  std::snprintf(b, sizeof b, "%.17g", value);
+  return b;
+}
+
+void WriteFileAtomically(const fs::path& path, const std::string& text) {
+  const fs::path temporary = path.string() + ".tmp";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.flush();
+    if (!file) throw std::runtime_error("cannot write " + temporary.string());
+  }
+  std::error_code error;
+  fs::rename(temporary, path, error);
+  if (error) {
+    throw std::runtime_error("cannot rename " + temporary.string() + " to " +
+                             path.string() + ": " + error.message());
+  }
+}
+
+std::string ReportText(const FitReport& report) {
+  const Analysis& a = *report.analysis;
+  const int covariates = a.settings.covariate_count;
+  std::ostringstream out;
+  int evaluated = 0;
+  for (const FamilyFacts& f : a.families) evaluated += f.evaluated ? 1 : 0;
+  out << report.version << ": " << report.models.size() << " models, "
+      << evaluated << " families, " << a.counts.observed
+      << " observed members\n";
+  out << "ln LH as segmix reports it; AIC and BIC from the ln LH with the "
+         "normal densities' constants\n";
+  for (std::size_t i = 0; i < report.models.size(); ++i) {
+    const ModelResult& m = report.models[i];
+    out << "\nModel " << m.spec.name
+        << (static_cast<int>(i) == report.best_model ? "  (best by AIC)" : "")
+        << "\n  " << m.spec.definition << "\n";
+    if (!m.Fitted()) {
+      out << "  no start could be fitted\n";
+      continue;
+    }
+    out << "  ln LH " << Fixed(m.ln_lh, 4) << " (with constants "
+        << Fixed(m.ln_lh_constants, 4) << "), free parameters "
+        << m.free_rows.size() << ", AIC " << Fixed(m.aic, 2) << ", BIC "
+        << Fixed(m.bic, 2) << "\n";
+    out << "  starts agreeing " << m.agreeing << " of " << m.starts.size()
+        << (m.Converged() ? "" : ", search did not converge")
+        << (m.agreeing == 1 && m.starts.size() > 1
+                ? "  WARNING: only one start reached the best ln LH"
+                : "")
+        << "\n";
+    out << "  " << Pad("Parameter", 10) << LeftPad("Estimate", 14)
+        << LeftPad("SE", 14) << "\n";
+    for (int r = 1; r <= kParameterCount; ++r) {
+      if (!Used(m.estimates, r, covariates)) continue;
+      std::string se;
+      if (IndexIn(m.free_rows, r) >= 0) {
+        if (IndexIn(m.se.at_bound, r) >= 0) {
+          se = "at bound";
+        } else if (IndexIn(m.se.rows, r) >= 0 && !m.se.se.empty()) {
+          se = General(m.se.se[IndexIn(m.se.rows, r)]);
+        } else {
+          se = "-";
+        }
+      } else if (m.estimates.tie[r] != r) {
+        se = "= " + Name(m.estimates.tie[r]);
+      } else {
+        se = "fixed";
+      }
+      out << "  " << Pad(Name(r), 10)
+          << LeftPad(General(m.estimates.value[r]), 14) << LeftPad(se, 14)
+          << "\n";
+    }
+    if (!m.se.problem.empty()) out << "  note: " << m.se.problem << "\n";
+    if (m.se.negative_definite) {
+      out << "  SEs agree within " << General(100 * m.se.step_disagreement)
+          << "% with the doubled step\n";
+    }
+  }
+  out << "\nTests\n";
+  out << "  " << Pad("Test", 26) << Pad("Null", 17) << Pad("Alternative", 17)
+      << LeftPad("-2 ln L", 10) << LeftPad("df", 4) << LeftPad("p", 11)
+      << "  Distribution\n";
+  for (const Comparison& c : report.tests) {
+    out << "  " << Pad(c.label, 26) << Pad(c.null_model, 17)
+        << Pad(c.alternative, 17) << LeftPad(Fixed(c.statistic, 2), 10)
+        << LeftPad(std::to_string(c.df), 4) << LeftPad(PValue(c.p_value), 11)
+        << "  " << c.distribution << (c.note.empty() ? "" : " (" + c.note + ")")
+        << "\n";
+  }
+  if (report.tests.empty())
+    out << "  none: no pair of fitted models to compare\n";
+  for (const Profile& p : report.profiles) {
+    out << "\nProfile " << p.parameter << " (" << p.model << "): estimate "
+        << General(p.estimate) << ", 95% interval " << General(p.lower)
+        << (p.lower_at_bound ? " (reaches the bound)" : "") << " .. "
+        << General(p.upper) << (p.upper_at_bound ? " (reaches the bound)" : "")
+        << ", " << p.points.size() << " points\n";
+  }
+  return out.str();
+}
+
+std::string ModelsCsv(const FitReport& report) {
+  std::ostringstream out;
+  out << "model,ln_lh,ln_lh_with_constants,free_parameters,aic,bic,converged,"
+         "starts,starts_agreeing";
+  for (int r = 1; r <= kParameterCount; ++r)
+    out << ',' << Name(r) << ',' << Name(r) << "_se";
+  out << '\n';
+  const int covariates = report.analysis->settings.covariate_count;
+  for (const ModelResult& m : report.models) {
+    out << Csv(m.spec.name);
+    if (!m.Fitted()) {
+      out << ",,,,"
+          << ",,false," << m.starts.size() << ",0";
+      for (int r = 1; r <= kParameterCount; ++r) out << ",,";
+      out << '\n';
+      continue;
+    }
+    out << ',' << Number17(m.ln_lh) << ',' << Number17(m.ln_lh_constants) << ','
+        << m.free_rows.size() << ',' << Number17(m.aic) << ','
+        << Number17(m.bic) << ',' << (m.Converged() ? "true" : "false") << ','
+        << m.starts.size() << ',' << m.agreeing;
+    for (int r = 1; r <= kParameterCount; ++r) {
+      out << ','
+          << (Used(m.estimates, r, covariates) ? Number17(m.estimates.value[r])
+                                               : "")
+          << ',' << SeText(m, r);
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
+std::string TestsCsv(const FitReport& report) {
+  std::ostringstream out;
+  out << "test,null,alternative,minus_2_ln_lambda,df,p_value,distribution,"
+         "note\n";
+  for (const Comparison& c : report.tests) {
+    out << Csv(c.label) << ',' << Csv(c.null_model) << ',' << Csv(c.alternative)
+        << ',' << Number17(c.statistic) << ',' << c.df << ','
+        << Number17(c.p_value) << ',' << Csv(c.distribution) << ','
+        << Csv(c.note) << '\n';
+  }
+  return out.str();
+}
+
+std::string FitJson(const FitReport& report) {
+  const Analysis& a = *report.analysis;
+  Json j;
+  j["program"] = "segmix-fit";
+  j["version"] = report.version;
+  j["directory"] = a.directory.string();
+  Json inputs = Json::array();
+  for (const std::string& name : a.input_files) {
+    std::error_code error;
+    const auto size = fs::file_size(a.directory / name, error);
+    inputs.push_back({{"name", name}, {"bytes", error ? Json() : Json(size)}});
+  }
+  j["inputs"] = inputs;
+  j["observed_members"] = a.counts.observed;
+  j["density_constant"] = a.families.empty() ? 0.0 : DensityConstant(a);
+  j["seconds"] = report.seconds;
+  j["best_model"] = report.best_model >= 0
+                        ? Json(report.models[report.best_model].spec.name)
+                        : Json();
+  auto table_json = [](const ParameterTable& t) {
+    Json p = Json::object();
+    for (int r = 1; r <= kParameterCount; ++r) p[Name(r)] = t.value[r];
+    return p;
+  };
+  Json models = Json::array();
+  for (const ModelResult& m : report.models) {
+    Json mj;
+    mj["name"] = m.spec.name;
+    mj["definition"] = m.spec.definition;
+    mj["built_in"] = m.spec.built_in;
+    Json free = Json::array();
+    for (int r : m.free_rows) free.push_back(Name(r));
+    mj["free_parameters"] = free;
+    Json starts = Json::array();
+    for (std::size_t s = 0; s < m.starts.size(); ++s) {
+      const StartRecord& st = m.starts[s];
+      starts.push_back({{"origin", st.origin},
+                        {"start", table_json(st.start)},
+                        {"initial_ln_lh", st.outcome.initial_ln_lh},
+                        {"refused", st.outcome.start_rejected},
+                        {"ln_lh", st.outcome.result.final_ln_lh},
+                        {"iterations", st.outcome.result.iteration_count},
+                        {"evaluations", st.outcome.result.function_count},
+                        {"converged", st.outcome.converged},
+                        {"best", static_cast<int>(s) == m.best}});
+    }
+    mj["starts"] = starts;
+    mj["fitted"] = m.Fitted();
+    if (m.Fitted()) {
+      mj["ln_lh"] = m.ln_lh;
+      mj["ln_lh_with_constants"] = m.ln_lh_constants;
+      mj["aic"] = m.aic;
+      mj["bic"] = m.bic;
+      mj["converged"] = m.Converged();
+      mj["starts_agreeing"] = m.agreeing;
+      mj["estimates"] = table_json(m.estimates);
+      Json se = Json::object(), at_bound = Json::array(), rows = Json::array();
+      for (std::size_t i = 0; i < m.se.rows.size() && !m.se.se.empty(); ++i) {
+        se[Name(m.se.rows[i])] = m.se.se[i];
+      }
+      for (int r : m.se.rows) rows.push_back(Name(r));
+      for (int r : m.se.at_bound) at_bound.push_back(Name(r));
+      mj["standard_errors"] = se;
+      mj["at_bound"] = at_bound;
+      mj["covariance_parameters"] = rows;
+      mj["covariance"] = m.se.covariance;
+      mj["correlation"] = m.se.correlation;
+      mj["hessian_negative_definite"] = m.se.negative_definite;
+      mj["se_step_disagreement"] = m.se.step_disagreement;
+      mj["se_problem"] = m.se.problem;
+    }
+    models.push_back(mj);
+  }
+  j["models"] = models;
+  Json tests = Json::array();
+  for (const Comparison& c : report.tests) {
+    tests.push_back({{"test", c.label},
+                     {"null", c.null_model},
+                     {"alternative", c.alternative},
+                     {"minus_2_ln_lambda", c.statistic},
+                     {"df", c.df},
+                     {"p_value", c.p_value},
+                     {"distribution", c.distribution},
+                     {"note", c.note}});
+  }
+  j["tests"] = tests;
+  Json profiles = Json::array();
+  for (const Profile& p : report.profiles) {
+    Json points = Json::array();
+    for (const auto& [x, l] : p.points) points.push_back({x, l});
+    profiles.push_back({{"model", p.model},
+                        {"parameter", p.parameter},
+                        {"estimate", p.estimate},
+                        {"lower", p.lower},
+                        {"upper", p.upper},
+                        {"lower_reaches_bound", p.lower_at_bound},
+                        {"upper_reaches_bound", p.upper_at_bound},
+                        {"points", points}});
+  }
+  j["profiles"] = profiles;
+  return j.dump(1) + "\n";
+}
+
+std::string FamiliesCsv(const FitReport& report) {
+  std::ostringstream out;
+  out << "family_index,members,observed,probands,corrected,weight,ln_lh,ln_lh_"
+         "weighted\n";
+  std::map<int, double> terms;
+  if (report.best_model >= 0) {
+    terms = ReadFamilyFile(
+        report.out / report.models[report.best_model].spec.name / "LH_fam.dat");
+  }
+  for (const FamilyFacts& f : report.analysis->families) {
+    if (f.index == 0) continue;
+    out << f.index << ',' << f.members << ',' << f.observed << ',' << f.probands
+        << ',' << (f.corrected ? "true" : "false") << ',' << Number17(f.weight);
+    const auto it = terms.find(f.index);
+    if (f.evaluated && it != terms.end()) {
+      out << ',' << Number17(it->second / f.weight) << ','
+          << Number17(it->second);
+    } else {
+      out << ",,";
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
+std::string PersonsCsv(const FitReport& report, const std::string& idmap) {
+  const Analysis& a = *report.analysis;
+  const auto ids = ParseIdmap(idmap);
+  std::ostringstream out;
+  out << "family_index,position,family,id,p_genotype1,p_genotype2,p_"
+         "genotype3\n";
+  std::unique_ptr<Evaluator> evaluator;
+  const ModelResult* best =
+      report.best_model >= 0 ? &report.models[report.best_model] : nullptr;
+  if (best != nullptr)
+    evaluator = std::make_unique<Evaluator>(a, best->estimates);
+  for (const FamilyFacts& f : a.families) {
+    if (f.index == 0) continue;
+    std::vector<std::array<double, 3>> p;
+    if (evaluator && f.evaluated)
+      p = evaluator->GenotypePosteriors(best->estimates, f.index);
+    for (int k = 1; k <= f.members; ++k) {
+      const auto it = ids.find({f.index, k});
+      out << f.index << ',' << k << ','
+          << (it != ids.end() ? Csv(it->second.first) : "") << ','
+          << (it != ids.end() ? Csv(it->second.second) : "");
+      for (int G = 0; G < 3; ++G) {
+        out << ',' << (p.empty() ? "" : Number17(p[k][G]));
+      }
+      out << '\n';
+    }
+  }
+  return out.str();
+}
+
+}  // namespace segmix::fit

@@ -1,0 +1,38 @@
+// Progress of a long fit on standard error: model i of n, start j of m,
+// evaluations, best ln LH so far and elapsed time. On a terminal one line is
+// rewritten in place (at most five times a second); otherwise one plain line
+// per finished start. Quiet: nothing.
+#ifndef SEGMIX_FIT_PROGRESS_H_
+#define SEGMIX_FIT_PROGRESS_H_
+
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+namespace segmix::fit {
+
+class Progress {
+ public:
+  Progress(std::ostream& err, bool quiet, bool terminal);
+  void Begin(int model, int models, const std::string& name, int start,
+             int starts);
+  void Evaluation(std::int64_t evaluations, double best_ln_lh);
+  void EndStart(std::int64_t evaluations, double ln_lh);
+  void Note(const std::string& text);  // a line of its own
+  void Finish();
+  double Elapsed() const;
+
+ private:
+  std::string Line(std::int64_t evaluations, double ln_lh) const;
+  std::ostream& err_;
+  bool quiet_, terminal_;
+  int model_ = 0, models_ = 0, start_ = 0, starts_ = 0;
+  std::string name_;
+  bool line_open_ = false;
+  std::chrono::steady_clock::time_point begin_, last_;
+};
+
+}  // namespace segmix::fit
+
+#endif  // SEGMIX_FIT_PROGRESS_H_

@@ -1,0 +1,119 @@
+// Central-difference Hessian and its inversion with Eigen.
+#include "fit/standard_errors.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+namespace segmix::fit {
+namespace {
+
+struct Hessian {
+  Eigen::MatrixXd matrix;
+  bool failed = false;
+};
+
+Hessian CentralDifferences(const LogLikelihood& ln_lh, const ParameterTable& x0,
+                           const std::vector<int>& rows,
+                           const std::vector<double>& h, long& evaluations) {
+  const int n = static_cast<int>(rows.size());
+  Hessian result;
+  result.matrix = Eigen::MatrixXd::Zero(n, n);
+  auto at = [&](int a, double da, int b, double db) {
+    ParameterTable t = x0;
+    if (a >= 0) t.value[rows[a]] += da;
+    if (b >= 0) t.value[rows[b]] += db;
+    ++evaluations;
+    const double v = ln_lh(t);
+    if (!(v > kFailureThreshold)) result.failed = true;
+    return v;
+  };
+  const double f0 = at(-1, 0, -1, 0);
+  for (int a = 0; a < n; ++a) {
+    const double fp = at(a, h[a], -1, 0);
+    const double fm = at(a, -h[a], -1, 0);
+    result.matrix(a, a) = (fp - 2 * f0 + fm) / (h[a] * h[a]);
+    for (int b = 0; b < a; ++b) {
+      const double fpp = at(a, h[a], b, h[b]);
+      const double fpm = at(a, h[a], b, -h[b]);
+      const double fmp = at(a, -h[a], b, h[b]);
+      const double fmm = at(a, -h[a], b, -h[b]);
+      result.matrix(a, b) = result.matrix(b, a) =
+          (fpp - fpm - fmp + fmm) / (4 * h[a] * h[b]);
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+bool AtBound(const ParameterTable& table, int row) {
+  const double x = table.value[row];
+  const double s = std::abs(table.step[row]);
+  return x - table.GL[row] <= s || table.GR[row] - x <= s;
+}
+
+StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
+                                     const ParameterTable& at_maximum,
+                                     const std::vector<int>& free_rows) {
+  StandardErrors out;
+  ParameterTable x0 = at_maximum;
+  std::vector<double> h;
+  for (int r : free_rows) {
+    if (AtBound(x0, r)) {
+      out.at_bound.push_back(r);
+      continue;
+    }
+    const double x = x0.value[r];
+    const double room = std::min(x - x0.GL[r], x0.GR[r] - x);
+    out.rows.push_back(r);
+    h.push_back(std::min(1e-3 * std::max(std::abs(x), 0.1), room / 4));
+  }
+  const int n = static_cast<int>(out.rows.size());
+  if (n == 0) {
+    out.problem = "no free parameter away from its bounds";
+    return out;
+  }
+  std::vector<double> h2(h);
+  for (double& v : h2) v *= 2;
+  const Hessian H1 =
+      CentralDifferences(ln_lh, x0, out.rows, h, out.evaluations);
+  const Hessian H2 =
+      CentralDifferences(ln_lh, x0, out.rows, h2, out.evaluations);
+  if (H1.failed || H2.failed) {
+    out.problem = "an evaluation near the maximum failed";
+    return out;
+  }
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(H1.matrix);
+  const double largest = eigen.eigenvalues().maxCoeff();
+  if (!(largest < 0)) {
+    std::ostringstream s;
+    s << "Hessian not negative definite (largest eigenvalue " << largest
+      << "): not a strict maximum, no SEs";
+    out.problem = s.str();
+    return out;
+  }
+  out.negative_definite = true;
+  const Eigen::MatrixXd cov = (-H1.matrix).inverse();
+  out.se.resize(n);
+  out.covariance.assign(n, std::vector<double>(n));
+  out.correlation.assign(n, std::vector<double>(n));
+  for (int a = 0; a < n; ++a) out.se[a] = std::sqrt(cov(a, a));
+  for (int a = 0; a < n; ++a) {
+    for (int b = 0; b < n; ++b) {
+      out.covariance[a][b] = cov(a, b);
+      out.correlation[a][b] = cov(a, b) / (out.se[a] * out.se[b]);
+    }
+  }
+  // The same with 2h, for the disagreement only.
+  const Eigen::MatrixXd cov2 = (-H2.matrix).inverse();
+  for (int a = 0; a < n; ++a) {
+    const double se2 = cov2(a, a) > 0 ? std::sqrt(cov2(a, a)) : 0;
+    out.step_disagreement =
+        std::max(out.step_disagreement, std::abs(out.se[a] - se2) / out.se[a]);
+  }
+  return out;
+}
+
+}  // namespace segmix::fit

@@ -1,0 +1,49 @@
+// Standard errors at a maximum: the Hessian of the sample ln LH over the free
+// parameters by central differences on the same likelihood, its negated
+// inverse as the covariance, and the correlations.
+//
+// Step rule: h = 1e-3 x max(|x|, 0.1) for a parameter at x, shortened to a
+// quarter of its distance to the nearer bound, so that the check with 2h
+// stays inside the bounds too. The Hessian is formed with h and again with 2h;
+// the larger relative difference of the two sets of SEs is reported. A
+// parameter within one final search step of a bound is held at its value and
+// marked "at bound" (no SE). A Hessian that is not negative definite is
+// reported and not inverted.
+#ifndef SEGMIX_FIT_STANDARD_ERRORS_H_
+#define SEGMIX_FIT_STANDARD_ERRORS_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/parameter_table.h"
+
+namespace segmix::fit {
+
+struct StandardErrors {
+  std::vector<int> rows;      // free rows with an SE, ascending
+  std::vector<int> at_bound;  // free rows held at a bound
+  std::vector<double> se;     // per entry of rows
+  std::vector<std::vector<double>> covariance;
+  std::vector<std::vector<double>> correlation;
+  bool negative_definite = false;
+  std::string problem;           // empty when SEs were computed
+  double step_disagreement = 0;  // max |SE(h) - SE(2h)| / SE(h)
+  long evaluations = 0;
+};
+
+// ln LH of a table of the model, at or below kFailureThreshold when refused.
+using LogLikelihood = std::function<double(const ParameterTable&)>;
+
+// `at_maximum` holds the estimates and the search's final steps; `free_rows`
+// the rows the search moved.
+StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
+                                     const ParameterTable& at_maximum,
+                                     const std::vector<int>& free_rows);
+
+// Within one final step (|step|) of GL or GR.
+bool AtBound(const ParameterTable& table, int row);
+
+}  // namespace segmix::fit
+
+#endif  // SEGMIX_FIT_STANDARD_ERRORS_H_
