@@ -1,0 +1,163 @@
+// segmix-fit on data with a known answer: standard errors against the normal
+// closed forms, and posterior genotype probabilities against the sum over a
+// trio's genotypes written out by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include "fit/engine.h"
+#include "fit/standard_errors.h"
+#include "run/pedigree_data.h"
+#include "support/scratch_path.h"
+
+namespace segmix::fit {
+namespace {
+
+namespace fs = std::filesystem;
+using segmix::testing::ControlFile;
+using segmix::testing::DataSet;
+using segmix::testing::TestFamily;
+using segmix::testing::TestMember;
+
+// Works in a scratch folder for the test's lifetime.
+class InScratch {
+ public:
+  InScratch()
+      : old_(fs::current_path()),
+        dir_(testing::ScratchPathForCurrentTest("fit_")) {
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+  }
+  ~InScratch() {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+
+ private:
+  fs::path old_, dir_;
+};
+
+// Q MU A D pga SIG Sex Tr1 Tr2 Tr3 B1..B5: ties, flags, values and bounds.
+void SetRow(ControlFile& c, int r, int tie, int in, int est, double v,
+            double step, double gl, double gr) {
+  auto& m = c.model;
+  m.tie[r] = tie, m.in_model[r] = in, m.estimate[r] = est;
+  m.value[r] = v, m.step[r] = step, m.gl[r] = gl, m.gr[r] = gr;
+}
+
+ControlFile Control(int families, double Q, double MU, double A, double D,
+                    double SIG, int estimate) {
+  ControlFile c;
+  c.flags.assign(families, 1);
+  const int a_tie = estimate != 0 ? 2 : 3, d_tie = estimate != 0 ? 2 : 4;
+  SetRow(c, 1, 1, 1, 0, Q, 0.05, 0, 1);
+  SetRow(c, 2, 2, 1, estimate, MU, 0.3, -20, 20);
+  SetRow(c, 3, a_tie, 1, 0, A, 0.3, -20, 20);
+  SetRow(c, 4, d_tie, 1, 0, D, 0.3, -20, 20);
+  SetRow(c, 5, 5, 0, 0, 0, 0.1, 0, 5);
+  SetRow(c, 6, 6, 1, estimate, SIG, 0.3, 0, 50);
+  SetRow(c, 7, 7, 0, 0, 0, 0.1, -5, 5);
+  SetRow(c, 8, 8, 0, 0, 1, 0.05, 0, 1);
+  SetRow(c, 9, 9, 0, 0, 0.5, 0.05, 0, 1);
+  SetRow(c, 10, 10, 0, 0, 0, 0.05, 0, 1);
+  for (int r = 11; r <= 15; ++r) SetRow(c, r, r, 0, 0, 0, 0, 0, 0);
+  return c;
+}
+
+// Unrelated singletons without probands: no correction, and with A and D
+// tied to MU the model is one normal sample, whose observed information at
+// the maximum gives SE(MU) = sqrt(SIG/n) and SE(SIG) = SIG sqrt(2/n).
+TEST(StandardErrors, MatchTheNormalClosedFormsOnSingletons) {
+  for (const int n : {150, 400}) {
+    InScratch scratch;
+    std::mt19937 random(20261207 + n);
+    std::normal_distribution<double> normal(2.0, std::sqrt(1.5));
+    DataSet data;
+    for (int i = 0; i < n; ++i) {
+      TestFamily f;
+      f.members.push_back(
+          TestMember{1, 2, static_cast<float>(normal(random)), {}});
+      data.families.push_back(f);
+    }
+    const ControlFile control = Control(n, 0.5, 1.0, 1.0, 1.0, 1.0, 1);
+    segmix::testing::WriteControlFile(control);
+    segmix::testing::WriteDataFiles(data, control);
+    const Analysis analysis = LoadAnalysis();
+    const FitOutcome fit = RunFit(analysis, analysis.base, nullptr, {});
+    ASSERT_TRUE(fit.converged);
+    EXPECT_NEAR(fit.table.value[kMU], analysis.trait_mean, 1e-3);
+    Evaluator evaluator(analysis, fit.table);
+    const StandardErrors se = ComputeStandardErrors(
+        [&](const ParameterTable& t) { return evaluator.Evaluate(t); },
+        fit.table, {kMU, kSIG});
+    ASSERT_TRUE(se.negative_definite) << se.problem;
+    ASSERT_EQ(se.rows, (std::vector<int>{kMU, kSIG}));
+    const double sig = fit.table.value[kSIG];
+    EXPECT_NEAR(se.se[0] / std::sqrt(sig / n), 1, 0.01) << n;
+    EXPECT_NEAR(se.se[1] / (sig * std::sqrt(2.0 / n)), 1, 0.01) << n;
+    EXPECT_NEAR(se.correlation[0][1], 0, 0.05);
+    EXPECT_LT(se.step_disagreement, 0.01);
+  }
+}
+
+// A trio (father 1, mother 2, child 3) and a member listed in no nuclear
+// family (4), no polygenic component: the posterior of each member's major
+// genotype by the plain sum over the three listed members' genotypes.
+TEST(GenotypePosteriors, MatchTheSumOverATriosGenotypes) {
+  InScratch scratch;
+  const double Q = 0.3, mean[4] = {0, 3.0, 1.5, 0.0}, SIG = 1.0;
+  const float y[5] = {0, 2.1f, -0.3f, 1.7f, 2.6f};
+  DataSet data;
+  TestFamily f;
+  for (int k = 1; k <= 4; ++k)
+    f.members.push_back(TestMember{k == 2 ? 2 : 1, 2, y[k], {}});
+  f.nuclear.push_back({1, 2, {3}, 0});
+  data.families.push_back(f);
+  const ControlFile control = Control(1, Q, mean[1], mean[2], mean[3], SIG, 0);
+  segmix::testing::WriteControlFile(control);
+  segmix::testing::WriteDataFiles(data, control);
+  const Analysis analysis = LoadAnalysis();
+  Evaluator evaluator(analysis, analysis.base);
+  const auto posteriors = evaluator.GenotypePosteriors(analysis.base, 1);
+  ASSERT_EQ(posteriors.size(), 5u);
+
+  const double prior[4] = {0, Q * Q, 2 * Q * (1 - Q), (1 - Q) * (1 - Q)};
+  const double pass[4] = {0, 1, 0.5, 0};  // P(parent passes allele 1)
+  auto density = [&](int k, int g) {
+    const double d = y[k] - mean[g];
+    return std::exp(-d * d / (2 * SIG));
+  };
+  auto child = [&](int o, int g1, int g2) {
+    const double t1 = pass[g1], t2 = pass[g2];
+    return o == 1   ? t1 * t2
+           : o == 2 ? t1 * (1 - t2) + t2 * (1 - t1)
+                    : (1 - t1) * (1 - t2);
+  };
+  double joint[4][4] = {};  // [member 1..3][genotype]
+  double total = 0;
+  for (int g1 = 1; g1 <= 3; ++g1) {
+    for (int g2 = 1; g2 <= 3; ++g2) {
+      for (int g3 = 1; g3 <= 3; ++g3) {
+        const double p = prior[g1] * prior[g2] * child(g3, g1, g2) *
+                         density(1, g1) * density(2, g2) * density(3, g3);
+        joint[1][g1] += p, joint[2][g2] += p, joint[3][g3] += p;
+        total += p;
+      }
+    }
+  }
+  double lone = 0;
+  for (int g = 1; g <= 3; ++g) lone += prior[g] * density(4, g);
+  for (int g = 1; g <= 3; ++g) {
+    for (int k = 1; k <= 3; ++k) {
+      EXPECT_NEAR(posteriors[k][g - 1], joint[k][g] / total, 1e-12)
+          << k << " " << g;
+    }
+    EXPECT_NEAR(posteriors[4][g - 1], prior[g] * density(4, g) / lone, 1e-12)
+        << g;
+  }
+}
+
+}  // namespace
+}  // namespace segmix::fit

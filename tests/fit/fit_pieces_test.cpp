@@ -1,0 +1,252 @@
+// segmix-fit's pieces without data: par.inp fields, model lines and tables,
+// nesting, chi-square tails and the start rule.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "fit/comparisons.h"
+#include "fit/model_series.h"
+#include "fit/par_file.h"
+#include "fit/starts.h"
+#include "support/scratch_path.h"
+
+namespace segmix::fit {
+namespace {
+
+ParameterTable BaseTable() {
+  ParameterTable t;
+  const double rows[16][4] = {{},
+                              {0.2, 0.05, 0, 1},
+                              {3.77, 0.346, -15.7, 18},
+                              {2.04, 0.346, -15.7, 18},
+                              {0.31, 0.346, -15.7, 18},
+                              {0.346, 0.0865, 0, 3.46},
+                              {1.5, 0.299, 0, 12},
+                              {0, 0.173, -3.46, 3.46},
+                              {1, 0.05, 0, 1},
+                              {0.5, 0.05, 0, 1},
+                              {0, 0.05, 0, 1},
+                              {0, 0.166, -16.6, 16.6},
+                              {},
+                              {},
+                              {},
+                              {}};
+  for (int r = 1; r <= kParameterCount; ++r) {
+    t.tie[r] = r;
+    t.value[r] = rows[r][0], t.step[r] = rows[r][1];
+    t.GL[r] = rows[r][2], t.GR[r] = rows[r][3];
+    const bool core = r <= kD || r == kSIG || r == kB1;
+    t.in_model[r] = core ? 1 : 0;
+    t.estimate[r] = core ? 1 : 0;
+  }
+  return t;
+}
+
+TEST(Field12, WritesAValueSegmixReadsBackExactlyWhenItFits) {
+  const std::filesystem::path dir = testing::ScratchPathForCurrentTest("fit_");
+  std::filesystem::create_directories(dir);
+  ControlSettings settings;
+  settings.family_count = 1;
+  settings.selection_flags = {0, 1};
+  settings.data_file_name = "trait.dat       ";
+  struct Case {
+    double value;
+    bool exact;  // fits in 12 columns with all its digits
+  } cases[] = {{0.2, true},        {-15.7, true},
+               {1e-7, true},       {123456789012.0, false},
+               {0.1875, true},     {-0.9010855531, true},
+               {1.0 / 3.0, false}, {-2.0 / 3.0e-5, false},
+               {7e22, true},       {0.0, true},
+               {-1e-300, true},    {3.0, true}};
+  for (const Case& c : cases) {
+    const std::string field = Field12(c.value);
+    EXPECT_LE(field.size(), 12u) << field;
+    EXPECT_NE(field.find('.'), std::string::npos) << field;
+    ParameterTable t = BaseTable();
+    t.value[kMU] = c.value;
+    const ParameterTable back =
+        WriteAndReadBack(dir / "par.inp", ParInpText(settings, t));
+    if (c.exact) {
+      EXPECT_EQ(back.value[kMU], c.value) << field;
+    } else {
+      EXPECT_NEAR(back.value[kMU], c.value, 1e-6 * std::abs(c.value)) << field;
+    }
+    for (int r = 1; r <= kParameterCount; ++r) {
+      if (r != kMU) {
+        EXPECT_EQ(back.value[r], t.value[r]) << r;
+      }
+      EXPECT_EQ(back.GL[r], t.GL[r]);
+      EXPECT_EQ(back.estimate[r], t.estimate[r]);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ModelLine, RefusesWhatItCannotRead) {
+  const struct {
+    const char* line;
+    const char* reason;
+  } cases[] = {
+      {"m A=MU Z=free", "unknown parameter 'Z'"},
+      {"m A=A", "ties A to itself"},
+      {"m Q", "not of the form NAME=WHAT"},
+      {"m Q=often", "neither free, fixed, in, out"},
+      {"m fixed", "must follow a value change"},
+      {"m MU=out", "MU is not a component"},
+      {"m/x Q=free", "letters, digits"},
+      {"m Q=nan", "neither free"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseModelLine(c.line);
+      ADD_FAILURE() << c.line;
+    } catch (const ModelError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos)
+          << c.line << ": " << e.what();
+    }
+  }
+}
+
+TEST(ModelTable, AppliesChangesAndRefusesImpossibleOnes) {
+  const ParameterTable base = BaseTable();
+  const ParameterTable t = ApplyModel(
+      base, ParseModelLine("m A=MU Q=0.1 fixed pga=in Tr1=in Tr2=Tr1"), 1);
+  EXPECT_EQ(t.tie[kA], kMU);
+  EXPECT_EQ(t.value[kQ], 0.1);
+  EXPECT_EQ(t.estimate[kQ], 0);
+  EXPECT_EQ(t.in_model[kPga], 1);
+  EXPECT_EQ(t.tie[kTr2], kTr1);
+  EXPECT_EQ(FreeRows(t), (std::vector<int>{kMU, kD, kPga, kSIG, kTr1, kB1}));
+  const struct {
+    const char* line;
+    const char* reason;
+  } refused[] = {
+      {"m B2=in", "B2 has no covariate"},
+      {"m Q=1.5", "outside its bounds"},
+      {"m A=D D=MU", "tied itself"},
+      {"m A=pga pga=out", "out of the model"},
+      {"m Tr1=out A=Tr2", "Mendelian"},
+  };
+  for (const auto& c : refused) {
+    try {
+      ApplyModel(base, ParseModelLine(c.line), 1);
+      ADD_FAILURE() << c.line;
+    } catch (const ModelError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos)
+          << c.line << ": " << e.what();
+    }
+  }
+}
+
+TEST(ModelFile, NamesTheLineOfTheFirstBadModel) {
+  const std::filesystem::path dir = testing::ScratchPathForCurrentTest("fit_");
+  std::filesystem::create_directories(dir);
+  const auto path = dir / "models.txt";
+  const struct {
+    const char* text;
+    const char* message;  // empty: accepted
+  } cases[] = {
+      {"# mine\n\nmine A=MU Sex=in\n", ""},
+      {"ok A=MU\nbad A=Q=1\n", "models.txt:2: "},
+      {"mixed A=MU\n", "models.txt:1: model name 'mixed' is already taken"},
+      {"a Q=free\na D=MU\n", "models.txt:2: model name 'a'"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(path) << c.text;
+    try {
+      const auto models = ReadModelFile(path);
+      EXPECT_STREQ(c.message, "") << c.text;
+      EXPECT_EQ(models.size(), 1u);
+    } catch (const ModelError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << e.what();
+      EXPECT_STRNE(c.message, "");
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(Nesting, BuiltInSeries) {
+  const ParameterTable base = BaseTable();
+  auto table = [&](const std::string& name) {
+    for (const ModelSpec& m : BuiltInModels()) {
+      if (m.name == name) return ApplyModel(base, m, 1);
+    }
+    throw std::runtime_error(name);
+  };
+  const struct {
+    const char *inner, *outer;
+    bool nested;
+    int inner_free, outer_free;
+  } cases[] = {
+      {"sporadic", "polygenic", true, 3, 4},
+      {"polygenic", "mixed", true, 4, 7},
+      {"major", "mixed", true, 6, 7},
+      {"mixed", "general-tau", true, 7, 10},
+      {"equal-tau", "general-tau", true, 8, 10},
+      {"mixed-dominant", "mixed", true, 6, 7},
+      {"mixed-recessive", "mixed", true, 6, 7},
+      {"mixed", "equal-tau", false, 7, 8},
+      {"mixed", "major", false, 7, 6},
+      {"major", "mixed-dominant", false, 6, 6},
+  };
+  for (const auto& c : cases) {
+    const ParameterTable inner = table(c.inner), outer = table(c.outer);
+    EXPECT_EQ(NestedIn(inner, outer), c.nested) << c.inner << " in " << c.outer;
+    EXPECT_EQ(FreeRows(inner).size(), static_cast<std::size_t>(c.inner_free))
+        << c.inner;
+    EXPECT_EQ(FreeRows(outer).size(), static_cast<std::size_t>(c.outer_free))
+        << c.outer;
+  }
+  // pga = 0 under "major" lies on pga's lower bound in "mixed": one row.
+  EXPECT_EQ(RowsOnBound(table("major"), table("mixed")), 1);
+  EXPECT_EQ(RowsOnBound(table("polygenic"), table("mixed")), 0);
+}
+
+TEST(ChiSquare, TailsAgainstClosedForms) {
+  const struct {
+    double x;
+    int df;
+    double plain, mixture;
+  } cases[] = {
+      {3.8414588206941236, 1, 0.05, 0.025},
+      {2.7055434540954142, 1, 0.1, 0.05},
+      {4.0, 2, std::exp(-2.0),
+       0.5 * std::erfc(std::sqrt(2.0)) + 0.5 * std::exp(-2.0)},
+      {0.0, 3, 1.0, 1.0},
+      {-1.0, 1, 1.0, 1.0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NEAR(ChiSquareUpper(c.x, c.df), c.plain, 1e-12) << c.x;
+    EXPECT_NEAR(MixtureUpper(c.x, c.df), c.mixture, 1e-12) << c.x;
+  }
+  EXPECT_DOUBLE_EQ(Aic(-100, 3), 206);
+  EXPECT_DOUBLE_EQ(Bic(-100, 2, 100), 200 + 2 * std::log(100.0));
+}
+
+TEST(Starts, SpreadRuleIsReproducibleAndAdmissible) {
+  EXPECT_EQ(Halton(1, 2), 0.5);
+  EXPECT_EQ(Halton(3, 2), 0.75);
+  EXPECT_EQ(Halton(2, 3), 2.0 / 3.0);
+  const ParameterTable model = ApplyModel(
+      BaseTable(), ParseModelLine("m pga=in Tr1=in Tr2=in Tr3=in"), 1);
+  for (int s = 1; s <= 6; ++s) {
+    const ParameterTable t = SpreadStart(model, s, 2.0, 1.5);
+    EXPECT_GE(t.value[kMU], t.value[kA]);
+    EXPECT_GE(t.value[kA], t.value[kD]);
+    for (int r : FreeRows(model)) {
+      EXPECT_GT(t.value[r], model.GL[r]) << r;
+      EXPECT_LT(t.value[r], model.GR[r]) << r;
+    }
+    EXPECT_GE(t.value[kSIG], 0.25 * 2.25);
+    EXPECT_LE(t.value[kSIG], 1.25 * 2.25);
+  }
+  const ParameterTable warm = WarmStart(model, BaseTable());
+  EXPECT_EQ(warm.value[kPga], 0.346);  // the base value, inside the bounds
+}
+
+}  // namespace
+}  // namespace segmix::fit
