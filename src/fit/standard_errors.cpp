@@ -48,10 +48,18 @@ Hessian CentralDifferences(const LogLikelihood& ln_lh, const ParameterTable& x0,
 
 }  // namespace
 
+namespace {
+
+// The step rule's h for a parameter at x.
+double DifferenceStep(double x) { return 1e-3 * std::max(std::abs(x), 0.1); }
+
+}  // namespace
+
 bool AtBound(const ParameterTable& table, int row) {
   const double x = table.value[row];
-  const double s = std::abs(table.step[row]);
-  return x - table.GL[row] <= s || table.GR[row] - x <= s;
+  const double margin =
+      std::max(std::abs(table.step[row]), 2 * DifferenceStep(x));
+  return x - table.GL[row] <= margin || table.GR[row] - x <= margin;
 }
 
 StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
@@ -68,7 +76,7 @@ StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
     const double x = x0.value[r];
     const double room = std::min(x - x0.GL[r], x0.GR[r] - x);
     out.rows.push_back(r);
-    h.push_back(std::min(1e-3 * std::max(std::abs(x), 0.1), room / 4));
+    h.push_back(std::min(DifferenceStep(x), room / 4));
   }
   const int n = static_cast<int>(out.rows.size());
   if (n == 0) {

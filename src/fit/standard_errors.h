@@ -6,9 +6,10 @@
 // quarter of its distance to the nearer bound, so that the check with 2h
 // stays inside the bounds too. The Hessian is formed with h and again with 2h;
 // the larger relative difference of the two sets of SEs is reported. A
-// parameter within one final search step of a bound is held at its value and
-// marked "at bound" (no SE). A Hessian that is not negative definite is
-// reported and not inverted.
+// parameter within one final search step of a bound, or within 2h of it (too
+// close for the differences), is held at its value and marked "at bound" (no
+// SE; the other SEs are then conditional on it). A Hessian that is not
+// negative definite is reported and not inverted.
 #ifndef SEGMIX_FIT_STANDARD_ERRORS_H_
 #define SEGMIX_FIT_STANDARD_ERRORS_H_
 
@@ -41,7 +42,7 @@ StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
                                      const ParameterTable& at_maximum,
                                      const std::vector<int>& free_rows);
 
-// Within one final step (|step|) of GL or GR.
+// Within one final step (|step|) or 2h (the step rule) of GL or GR.
 bool AtBound(const ParameterTable& table, int row);
 
 }  // namespace segmix::fit

@@ -175,5 +175,34 @@ TEST(FitCommand, DefaultSeriesOnTheSimulatedExample) {
   fs::remove_all(dir);
 }
 
+// Data drawn with the same transmission probability 0.5 for every genotype
+// (a major effect that is not passed on): equal-tau within general-tau is not
+// rejected. Seed 11 is the first seed tried.
+TEST(FitCommand, EqualTransmissionHoldsOnDataDrawnWithoutTransmission) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "fits take minutes; the sanitizer build skips them";
+#endif
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string in_dir = "cd " + dir.string() + " && ";
+  const std::string commands[] = {
+      in_dir + SEGMIX_SIMULATE_BINARY +
+          " --seed 11 --families 120 --generations 3 --Tr1 0.5 --Tr2 0.5 "
+          "--Tr3 0.5 --output table.txt",
+      in_dir + SEGMIX_PREP_BINARY + " table.txt . > /dev/null",
+      in_dir + SEGMIX_FIT_BINARY +
+          " --quiet --starts 0 --models general-tau,equal-tau . > report.txt",
+  };
+  for (const std::string& command : commands) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  const auto tests = ReadCsv(dir / "fit" / "tests.csv");
+  ASSERT_EQ(tests.size(), 1u);
+  EXPECT_EQ(tests[0].at("test"), "no transmission");
+  EXPECT_GT(std::stod(tests[0].at("p_value")), 0.05);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace segmix::fit
