@@ -6,7 +6,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +19,7 @@
 #include "fit/engine.h"
 #include "fit/model_series.h"
 #include "fit/outputs.h"
+#include "fit/profile.h"
 #include "fit/progress.h"
 #include "fit/series.h"
 #include "fit/standard_errors.h"
@@ -66,82 +66,6 @@ constexpr StandardTest kStandardTests[] = {
     {"dominance", "mixed-dominant", "mixed"},
     {"recessivity", "mixed-recessive", "mixed"},
 };
-
-// The 95% profile interval of `row` in model `m`: fix the row, re-maximize
-// the rest warm-started from the neighbouring point, step out from the
-// estimate until ln LH falls below max - 1.92 (half the 95% point of
-// chi-square with 1 df), then halve the bracket six times.
-Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
-                         int row, Progress& progress) {
-  Profile p;
-  p.model = m.spec.name;
-  std::string_view n = kParameterNames[row];
-  p.parameter = std::string(n.substr(0, n.find(' ')));
-  const double x = m.estimates.value[row];
-  p.estimate = x;
-  const double drop =
-      boost::math::quantile(boost::math::chi_squared(1), 0.95) / 2;
-  const double target = m.ln_lh - drop;
-  double scale = 0.05 * std::max(std::abs(x), 0.1);
-  for (std::size_t i = 0; i < m.se.rows.size() && !m.se.se.empty(); ++i) {
-    if (m.se.rows[i] == row) scale = m.se.se[i];
-  }
-  const double eps = 1e-6 * (m.estimates.GR[row] - m.estimates.GL[row]);
-  int count = 0;
-  for (int direction : {-1, 1}) {
-    ParameterTable warm = m.estimates;
-    auto maximum_at = [&](double v) {
-      ParameterTable t = warm;
-      t.value[row] = v;
-      t.estimate[row] = 0;
-      t.tie[row] = row;
-      ++count;
-      progress.Begin(1, 1, "profile " + p.parameter, count, count);
-      const FitOutcome o =
-          RunFit(analysis, t, nullptr,
-                 [&](std::int64_t e, double b) { progress.Evaluation(e, b); });
-      const double l =
-          o.start_rejected ? FailureSentinel : o.result.final_ln_lh;
-      if (l > kFailureThreshold) {
-        warm = o.table;
-        warm.estimate = m.estimates.estimate;
-        warm.tie = m.estimates.tie;
-      }
-      p.points.emplace_back(v, l);
-      return l;
-    };
-    const double bound =
-        direction < 0 ? m.estimates.GL[row] + eps : m.estimates.GR[row] - eps;
-    double inside = x, step = scale, end = bound;
-    bool reached = false;
-    for (int k = 0; k < 20; ++k) {
-      double v = inside + direction * step;
-      if ((v - bound) * direction >= 0) v = bound;
-      const double l = maximum_at(v);
-      if (!(l >= target)) {
-        double lo = inside, hi = v;  // lo inside the interval, hi outside
-        for (int b = 0; b < 6; ++b) {
-          const double mid = 0.5 * (lo + hi);
-          (maximum_at(mid) >= target ? lo : hi) = mid;
-        }
-        end = 0.5 * (lo + hi);
-        reached = true;
-        break;
-      }
-      inside = v;
-      if (v == bound) break;
-      step *= 2;
-    }
-    if (!reached) end = inside;
-    if (direction < 0) {
-      p.lower = end, p.lower_at_bound = !reached;
-    } else {
-      p.upper = end, p.upper_at_bound = !reached;
-    }
-  }
-  std::sort(p.points.begin(), p.points.end());
-  return p;
-}
 
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         bool terminal) {
@@ -346,7 +270,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   WriteFileAtomically(output / "models.csv", ModelsCsv(report));
   WriteFileAtomically(output / "tests.csv", TestsCsv(report));
-  WriteFileAtomically(output / "families.csv", FamiliesCsv(report));
+  WriteFileAtomically(output / "families.csv", FamiliesCsv(report, idmap));
   WriteFileAtomically(output / "persons.csv", PersonsCsv(report, idmap));
   WriteFileAtomically(output / "fit.json", FitJson(report));
   progress.Finish();

@@ -366,10 +366,11 @@ std::string FitJson(const FitReport& report) {
   return j.dump(1) + "\n";
 }
 
-std::string FamiliesCsv(const FitReport& report) {
+std::string FamiliesCsv(const FitReport& report, const std::string& idmap) {
+  const auto ids = ParseIdmap(idmap);
   std::ostringstream out;
-  out << "family_index,members,observed,probands,corrected,weight,ln_lh,ln_lh_"
-         "weighted\n";
+  out << "family_index,family,members,observed,probands,corrected,weight,ln_"
+         "lh,ln_lh_weighted\n";
   std::map<int, double> terms;
   if (report.best_model >= 0) {
     terms = ReadFamilyFile(
@@ -377,7 +378,9 @@ std::string FamiliesCsv(const FitReport& report) {
   }
   for (const FamilyFacts& f : report.analysis->families) {
     if (f.index == 0) continue;
-    out << f.index << ',' << f.members << ',' << f.observed << ',' << f.probands
+    const auto id = ids.find({f.index, 1});
+    out << f.index << ',' << (id != ids.end() ? Csv(id->second.first) : "")
+        << ',' << f.members << ',' << f.observed << ',' << f.probands
         << ',' << (f.corrected ? "true" : "false") << ',' << Number17(f.weight);
     const auto it = terms.find(f.index);
     if (f.evaluated && it != terms.end()) {

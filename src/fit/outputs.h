@@ -47,7 +47,7 @@ std::string ReportText(const FitReport& report);
 std::string ModelsCsv(const FitReport& report);
 std::string TestsCsv(const FitReport& report);
 std::string FitJson(const FitReport& report);
-std::string FamiliesCsv(const FitReport& report);
+std::string FamiliesCsv(const FitReport& report, const std::string& idmap);
 // Posterior genotype probabilities under the best model; `idmap` is the text
 // of idmap.dat or empty.
 std::string PersonsCsv(const FitReport& report, const std::string& idmap);

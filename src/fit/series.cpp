@@ -15,6 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// ln LH units within which two maxima count as the same (label swaps).
+constexpr double kLabelTie = 1e-4;
+
 constexpr const char* kModelFiles[] = {
     "par.inp", "max.dat", "par.err", "sigma.dat", "LH_fam.dat", "console.txt"};
 
@@ -104,6 +107,23 @@ std::vector<ModelResult> FitSeries(const Analysis& analysis,
           o.result.final_ln_lh >
               result.starts[result.best].outcome.result.final_ln_lh) {
         result.best = static_cast<int>(s);
+      }
+    }
+    // Swapping the labels of genotypes 1 and 3 (Q for 1 - Q, MU for D) gives
+    // the same likelihood; among starts that tie, keep one whose means are in
+    // the order segmix's gate wants (D not above MU), so that its final pass
+    // and LH_fam.dat are not refused.
+    if (result.best >= 0) {
+      const double top = result.starts[result.best].outcome.result.final_ln_lh;
+      auto ordered = [](const FitOutcome& o) {
+        return o.table.value[kD] <= o.table.value[kMU];
+      };
+      for (std::size_t s = 0; s < result.starts.size(); ++s) {
+        const FitOutcome& o = result.starts[s].outcome;
+        if (!ordered(result.starts[result.best].outcome) && ordered(o) &&
+            !o.start_rejected && o.result.final_ln_lh >= top - kLabelTie) {
+          result.best = static_cast<int>(s);
+        }
       }
     }
     if (result.Fitted()) {

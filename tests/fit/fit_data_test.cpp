@@ -6,8 +6,10 @@
 #include <cmath>
 #include <filesystem>
 #include <random>
+#include <sstream>
 
 #include "fit/engine.h"
+#include "fit/profile.h"
 #include "fit/standard_errors.h"
 #include "run/pedigree_data.h"
 #include "support/scratch_path.h"
@@ -99,6 +101,28 @@ TEST(StandardErrors, MatchTheNormalClosedFormsOnSingletons) {
     EXPECT_NEAR(se.se[1] / (sig * std::sqrt(2.0 / n)), 1, 0.01) << n;
     EXPECT_NEAR(se.correlation[0][1], 0, 0.05);
     EXPECT_LT(se.step_disagreement, 0.01);
+
+    // The profile of MU maximizes SIG at SIG(mu) = SIG + (mu - MU)^2, so
+    // ln LH falls by n/2 ln(1 + d^2/SIG): the interval is MU +- d with
+    // d = sqrt(SIG (exp(2 x 1.9207/n) - 1)).
+    ModelResult model;
+    model.spec.name = "normal";
+    model.model = analysis.base;
+    model.estimates = fit.table;
+    model.ln_lh = fit.result.final_ln_lh;
+    model.free_rows = {kMU, kSIG};
+    model.se = se;
+    std::ostringstream quiet;
+    Progress progress(quiet, true, false);
+    const Profile profile = ProfileParameter(analysis, model, kMU, progress);
+    // The exact maximum: the sample mean and the ML variance.
+    const double mean = analysis.trait_mean;
+    const double sig_ml = analysis.trait_sd * analysis.trait_sd * (n - 1) / n;
+    const double d =
+        std::sqrt(sig_ml * (std::exp(2 * 1.9207294103470459 / n) - 1));
+    EXPECT_NEAR(profile.lower, mean - d, 1e-3 * d) << n;
+    EXPECT_NEAR(profile.upper, mean + d, 1e-3 * d) << n;
+    EXPECT_FALSE(profile.lower_at_bound || profile.upper_at_bound);
   }
 }
 
