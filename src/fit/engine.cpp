@@ -1,7 +1,8 @@
-// The adapter between segmix-fit and the core. It repeats the order of
-// segmix's run sequence (read, switch off, load, count, gate at the start,
-// search, summary, final pass) with the core's own routines, so that a fit
-// here and a segmix run on the same par.inp give the same bits and files.
+// The adapter between segmix-fit and the core. It loads with the core's
+// loader and fits with the core's Fit, in the order of segmix's run sequence
+// (start, step check, search, summary, final pass) and with its records, so
+// that a fit here and a segmix run on the same par.inp give the same bits and
+// files.
 #include "fit/engine.h"
 
 #include <cmath>
@@ -12,19 +13,18 @@
 #include <sstream>
 #include <streambuf>
 
-#include "maximize/max_file.h"
+#include "model/evaluation.h"
 #include "model/family_likelihood.h"
-#include "model/polygenic.h"
 #include "model/sample_likelihood.h"
 #include "model/trait_density.h"
-#include "run/run_sequence.h"
+#include "run/evaluation_records.h"
+#include "run/max_file.h"
 #include "run/summary_file.h"
 #include "textio/statements.h"
 
 namespace segmix::fit {
 namespace {
 
-constexpr int kControlUnit = 1;
 constexpr int kResultUnit = 2;
 constexpr int kFamilyUnit = 3;
 constexpr int kErrorUnit = 25;
@@ -37,26 +37,12 @@ class NullBuffer final : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
+// segmix switches the left-out components off right after reading par.inp;
+// sigma.dat shows the table so, and every start read back here gets the same.
 void SwitchOffLeftOutComponents(ParameterTable& parameters) {
   for (const ParameterRow row : kSwitchable) {
     if (parameters.in_model[row] == 0) parameters.value[row] = 0;
   }
-}
-
-MaximizerSettings SegmixMaximizerSettings() {
-  MaximizerSettings settings;
-  settings.improvement_tolerance = static_cast<double>(1e-10f);
-  settings.contraction_factor = 0.5;
-  settings.step_tolerance = static_cast<double>(1e-5f);
-  settings.iteration_limit = 500;
-  settings.print_switch = 1;
-  return settings;
-}
-
-SampleSettings SampleSettingsOf(const Analysis& analysis) {
-  return SampleSettings{.covariate_count = analysis.settings.covariate_count,
-                        .proband_switch = analysis.settings.proband_switch,
-                        .selection_flags = analysis.settings.selection_flags};
 }
 
 bool Observed(float trait) { return trait > kMissingTrait; }
@@ -89,6 +75,28 @@ class RecordingReport final : public MaximizerReport {
   bool failed_ = false;
 };
 
+// Passes the search's evaluation records on (when there is a run's record
+// keeper) and keeps the best ln LH for the progress line.
+class BestObserver final : public EvaluationObserver {
+ public:
+  explicit BestObserver(EvaluationObserver* inner) : inner_(inner) {}
+  void Rejected(const ParameterRejection& rejection) override {
+    if (inner_ != nullptr) inner_->Rejected(rejection);
+  }
+  void FamilyTerm(std::int32_t g, std::int32_t size, double term) override {
+    if (inner_ != nullptr) inner_->FamilyTerm(g, size, term);
+  }
+  void Evaluated(double ln_lh, const ParameterTable& table) override {
+    if (ln_lh > best_) best_ = ln_lh;
+    if (inner_ != nullptr) inner_->Evaluated(ln_lh, table);
+  }
+  double best() const { return best_; }
+
+ private:
+  EvaluationObserver* inner_;
+  double best_ = -std::numeric_limits<double>::infinity();
+};
+
 void WriteConsoleRecord(TextUnits& units, const char* text,
                         std::int32_t value) {
   WriteStatement record(units, kConsole);
@@ -103,34 +111,19 @@ Analysis LoadAnalysis() {
   analysis.directory = std::filesystem::current_path();
   std::ostringstream console;
   TextUnits units(console);
-  units.Open(kControlUnit, "par.inp", OpenStatus::kOld);
-  ReadControlFile(units, analysis.settings, analysis.base, kParameterCount);
-  units.Close(kControlUnit);
-  SwitchOffLeftOutComponents(analysis.base);
-
-  analysis.polygenic.PolygenicLocusCount = 3;
-  analysis.polygenic.PolygenicGenotypeCount = 7;
-  BuildPolygenicTransmission(analysis.polygenic);
-  FillPolygenicFrequency(analysis.polygenic);
-
-  const ControlSettings& settings = analysis.settings;
-  ReadFamilyData(units, settings.data_file_name,
-                 std::span<const std::string>(settings.covariate_file_names)
-                     .subspan(1, settings.covariate_count),
-                 analysis.store);
-  if (analysis.base.in_model[kSex] != 0) {
-    ValidateSexCodes(analysis.store, settings.selection_flags,
-                     settings.family_count);
-  }
-  analysis.counts = CountMembers(settings, analysis.store, units);
+  analysis.core = segmix::LoadAnalysis(units);
   {
     WriteStatement record(units, kConsole);
-    record << "N_izm=" << analysis.counts.observed
-           << " loop=" << analysis.counts.status0;
+    record << "N_izm=" << analysis.core.counts.observed
+           << " loop=" << analysis.core.counts.status0;
     record.End();
   }
   units.CloseAll();
   analysis.load_console = console.str();
+  analysis.settings = analysis.core.settings;
+  analysis.base = analysis.core.parameters;
+  analysis.counts = analysis.core.counts;
+  const ControlSettings& settings = analysis.settings;
 
   analysis.input_files = {"par.inp", "iway.dat",
                           Trimmed(settings.data_file_name)};
@@ -138,7 +131,7 @@ Analysis LoadAnalysis() {
     analysis.input_files.push_back(Trimmed(settings.covariate_file_names[q]));
   }
 
-  const FamilyStore& store = analysis.store;
+  const FamilyStore& store = analysis.core.store;
   const std::int32_t n = store.StoredFamilyCount();
   analysis.families.assign(static_cast<std::size_t>(n) + 1, FamilyFacts{});
   long double sum = 0, sum2 = 0;
@@ -202,42 +195,46 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
                               : null_console;
   TextUnits units(console);
   if (files != nullptr) {
-    units.Open(kErrorUnit, files->par_err.string(), OpenStatus::kNone);
+    units.Open(kErrorUnit, files->par_err.string(), OpenStatus::kReplace);
   }
+  // Silent fits keep no records at all.
+  RunRecords records(units, /*family_records=*/false);
+  EvaluationObserver* keeper = files != nullptr ? &records : nullptr;
 
-  SampleLikelihood sample(table, analysis.store, analysis.polygenic,
-                          SampleSettingsOf(analysis), units);
-  sample.RunMode = -1;
-  WriteConsoleRecord(units, "MAX=", sample.RunMode);
-  outcome.initial_ln_lh = sample.SampleLogLikelihood();
+  Fit fit(analysis.core, table);
+  WriteConsoleRecord(units, "MAX=", -1);
+  const EvaluationOutcome first = fit.Start(keeper);
+  outcome.initial_ln_lh = first.ObjectiveValue();
   {
     WriteStatement record(units, kConsole, "(' initial LH=',e15.8)");
     record << outcome.initial_ln_lh;
     record.End();
   }
-  if (InitialEvaluationFailed(outcome.initial_ln_lh)) {
+  bool refused = StartFailed(first);
+  if (!refused) {
+    if (const auto lost_step = fit.CheckSteps()) {
+      if (files != nullptr) WriteParameterRejection(units, *lost_step);
+      refused = true;
+    }
+  }
+  if (refused) {
     outcome.start_rejected = true;
     outcome.result.final_ln_lh = outcome.initial_ln_lh;
     units.CloseAll();
     return outcome;
   }
 
-  sample.RunMode = 1;
   if (files != nullptr) {
-    units.Open(kResultUnit, files->max_file.string(), OpenStatus::kNone);
+    units.Open(kResultUnit, files->max_file.string(), OpenStatus::kReplace);
   }
   RecordingReport report(units, files != nullptr);
+  BestObserver observer(keeper);
   std::int64_t evaluations = 0;
-  double best = -std::numeric_limits<double>::infinity();
-  const Objective objective = [&] {
-    const double ln_lh = sample.SampleLogLikelihood();
+  outcome.result = fit.Search(&observer, &report, [&] {
+    // Called before each evaluation: report the ones done so far.
+    if (progress && evaluations > 0) progress(evaluations, observer.best());
     ++evaluations;
-    if (ln_lh > kFailureThreshold && ln_lh > best) best = ln_lh;
-    if (progress) progress(evaluations, best);
-    return ln_lh;
-  };
-  outcome.result = Maximize(kParameterCount, table, SegmixMaximizerSettings(),
-                            objective, report);
+  });
   outcome.converged = !report.failed();
   if (files == nullptr) return outcome;
 
@@ -248,11 +245,11 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
   units.Close(kResultUnit);
 
   // The final pass may move a value lying on a bound; the estimates are the
-  // ones sigma.dat shows, so it runs on a copy's behalf of the table.
+  // ones sigma.dat shows.
   const ParameterTable estimates = table;
-  sample.RunMode = 2;
   units.Open(kFamilyUnit, files->family_file.string(), OpenStatus::kNone);
-  sample.SampleLogLikelihood();
+  RunRecords final_records(units, /*family_records=*/true);
+  fit.FinalPass(&final_records);
   units.Close(kFamilyUnit);
   units.Close(kErrorUnit);
   {
@@ -269,16 +266,10 @@ struct Evaluator::Impl {
   Impl(const Analysis& a, const ParameterTable& model)
       : analysis(a),
         table(model),
-        console(&null_buffer),
-        units(console),
-        sample(table, a.store, a.polygenic, SampleSettingsOf(a), units) {
-    sample.RunMode = 1;
-  }
+        sample(table, a.core.store, a.core.polygenic,
+               SampleSettingsOf(a.core)) {}
   const Analysis& analysis;
   ParameterTable table;
-  NullBuffer null_buffer;
-  std::ostream console;
-  TextUnits units;
   SampleLikelihood sample;
 };
 
@@ -290,7 +281,7 @@ Evaluator::~Evaluator() = default;
 double Evaluator::Evaluate(const ParameterTable& table) {
   impl_->table = table;
   ++evaluations_;
-  return impl_->sample.SampleLogLikelihood();
+  return impl_->sample.Evaluate(Gate::kAccepted).ObjectiveValue();
 }
 
 std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
@@ -298,12 +289,12 @@ std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
   std::vector<std::array<double, 3>> posteriors;
   if (Evaluate(table) <= kFailureThreshold) return posteriors;
   const Analysis& a = impl_->analysis;
-  const FamilyStore& store = a.store;
+  const FamilyStore& store = a.core.store;
   const std::int32_t n = store.FamilySize(g);
   if (n <= 0) return posteriors;
   const LikelihoodModel model{store,
                               impl_->sample.Quantities(),
-                              a.polygenic,
+                              a.core.polygenic,
                               a.settings.covariate_count,
                               impl_->table.in_model[kSex],
                               0};

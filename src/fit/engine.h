@@ -19,6 +19,7 @@
 #include "maximize/maximize.h"
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
+#include "run/analysis.h"
 #include "run/control_file.h"
 #include "run/member_counts.h"
 
@@ -41,10 +42,9 @@ struct FamilyFacts {
 
 struct Analysis {
   std::filesystem::path directory;  // where par.inp and the data were read
-  ControlSettings settings;
-  ParameterTable base;  // as read, left-out components zeroed (as segmix)
-  FamilyStore store;
-  PolygenicTables polygenic;
+  segmix::Analysis core;     // what the core fits; must not move once in use
+  ControlSettings settings;  // copies of the core's, for the layers above
+  ParameterTable base;       // as read, left-out components zeroed (as segmix)
   MemberCounts counts;
   std::string load_console;  // segmix's console text up to the N_izm line
   std::vector<FamilyFacts> families;  // [0] unused; 1..stored count
@@ -54,7 +54,7 @@ struct Analysis {
 };
 
 // Reads par.inp, the data files and the tables from the working directory
-// with segmix's own readers; throws RunTermination (segmix's messages and
+// with segmix's own loader; throws RunTermination (segmix's messages and
 // exit statuses) for bad input. Nothing is written.
 Analysis LoadAnalysis();
 
@@ -76,9 +76,9 @@ struct FitOutcome {
 using EvaluationProgress = std::function<void(std::int64_t, double)>;
 
 // One fit from `start` exactly as segmix runs par.inp holding `start`:
-// CheckParameters at the start, the pattern search with segmix's settings,
-// then with `files` the summary file and the final pass. The results are the
-// same bits segmix gives.
+// the checked gate at the start and the step check, the pattern search with
+// segmix's settings, then with `files` the summary file and the final pass,
+// with segmix's records. The results are the same bits segmix gives.
 FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
                   const FitFiles* files, const EvaluationProgress& progress);
 
