@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "check/check_inputs.h"
 #include "data/capacities.h"
 #include "fit/comparisons.h"
 #include "fit/engine.h"
@@ -95,6 +96,15 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                  "model for --profile (default: best by AIC)");
   app.add_flag("--quiet", quiet, "no progress on standard error");
   app.add_flag("--version", version, "print the version and stop");
+  app.footer(
+      "Models (fitted in this order): sporadic, polygenic, major, mixed, "
+      "mixed-dominant, mixed-recessive, general-tau, equal-tau; then the "
+      "model file's.\nOutputs in --out: the report on standard output, "
+      "models.csv, tests.csv, fit.json, families.csv, persons.csv and one "
+      "folder per model with segmix's files.\nExit status: 0 done; 1 input "
+      "refused; 2 an input file could not be read; 3 bad command line or "
+      "model file (nothing written); 4 an output could not be written; 5 a "
+      "fault of the program.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -106,7 +116,8 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     return kFitExitUsage;
   }
   if (version) {
-    out << VersionText("segmix-fit") << '\n';
+    const std::string text = VersionText("segmix-fit");
+    out << text << (text.empty() || text.back() != '\n' ? "\n" : "");
     return kFitExitOk;
   }
 
@@ -173,6 +184,20 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   const fs::path output =
       out_dir.empty() ? input / "fit" : fs::absolute(out_dir);
+  // segmix-check's review first: its warnings (legal input that is almost
+  // always a mistake) are shown; input a run refuses is left to the loader
+  // below, which refuses it with segmix's own message and status.
+  std::vector<std::string> warnings;
+  for (const Finding& finding : CheckInputs(input).findings) {
+    if (finding.severity != Severity::kWarning) continue;
+    std::string where = finding.file;
+    if (!finding.place.empty()) {
+      where += (where.empty() ? "" : " ") + finding.place;
+    }
+    warnings.push_back("warning: " + (where.empty() ? "" : where + ": ") +
+                       finding.message);
+    err << "segmix-fit: " << warnings.back() << "\n";
+  }
   fs::current_path(input);
   const Analysis analysis = LoadAnalysis();
 
@@ -204,6 +229,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   FitReport report;
   report.analysis = &analysis;
   report.out = output;
+  report.input_warnings = warnings;
   {
     const std::string text = VersionText("segmix-fit");
     report.version = text.substr(0, text.find('\n'));

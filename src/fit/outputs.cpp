@@ -276,6 +276,7 @@ std::string FitJson(const FitReport& report) {
     inputs.push_back({{"name", name}, {"bytes", error ? Json() : Json(size)}});
   }
   j["inputs"] = inputs;
+  j["input_warnings"] = report.input_warnings;
   j["observed_members"] = a.counts.observed;
   j["density_constant"] = a.families.empty() ? 0.0 : DensityConstant(a);
   j["seconds"] = report.seconds;
@@ -380,8 +381,8 @@ std::string FamiliesCsv(const FitReport& report, const std::string& idmap) {
     if (f.index == 0) continue;
     const auto id = ids.find({f.index, 1});
     out << f.index << ',' << (id != ids.end() ? Csv(id->second.first) : "")
-        << ',' << f.members << ',' << f.observed << ',' << f.probands
-        << ',' << (f.corrected ? "true" : "false") << ',' << Number17(f.weight);
+        << ',' << f.members << ',' << f.observed << ',' << f.probands << ','
+        << (f.corrected ? "true" : "false") << ',' << Number17(f.weight);
     const auto it = terms.find(f.index);
     if (f.evaluated && it != terms.end()) {
       out << ',' << Number17(it->second / f.weight) << ','

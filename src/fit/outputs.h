@@ -32,6 +32,7 @@ struct FitReport {
   int best_model = -1;        // lowest AIC
   std::filesystem::path out;  // the output folder
   std::string version;
+  std::vector<std::string> input_warnings;  // segmix-check's warnings
   double seconds = 0;
 };
 

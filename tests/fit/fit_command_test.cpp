@@ -113,6 +113,36 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
   fs::remove_all(dir);
 }
 
+// A short run on the small example, in process: segmix-check's warning is
+// shown and kept, and every output is there and parses.
+TEST(FitCommand, SmallExampleShowsTheCheckWarningAndWritesEveryOutput) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path example = fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small";
+  const std::string out = (dir / "out").string();
+  const char* argv[] = {"segmix-fit",     example.c_str(), "--out",
+                        out.c_str(),      "--quiet",       "--models",
+                        "sporadic,major", "--starts",      "1"};
+  std::ostringstream report, err;
+  ASSERT_EQ(RunFitCommand(9, argv, report, err, false), kFitExitOk)
+      << err.str();
+  EXPECT_NE(
+      err.str().find("segmix-fit: warning: family 4 has no observed member"),
+      std::string::npos)
+      << err.str();
+  EXPECT_NE(report.str().find("Model major"), std::string::npos);
+  EXPECT_EQ(ReadCsv(dir / "out" / "models.csv").size(), 2u);
+  const auto json = nlohmann::json::parse(ReadText(dir / "out" / "fit.json"));
+  EXPECT_EQ(json.at("input_warnings").size(), 1u);
+  for (const char* model : {"sporadic", "major"}) {
+    for (const char* file : {"par.inp", "sigma.dat", "max.dat", "LH_fam.dat"}) {
+      EXPECT_TRUE(fs::exists(dir / "out" / model / file)) << model << file;
+    }
+  }
+  fs::remove_all(dir);
+}
+
 // The whole default model series on the simulated example (drawn with a
 // Mendelian major locus and no polygenic component), from the base and warm
 // starts only to keep it short. Long all the same: it runs once, and not in
