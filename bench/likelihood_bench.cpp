@@ -132,9 +132,10 @@ void BM_SampleLogLikelihood(benchmark::State& state) {
   std::vector<std::int32_t> flags(N_FAM + 1, 1);
   SampleLikelihood sample(
       p, store, polygenic,
-      SampleSettings{.proband_switch = 1,
-                     .selection_flags = flags,
-                     .worker_count = static_cast<std::int32_t>(state.range(1))});
+      SampleSettings{
+          .proband_switch = 1,
+          .selection_flags = flags,
+          .worker_count = static_cast<std::int32_t>(state.range(1))});
   for (auto _ : state) {
     benchmark::DoNotOptimize(sample.Evaluate(Gate::kAccepted).ln_lh);
   }

@@ -62,7 +62,8 @@ std::unique_ptr<Sample> LoadSample(const std::filesystem::path& directory,
   units.Open(1, "par.inp", OpenStatus::kOld);
   ReadControlFile(units, sample->settings, sample->parameters);
   units.Close(1);
-  ReadFamilyData(units, 2, sample->settings.data_file_name,
+  ReadFamilyData(
+      units, 2, sample->settings.data_file_name,
       std::span<const std::string>(sample->settings.covariate_file_names)
           .subspan(1, sample->settings.covariate_count),
       sample->store);
@@ -94,10 +95,11 @@ void BM_Sample(benchmark::State& state, const std::string& name, bool general) {
       LoadSample(std::filesystem::path(root) / name, general);
   SampleLikelihood likelihood(
       sample->parameters, sample->store, sample->polygenic,
-      SampleSettings{.covariate_count = sample->settings.covariate_count,
-                     .proband_switch = sample->settings.proband_switch,
-                     .selection_flags = sample->settings.selection_flags,
-                     .worker_count = static_cast<std::int32_t>(state.range(0))});
+      SampleSettings{
+          .covariate_count = sample->settings.covariate_count,
+          .proband_switch = sample->settings.proband_switch,
+          .selection_flags = sample->settings.selection_flags,
+          .worker_count = static_cast<std::int32_t>(state.range(0))});
   // The whole outcome is kept: DoNotOptimize on the double alone (a register
   // operand) came back as garbage with this compiler.
   EvaluationOutcome outcome;

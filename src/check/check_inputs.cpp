@@ -30,7 +30,6 @@
 namespace segmix {
 namespace {
 
-
 // Makes `dir` the working directory for its lifetime.
 class WorkingDirectory {
  public:

@@ -28,10 +28,13 @@
 
 namespace segmix {
 
-inline constexpr std::int32_t N_FAM = SEGMIX_N_FAM;    // listed families
-inline constexpr std::int32_t N_WAY = SEGMIX_N_WAY;    // list offsets; member-list length
-inline constexpr std::int32_t N_SIZE = SEGMIX_N_SIZE;  // members in the whole store
-static_assert(N_FAM > 0 && N_WAY > 2 && N_SIZE > 0, "capacities must be positive");
+inline constexpr std::int32_t N_FAM = SEGMIX_N_FAM;  // listed families
+inline constexpr std::int32_t N_WAY =
+    SEGMIX_N_WAY;  // list offsets; member-list length
+inline constexpr std::int32_t N_SIZE =
+    SEGMIX_N_SIZE;  // members in the whole store
+static_assert(N_FAM > 0 && N_WAY > 2 && N_SIZE > 0,
+              "capacities must be positive");
 
 inline constexpr std::string_view kVersion = SEGMIX_VERSION;
 

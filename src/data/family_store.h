@@ -22,7 +22,7 @@
 
 namespace segmix {
 
-inline constexpr int kCovariateSlots = 8;      // covariate values per member
+inline constexpr int kCovariateSlots = 8;  // covariate values per member
 
 // Trait values at or above this are observed for the counts and weights;
 // the likelihood treats values at or below it as missing.

@@ -2,6 +2,8 @@
 // the FamilyStore, stops on a capacity excess, validates the structure and
 // derives the family weights, writing the member count and the per-family
 // observed counts to the console.
+#include "data/read_family_data.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,14 +13,12 @@
 
 #include "data/family_store.h"
 #include "data/family_weights.h"
-#include "data/read_family_data.h"
 #include "data/validate_family_structure.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
 
 namespace segmix {
 namespace {
-
 
 std::string_view WithoutTrailingBlanks(std::string_view name) {
   const std::size_t end = name.find_last_not_of(' ');
@@ -39,7 +39,8 @@ std::string MemberPlace(const FamilyStore& s, std::int32_t k) {
   for (std::int32_t g = 1; g <= s.listed_family_count; ++g) {
     const std::int32_t x = k - s.MemberOffset(g);
     if (x >= 1 && x <= s.FamilySize(g)) {
-      return " (family " + std::to_string(g) + ", member " + std::to_string(x) + ")";
+      return " (family " + std::to_string(g) + ", member " + std::to_string(x) +
+             ")";
     }
   }
   return "";
@@ -99,7 +100,8 @@ struct ValueCursor {
         break;
     }
     if (!slash && kind != Kind::kStructure) {
-      text += " (A decimal comma? A comma separates values: write 10.2, not 10,2.)";
+      text +=
+          " (A decimal comma? A comma separates values: write 10.2, not 10,2.)";
     }
     throw InputRejected(text);
   }
@@ -241,8 +243,8 @@ void CheckFinite(const FamilyStore& s, std::string_view name,
     const float v = values[k];
     if (std::isfinite(v) || (trait && v < kMissingTrait)) continue;
     throw InputRejected(
-        std::string(WithoutTrailingBlanks(name)) + ", value " + std::to_string(k) +
-        MemberPlace(s, k) +
+        std::string(WithoutTrailingBlanks(name)) + ", value " +
+        std::to_string(k) + MemberPlace(s, k) +
         ": the value lies beyond the range of a 4-byte real (largest magnitude "
         "3.4028235E+38) and reads as infinity. " +
         (trait ? "Give the trait in a smaller unit, or a value below -998 "
@@ -278,8 +280,8 @@ void ReadFamilyData(TextUnits& units, int unit, std::string_view data_file_name,
 
   const std::size_t slots = static_cast<std::size_t>(members) + 1;
   store.trait.assign(slots, 0.0f);
-  ReadMemberValues(units, unit, data_file_name, store, ValueCursor::Kind::kTrait,
-                   store.trait);
+  ReadMemberValues(units, unit, data_file_name, store,
+                   ValueCursor::Kind::kTrait, store.trait);
   CheckFinite(store, data_file_name, store.trait, true);
   for (std::size_t q = 1; q < store.covariate.size(); ++q) {
     store.covariate[q].assign(slots, 0.0f);

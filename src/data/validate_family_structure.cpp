@@ -18,11 +18,11 @@
 // other. A member who is a child in two nuclear families would be given two
 // pairs of parents, and an entry listed twice in one nuclear family would
 // enter its sum twice: both describe no pedigree and are rejected.
+#include "data/validate_family_structure.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "data/validate_family_structure.h"
 
 #include "data/family_store.h"
 #include "textio/termination.h"
@@ -124,8 +124,8 @@ void CheckClosingOffset(const std::vector<std::int32_t>& offsets,
          " is " + to_string(offsets[last]) + ", but " + count_name + " is " +
          to_string(count) + ": " + items + " " + to_string(offsets[last] + 1) +
          " to " + to_string(count) + " would belong to no " + owner +
-         " and be left out. Correct record " +
-         to_string(record) + " or the count.");
+         " and be left out. Correct record " + to_string(record) +
+         " or the count.");
 }
 
 // Status codes: 2 marks a member who is not a proband, 1 a proband and 0 a

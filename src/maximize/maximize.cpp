@@ -49,7 +49,8 @@ MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
   MaximizerResult result;
   if (n <= 0) return result;
   if (n > kMaximizerRows) {
-    if (report != nullptr) report->Failure(MaximizerFailure::kTooManyParameters);
+    if (report != nullptr)
+      report->Failure(MaximizerFailure::kTooManyParameters);
     return result;
   }
 
@@ -182,7 +183,8 @@ MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
 
     ++result.iteration_count;
     if (result.iteration_count > settings.iteration_limit) {
-      if (report != nullptr) report->Failure(MaximizerFailure::kMaximumNotFound);
+      if (report != nullptr)
+        report->Failure(MaximizerFailure::kMaximumNotFound);
       // The summary shows the point left in the table, so the log-likelihood
       // recorded is that point's, and a failed last trial is not passed off
       // as an estimate.
@@ -191,7 +193,7 @@ MaximizerResult Maximize(std::int32_t parameter_count, ParameterTable& table,
     }
     if (settings.print_switch != 0 && report != nullptr) {
       report->IterationBlock(result.iteration_count, result.function_count,
-                            trial > reference ? trial : reference, table);
+                             trial > reference ? trial : reference, table);
     }
 
     // A failed pattern move may lower the reference: the next cycle starts

@@ -19,10 +19,10 @@ enum class Gate {
 
 // Why a parameter point was refused.
 enum class RejectionKind {
-  kBound,           // value outside [lower, upper] (or on a bound, kAccepted)
-  kVariance,        // SIG at or below 0, or not a number
-  kMeanOrder,       // D above MU: value = D, upper = MU
-  kFrequency,       // P1 at or below 0 (or at or above 1, kAccepted): value = P1
+  kBound,      // value outside [lower, upper] (or on a bound, kAccepted)
+  kVariance,   // SIG at or below 0, or not a number
+  kMeanOrder,  // D above MU: value = D, upper = MU
+  kFrequency,  // P1 at or below 0 (or at or above 1, kAccepted): value = P1
   kNotProbability,  // Q or Tr1..Tr3 gives a probability outside 0..1
   kNotANumber,      // the log-likelihood is not a number (row 0)
   kStepLost,        // the search would lose the value it steps from (step)
@@ -41,7 +41,8 @@ enum class EvaluationStatus {
   kOk,
   kRejectedPoint,    // the gate refused the point, or ln LH is not a number
   kMemberUnderflow,  // a member's weights summed to 1e-17 or less
-  kPeelingFailed,    // a pedigree could not be peeled (its likelihood underflowed)
+  kPeelingFailed,    // a pedigree could not be peeled (its likelihood
+                     // underflowed)
 };
 
 struct EvaluationOutcome {

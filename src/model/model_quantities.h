@@ -11,9 +11,9 @@ namespace segmix {
 
 // Mendelian M(o | g1, g2) at position (o-1) + 3(g1-1) + 9(g2-1).
 inline constexpr std::array<double, 27> kMendelianTransmission = {
-    1, 0, 0,   0.5, 0.5, 0,    0, 1, 0,     // g2 = 1
+    1,   0,   0, 0.5,  0.5, 0,    0, 1,   0,    // g2 = 1
     0.5, 0.5, 0, 0.25, 0.5, 0.25, 0, 0.5, 0.5,  // g2 = 2
-    0, 1, 0,   0, 0.5, 0.5,    0, 0, 1};    // g2 = 3
+    0,   1,   0, 0,    0.5, 0.5,  0, 0,   1};   // g2 = 3
 
 struct ModelQuantities {
   // Hardy-Weinberg frequencies of major genotypes 1..3 (index 0 unused).

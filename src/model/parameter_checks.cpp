@@ -130,9 +130,9 @@ double MovedInside(double bound, double signed_margin) {
 
 }  // namespace
 
-std::optional<ParameterRejection> CheckParameters(
-    ParameterTable& parameters, std::int32_t covariate_count,
-    ModelQuantities& quantities) {
+std::optional<ParameterRejection> CheckParameters(ParameterTable& parameters,
+                                                  std::int32_t covariate_count,
+                                                  ModelQuantities& quantities) {
   ParameterTable& p = parameters;
   ApplyTies(p);
 
@@ -236,9 +236,10 @@ std::optional<ParameterRejection> AcceptParameters(
   return std::nullopt;
 }
 
-std::optional<ParameterRejection> AdmitParameters(
-    Gate gate, ParameterTable& parameters, std::int32_t covariate_count,
-    ModelQuantities& quantities) {
+std::optional<ParameterRejection> AdmitParameters(Gate gate,
+                                                  ParameterTable& parameters,
+                                                  std::int32_t covariate_count,
+                                                  ModelQuantities& quantities) {
   return gate == Gate::kAccepted
              ? AcceptParameters(parameters, covariate_count, quantities)
              : CheckParameters(parameters, covariate_count, quantities);

@@ -44,9 +44,9 @@ namespace segmix {
 std::optional<ParameterRejection> CheckParameters(ParameterTable& parameters,
                                                   std::int32_t covariate_count,
                                                   ModelQuantities& quantities);
-std::optional<ParameterRejection> AcceptParameters(
-    ParameterTable& parameters, std::int32_t covariate_count,
-    ModelQuantities& quantities);
+std::optional<ParameterRejection> AcceptParameters(ParameterTable& parameters,
+                                                   std::int32_t covariate_count,
+                                                   ModelQuantities& quantities);
 // CheckParameters for Gate::kChecked, AcceptParameters for Gate::kAccepted.
 std::optional<ParameterRejection> AdmitParameters(Gate gate,
                                                   ParameterTable& parameters,

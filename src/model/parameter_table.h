@@ -12,8 +12,21 @@ namespace segmix {
 
 // Rows of the table, by parameter.
 enum ParameterRow : int {
-  kQ = 1, kMU, kA, kD, kPga, kSIG, kSex, kTr1, kTr2, kTr3,
-  kB1, kB2, kB3, kB4, kB5,
+  kQ = 1,
+  kMU,
+  kA,
+  kD,
+  kPga,
+  kSIG,
+  kSex,
+  kTr1,
+  kTr2,
+  kTr3,
+  kB1,
+  kB2,
+  kB3,
+  kB4,
+  kB5,
 };
 inline constexpr int kParameterCount = 15;  // parameter records in par.inp
 // Room for the largest parameter count the maximizer accepts (30); rows above
@@ -23,9 +36,9 @@ inline constexpr int kParameterRows = 30;
 // Names, 5 characters blank-padded; messages print the first 3. Entry 16,
 // "dec", is bound to no record. Index 0 is unused.
 inline constexpr std::array<std::string_view, 17> kParameterNames = {
-    "",      "Q    ", "MU   ", "A    ", "D    ", "pga  ", "SIG  ",
-    "Sex  ", "Tr1  ", "Tr2  ", "Tr3  ", "B1   ", "B2   ", "B3   ",
-    "B4   ", "B5   ", "dec  "};
+    "",      "Q    ", "MU   ", "A    ", "D    ", "pga  ",
+    "SIG  ", "Sex  ", "Tr1  ", "Tr2  ", "Tr3  ", "B1   ",
+    "B2   ", "B3   ", "B4   ", "B5   ", "dec  "};
 
 // -1e18 held in single precision and widened: -999999984306749440. Returned
 // for a rejected point or a failed evaluation; any log-likelihood at or below
@@ -37,9 +50,11 @@ struct ParameterTable {
   template <class T>
   using Column = std::array<T, kParameterRows + 1>;
 
-  Column<std::int32_t> tie{};       // row whose value this row takes; own row if independent
+  Column<std::int32_t>
+      tie{};  // row whose value this row takes; own row if independent
   Column<std::int32_t> in_model{};  // 0: the component is left out of the model
-  Column<std::int32_t> estimate{};  // 0: fixed; nonzero: varied by the maximizer
+  Column<std::int32_t>
+      estimate{};  // 0: fixed; nonzero: varied by the maximizer
   Column<double> value{};
   Column<double> step{};
   Column<double> GL{};  // lower bound

@@ -26,8 +26,10 @@ constexpr std::size_t kFamiliesPerWorker = 4;
 std::int32_t WorkersFor(std::size_t families, std::int32_t requested) {
   if (requested > 0) return requested;
   const std::size_t useful = families / kFamiliesPerWorker;
-  const std::size_t machine = static_cast<std::size_t>(WorkerPool::MachineWorkers());
-  return static_cast<std::int32_t>(std::max<std::size_t>(1, std::min(useful, machine)));
+  const std::size_t machine =
+      static_cast<std::size_t>(WorkerPool::MachineWorkers());
+  return static_cast<std::int32_t>(
+      std::max<std::size_t>(1, std::min(useful, machine)));
 }
 
 std::vector<std::int32_t> EvaluatedFamilies(const FamilyStore& store,
@@ -35,11 +37,13 @@ std::vector<std::int32_t> EvaluatedFamilies(const FamilyStore& store,
   std::vector<std::int32_t> families;
   const std::int32_t family_count = store.StoredFamilyCount();
   for (std::int32_t g = 1; g <= family_count; ++g) {
-    const bool selected = static_cast<std::size_t>(g) < settings.selection_flags.size() &&
-                          settings.selection_flags[g] != 0;
-    const double weight = static_cast<std::size_t>(g) < store.family_weight.size()
-                              ? store.family_weight[g]
-                              : 0.0;
+    const bool selected =
+        static_cast<std::size_t>(g) < settings.selection_flags.size() &&
+        settings.selection_flags[g] != 0;
+    const double weight =
+        static_cast<std::size_t>(g) < store.family_weight.size()
+            ? store.family_weight[g]
+            : 0.0;
     if (selected && weight != 0) families.push_back(g);
   }
   return families;

@@ -78,11 +78,13 @@ class SampleLikelihood {
   // One pass over family g with the given correction flag, on `weights`:
   // V receives the pass value; has_status0 is set when a member has status
   // code 0. Not kOk when the family cannot be evaluated.
-  EvaluationStatus Pass(std::int32_t g, std::int32_t correction_pass, GenotypeWeights& weights,
-            double& V, bool& has_status0) const;
+  EvaluationStatus Pass(std::int32_t g, std::int32_t correction_pass,
+                        GenotypeWeights& weights, double& V,
+                        bool& has_status0) const;
   // The family term of family g (first pass minus correction pass).
   FamilyOutcome EvaluateFamily(std::int32_t g, GenotypeWeights& weights) const;
-  static void FamilyTask(void* context, std::int32_t index, std::int32_t worker);
+  static void FamilyTask(void* context, std::int32_t index,
+                         std::int32_t worker);
 
   ParameterTable& parameters_;
   const FamilyStore& store_;

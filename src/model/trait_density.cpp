@@ -38,8 +38,8 @@ Extended TraitDensity(const LikelihoodModel& model, std::int32_t i,
     v += static_cast<Extended>(q.B[k]) * store.covariate[k][i];
   }
 
-  const Extended mu = (v + q.GenotypeMean[s][g]) +
-                      static_cast<Extended>(j - 4) * q.pga;
+  const Extended mu =
+      (v + q.GenotypeMean[s][g]) + static_cast<Extended>(j - 4) * q.pga;
   const Extended r = mu - static_cast<Extended>(y);
   // SIG is a variance; the factor is the single-precision -0.5, exact.
   const double e =

@@ -34,7 +34,8 @@ void WorkerPool::Drain(std::int32_t worker) {
 
 void WorkerPool::Run(std::int32_t task_count, Task task, void* context) {
   if (threads_.empty() || task_count <= 1) {
-    for (std::int32_t index = 0; index < task_count; ++index) task(context, index, 0);
+    for (std::int32_t index = 0; index < task_count; ++index)
+      task(context, index, 0);
     return;
   }
   {

@@ -1,14 +1,13 @@
-// Option-value parsers and number formatting shared by segmix-prep and segmix-simulate. Everything
-// goes through std::from_chars / std::to_chars: locale-free, exact, and the
-// same text on every standard library.
+// Option-value parsers and number formatting shared by segmix-prep and
+// segmix-simulate. Everything goes through std::from_chars / std::to_chars:
+// locale-free, exact, and the same text on every standard library.
 #include "prep/command_line.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <system_error>
-
-#include <CLI/CLI.hpp>
 
 namespace segmix::prep {
 namespace {
@@ -41,9 +40,8 @@ void ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
     for (const std::string& arg : args) {
       const std::string name = arg.substr(0, arg.find('='));
       if (name.starts_with("-") && text.find(name) != std::string::npos) {
-        text = name + (arg.find('=') == std::string::npos
-                           ? " needs a value."
-                           : " takes no value.");
+        text = name + (arg.find('=') == std::string::npos ? " needs a value."
+                                                          : " takes no value.");
         break;
       }
     }

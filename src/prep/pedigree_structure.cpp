@@ -300,9 +300,8 @@ std::vector<PedigreeFamily> BuildPedigreeFamilies(const PedigreeTable& table,
     if (r + 1 == N_SIZE + 1) {
       problems.Add(
           named.Place(r) + "this row is person number " +
-          std::to_string(N_SIZE + 1) +
-          "; the program holds at most N_SIZE = " + std::to_string(N_SIZE) +
-          " persons in all families together. " +
+          std::to_string(N_SIZE + 1) + "; the program holds at most N_SIZE = " +
+          std::to_string(N_SIZE) + " persons in all families together. " +
           CapacityAdvice("SEGMIX_N_SIZE"));
     }
   }

@@ -7,8 +7,8 @@
 #include <map>
 #include <system_error>
 
-#include "textio/termination.h"
 #include "prep/command_line.h"
+#include "textio/termination.h"
 
 namespace segmix::prep {
 namespace {
@@ -268,9 +268,9 @@ TextTable ReadFamTable(std::istream& in, std::string_view source,
       }
       problems.Add(RowPlace(source, number) + "the row has " +
                    std::to_string(fields.size()) + " fields, but --fam with " +
-                   (columns.empty() ? std::string("no --columns")
-                                    : "--columns " + names.substr(names.find(
-                                                         "sex") + 4)) +
+                   (columns.empty()
+                        ? std::string("no --columns")
+                        : "--columns " + names.substr(names.find("sex") + 4)) +
                    " reads " + std::to_string(table.header.size()) + " (" +
                    names +
                    "). Name the phenotype columns after the sex column with"
@@ -400,8 +400,7 @@ PedigreeTable CheckPedigreeRows(const TextTable& text, std::string_view source,
       problems.Add(
           header_place +
           (text.header_from_options
-               ? "no column \"" + std::string(name) + "\"" +
-                     std::string(role) +
+               ? "no column \"" + std::string(name) + "\"" + std::string(role) +
                      ": name it after the sex column with --columns, or give"
                      " it in a --pheno file."
                : "the header has no column \"" + std::string(name) + "\"" +
@@ -515,10 +514,10 @@ PedigreeTable CheckPedigreeRows(const TextTable& text, std::string_view source,
                        "; write 0 or 1 for a proband (0 also forces the"
                        " ascertainment correction of the family) and 2 for"
                        " everyone else" +
-                       (status == "-9" ? std::string(
-                                             ", or read a 0/1 coding with"
-                                             " --proband-coding 01")
-                                       : std::string()) +
+                       (status == "-9"
+                            ? std::string(", or read a 0/1 coding with"
+                                          " --proband-coding 01")
+                            : std::string()) +
                        ".");
     }
 

@@ -1,21 +1,20 @@
 // segmix-prep's command line and report.
 #include "prep/prep_command.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
 
-#include <CLI/CLI.hpp>
-
 #include "data/capacities.h"
 #include "data/family_store.h"
-#include "textio/termination.h"
 #include "prep/command_line.h"
 #include "prep/pedigree_structure.h"
 #include "prep/pedigree_table.h"
 #include "prep/prepared_data.h"
+#include "textio/termination.h"
 
 namespace segmix::prep {
 namespace {
@@ -79,7 +78,8 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   CLI::Option* covariates_option = app.add_option("--covariates", covariates);
   CLI::Option* trait_file_option =
       app.add_option("--trait-file", parsed.options.trait_file);
-  CLI::Option* switch_option = app.add_option("--proband-switch", proband_switch);
+  CLI::Option* switch_option =
+      app.add_option("--proband-switch", proband_switch);
   std::string fam_columns, missing, coding, proband;
   app.add_option("--fam", parsed.fam);
   CLI::Option* columns_option = app.add_option("--columns", fam_columns);
@@ -135,14 +135,14 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   }
   using Coding = ReadingRules::ProbandCoding;
   if (coding_option->count() > 0 && proband_option->count() > 0) {
-    throw UsageError(
-        "give either --proband-coding or --proband, not both.");
+    throw UsageError("give either --proband-coding or --proband, not both.");
   }
   if (coding_option->count() > 0) {
     if (coding != "12" && coding != "01") {
-      throw UsageError("--proband-coding needs 12 (status 0 or 1 a proband,"
-                       " 2 not) or 01 (status 1 a proband, 0 not), not \"" +
-                       coding + "\".");
+      throw UsageError(
+          "--proband-coding needs 12 (status 0 or 1 a proband,"
+          " 2 not) or 01 (status 1 a proband, 0 not), not \"" +
+          coding + "\".");
     }
     parsed.rules.proband_coding =
         coding == "01" ? Coding::kStatus01 : Coding::kStatus012;
@@ -151,8 +151,10 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
     const std::size_t equals = proband.find('=');
     if (equals == 0 || equals == std::string::npos ||
         equals + 1 == proband.size()) {
-      throw UsageError("--proband needs COLUMN=VALUE (for example"
-                       " affected=2), not \"" + proband + "\".");
+      throw UsageError(
+          "--proband needs COLUMN=VALUE (for example"
+          " affected=2), not \"" +
+          proband + "\".");
     }
     parsed.rules.proband_coding = Coding::kColumn;
     parsed.rules.proband_column = proband.substr(0, equals);
@@ -251,8 +253,8 @@ void ReportChecks(const PrepArguments& arguments, const PedigreeTable& table,
     corrected += correction && t.observed_probands > 0 ? 1 : 0;
   }
   out << "  probands per family: min "
-      << *std::min_element(per_family.begin(), per_family.end())
-      << ", median " << MedianText(per_family) << ", max "
+      << *std::min_element(per_family.begin(), per_family.end()) << ", median "
+      << MedianText(per_family) << ", max "
       << *std::max_element(per_family.begin(), per_family.end()) << "; "
       << without << " families without a proband.\n";
   out << "  families corrected for ascertainment (an observed proband, proband"
@@ -278,8 +280,7 @@ void ReportChecks(const PrepArguments& arguments, const PedigreeTable& table,
        {std::pair{minus_nine, "-9"}, std::pair{minus_ninety_nine, "-99"}}) {
     if (count == 0) continue;
     out << "  warning: the trait is " << code << " for " << count
-        << " persons; if that means missing, give --missing " << code
-        << ".\n";
+        << " persons; if that means missing, give --missing " << code << ".\n";
   }
 }
 
@@ -448,13 +449,13 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
     };
     const bool fam = !arguments.fam.empty();
     std::string source;
-    TextTable text = read(fam ? arguments.fam : arguments.table,
-                          [&](std::istream& stream, const std::string& name) {
-                            source = name;
-                            return fam ? ReadFamTable(stream, name,
-                                                      arguments.fam_columns)
-                                       : ReadTextTable(stream, name);
-                          });
+    TextTable text =
+        read(fam ? arguments.fam : arguments.table,
+             [&](std::istream& stream, const std::string& name) {
+               source = name;
+               return fam ? ReadFamTable(stream, name, arguments.fam_columns)
+                          : ReadTextTable(stream, name);
+             });
     ProblemList join_problems;
     std::vector<std::string> warnings;
     for (const std::string& name : arguments.phenotype_files) {
@@ -463,15 +464,14 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
             return ReadTextTable(stream, shown);
           });
       const std::string warning =
-          JoinPhenotypes(text, phenotypes, name == "-" ? "standard input" : name,
-                         join_problems);
+          JoinPhenotypes(text, phenotypes,
+                         name == "-" ? "standard input" : name, join_problems);
       if (!warning.empty()) warnings.push_back(warning);
     }
     join_problems.ThrowIfAny();
     ProblemList problems;
-    const PedigreeTable table =
-        CheckPedigreeRows(text, source, arguments.options.covariates,
-                          arguments.rules, problems);
+    const PedigreeTable table = CheckPedigreeRows(
+        text, source, arguments.options.covariates, arguments.rules, problems);
     if (!problems.Empty()) {
       BuildPedigreeFamilies(table, problems);
       problems.ThrowIfAny();

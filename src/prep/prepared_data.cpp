@@ -11,12 +11,12 @@
 
 #include "data/family_weights.h"
 #include "data/validate_family_structure.h"
-#include "textio/statements.h"
-#include "textio/termination.h"
-#include "textio/text_units.h"
 #include "prep/command_line.h"
 #include "prep/output_file.h"
 #include "prep/pedigree_structure.h"
+#include "textio/statements.h"
+#include "textio/termination.h"
+#include "textio/text_units.h"
 
 namespace segmix::prep {
 namespace {
@@ -315,11 +315,14 @@ std::string CovariateFileName(int q) {
 std::vector<std::string> CovariateFileNames(
     const std::vector<std::string>& columns, std::string_view trait_file) {
   // The files segmix-prep writes and the results segmix writes beside them.
-  std::vector<std::string> taken = {
-      std::string(kStructureFileName), std::string(kControlFileName),
-      std::string(kMapFileName),       std::string(trait_file),
-      "max.dat",                       "sigma.dat",
-      "lh_fam.dat",                    "par.err"};
+  std::vector<std::string> taken = {std::string(kStructureFileName),
+                                    std::string(kControlFileName),
+                                    std::string(kMapFileName),
+                                    std::string(trait_file),
+                                    "max.dat",
+                                    "sigma.dat",
+                                    "lh_fam.dat",
+                                    "par.err"};
   for (std::string& name : taken) name = LowerCase(name);
   auto free = [&](const std::string& name) {
     return std::find(taken.begin(), taken.end(), LowerCase(name)) ==
@@ -333,8 +336,8 @@ std::vector<std::string> CovariateFileNames(
         named.find_first_not_of(
             "abcdefghijklmnopqrstuvwxyz"
             "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos;
-    names.push_back(plain && free(named) ? named
-                                         : CovariateFileName(static_cast<int>(q)));
+    names.push_back(
+        plain && free(named) ? named : CovariateFileName(static_cast<int>(q)));
     taken.push_back(LowerCase(names.back()));
   }
   return names;

@@ -18,9 +18,9 @@
 
 #include "data/family_store.h"
 #include "model/parameter_table.h"
-#include "run/control_file.h"
 #include "prep/pedigree_table.h"
 #include "prep/peeling_plan.h"
+#include "run/control_file.h"
 
 namespace segmix::prep {
 

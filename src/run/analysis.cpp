@@ -12,10 +12,7 @@
 #include "run/unit_numbers.h"
 
 namespace segmix {
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 Analysis LoadAnalysis(TextUnits& units, std::source_location where) {
   Analysis analysis;
@@ -78,9 +75,8 @@ std::optional<ParameterRejection> Fit::CheckSteps() const {
   const std::int32_t row =
       FirstLostStepRow(kParameterCount, table_, maximizer_settings_);
   if (row == 0) return std::nullopt;
-  ParameterRejection rejection{RejectionKind::kStepLost, row,
-                               table_.value[row], table_.GL[row],
-                               table_.GR[row]};
+  ParameterRejection rejection{RejectionKind::kStepLost, row, table_.value[row],
+                               table_.GL[row], table_.GR[row]};
   rejection.step = table_.step[row];
   return rejection;
 }

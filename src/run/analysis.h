@@ -37,7 +37,8 @@ struct Analysis {
   ParameterTable parameters;
   FamilyStore store;  // loaded and checked, with its family weights
   PolygenicTables polygenic;
-  MemberCounts counts;  // observed and status-0 members of the selected families
+  MemberCounts
+      counts;  // observed and status-0 members of the selected families
 };
 
 // Loads the analysis in the working directory as the program does: par.inp
@@ -48,9 +49,8 @@ struct Analysis {
 // lines, "No proband" lines) to the units' console. Throws what
 // ReadControlFile and ReadFamilyData throw; `where`, the caller's place, is
 // what the error report of a par.inp that cannot be opened names.
-Analysis LoadAnalysis(
-    TextUnits& units,
-    std::source_location where = std::source_location::current());
+Analysis LoadAnalysis(TextUnits& units, std::source_location where =
+                                            std::source_location::current());
 
 // What the likelihood reads of an analysis.
 SampleSettings SampleSettingsOf(const Analysis& analysis,
@@ -78,9 +78,9 @@ class Fit {
   // failed evaluation is FailureSentinel to the search. `before_evaluation`,
   // when given, is called before every evaluation (it may throw to end the
   // search).
-  MaximizerResult Search(
-      EvaluationObserver* observer = nullptr, MaximizerReport* report = nullptr,
-      const std::function<void()>& before_evaluation = {});
+  MaximizerResult Search(EvaluationObserver* observer = nullptr,
+                         MaximizerReport* report = nullptr,
+                         const std::function<void()>& before_evaluation = {});
   // One more evaluation through the checked gate at the estimates.
   EvaluationOutcome FinalPass(EvaluationObserver* observer = nullptr);
 

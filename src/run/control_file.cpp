@@ -14,10 +14,10 @@
 namespace segmix {
 namespace {
 
-
 std::string Trimmed(std::string_view text) {
   const auto end = text.find_last_not_of(' ');
-  return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
+  return std::string(
+      text.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 void CheckFirstRecord(const ControlSettings& settings) {
@@ -29,17 +29,18 @@ void CheckFirstRecord(const ControlSettings& settings) {
     // estimates, not the joint ones: the remedy is a larger build.
     throw InputRejected(
         "par.inp, first record: the family count is " + family_count +
-        ", above N_FAM = " + n_fam +
-        ", the most families this build holds. Rebuild with a larger "
-        "capacity (cmake -DSEGMIX_N_FAM=" + family_count +
-        ", see \"Larger samples\" in the README).",
+            ", above N_FAM = " + n_fam +
+            ", the most families this build holds. Rebuild with a larger "
+            "capacity (cmake -DSEGMIX_N_FAM=" +
+            family_count + ", see \"Larger samples\" in the README).",
         TerminationKind::kCapacity);
   }
   if (settings.family_count < 0) {
     throw InputRejected("par.inp, first record: the family count is " +
                         family_count +
                         ", below 0. Give the number of families whose "
-                        "selection flags follow, 0 to " + n_fam + ".");
+                        "selection flags follow, 0 to " +
+                        n_fam + ".");
   }
   if (settings.covariate_count > kMaxCovariates) {
     throw InputRejected(
@@ -76,7 +77,8 @@ void CheckTieIndex(const ParameterTable& parameters, std::int32_t row,
 void ReadControlFile(TextUnits& units, ControlSettings& settings,
                      ParameterTable& parameters, std::int32_t parameter_count) {
   if (parameter_count < 0 || parameter_count > kParameterRows) {
-    throw std::invalid_argument("ReadControlFile: parameter count out of range");
+    throw std::invalid_argument(
+        "ReadControlFile: parameter count out of range");
   }
   settings = ControlSettings{};
   settings.covariate_file_names.fill(std::string(kFileNameLength, ' '));

@@ -24,8 +24,9 @@ inline constexpr std::int32_t kMaxCovariates = 5;
 struct ControlSettings {
   std::int32_t family_count = 0;    // families the selection flags speak of
   std::int32_t proband_switch = 0;  // nonzero: report and correct every family
-  std::string data_file_name = std::string(kFileNameLength, ' ');  // blank-padded
-  std::int32_t covariate_count = 0;                   // 0..5
+  std::string data_file_name =
+      std::string(kFileNameLength, ' ');  // blank-padded
+  std::int32_t covariate_count = 0;       // 0..5
   // [1..8], 16 characters each; entries 1..covariate_count are filled, the
   // others are all blanks. Index 0 unused.
   std::array<std::string, 9> covariate_file_names;

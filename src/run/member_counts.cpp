@@ -20,7 +20,8 @@ MemberCounts CountMembers(const ControlSettings& settings,
         if (store.status[k] != 2) ++probands;
       }
       if (probands == 0) {
-        WriteStatement record(units, kConsole, "(' No proband in the family',i3)");
+        WriteStatement record(units, kConsole,
+                              "(' No proband in the family',i3)");
         record << g;
         record.End();
       }

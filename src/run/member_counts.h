@@ -13,8 +13,9 @@
 namespace segmix {
 
 struct MemberCounts {
-  std::int32_t observed = 0;  // "N_izm=" on the console, first record of sigma.dat
-  std::int32_t status0 = 0;   // " loop=" on the console
+  std::int32_t observed =
+      0;  // "N_izm=" on the console, first record of sigma.dat
+  std::int32_t status0 = 0;  // " loop=" on the console
 };
 
 // Walks families 1..settings.family_count (the control file's count, not the

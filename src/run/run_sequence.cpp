@@ -2,8 +2,8 @@
 // early end into its report and exit status.
 #include "run/run_sequence.h"
 
-#include <exception>
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <ostream>
 #include <string>
@@ -23,19 +23,20 @@
 namespace segmix {
 namespace {
 
-
 // Why a start whose reason is not in par.err failed: which family first, and
 // what usually causes it. Empty when par.err or the console already say it.
 std::string StartFailureText(const EvaluationOutcome& start) {
   std::string cause;
   switch (start.status) {
     case EvaluationStatus::kMemberUnderflow:
-      cause = "the genotype weights of one of its members summed to 1e-17 "
-              "or less (underflow)";
+      cause =
+          "the genotype weights of one of its members summed to 1e-17 "
+          "or less (underflow)";
       break;
     case EvaluationStatus::kPeelingFailed:
-      cause = "its pedigree likelihood underflowed while its nuclear "
-              "families were peeled";
+      cause =
+          "its pedigree likelihood underflowed while its nuclear "
+          "families were peeled";
       break;
     case EvaluationStatus::kOk:
       return "segmix: the log-likelihood at the starting values, " +

@@ -16,7 +16,8 @@ void WriteSummaryFile(TextUnits& units, int unit, std::int32_t observed_count,
                       const MaximizerResult& result,
                       const ParameterTable& parameters) {
   {
-    WriteStatement record(units, unit, "('  Number of observed individuals =',I4)");
+    WriteStatement record(units, unit,
+                          "('  Number of observed individuals =',I4)");
     record << observed_count;
     record.End();
   }

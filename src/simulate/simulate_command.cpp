@@ -1,15 +1,14 @@
 // segmix-simulate's command line.
 #include "simulate/simulate_command.h"
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <ostream>
 #include <sstream>
 #include <utility>
-
-#include <CLI/CLI.hpp>
 
 #include "data/capacities.h"
 #include "prep/command_line.h"
@@ -23,10 +22,10 @@ using prep::kToolExitRejected;
 using prep::kToolExitUsage;
 using prep::ParseCommandLine;
 using prep::ParseIntegerOption;
-using prep::PrepareCommandLine;
 using prep::ParseProbabilityOption;
 using prep::ParseRealOption;
 using prep::ParseSeedOption;
+using prep::PrepareCommandLine;
 using prep::UsageError;
 
 std::string SimulateHelpText() {
@@ -103,8 +102,8 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
   version = false;
   output.clear();
   ModelTruth& t = s.truth;
-  using Setter = std::function<void(const std::string& name,
-                                    const std::string& value)>;
+  using Setter =
+      std::function<void(const std::string& name, const std::string& value)>;
   auto integer = [](int& target, std::int64_t low, std::int64_t high) {
     return [&target, low, high](const std::string& name,
                                 const std::string& value) {

@@ -32,7 +32,8 @@ void Fit(std::string_view text, std::int32_t width, std::string& out) {
 void NonFinite(double value, std::int32_t width, std::string& out) {
   if (std::isnan(value)) return Fit("NaN", width, out);
   const bool negative = value < 0;
-  if ((negative ? 9 : 8) <= width) return Fit(negative ? "-Infinity" : "Infinity", width, out);
+  if ((negative ? 9 : 8) <= width)
+    return Fit(negative ? "-Infinity" : "Infinity", width, out);
   Fit(negative ? "-Inf" : "Inf", width, out);
 }
 
@@ -112,8 +113,8 @@ void Shortest(T value, std::string& out) {
 }
 
 template <typename T>
-InputResult ReadReal(std::string_view field, std::int32_t digits, bool empty_is_zero,
-                     T& value) {
+InputResult ReadReal(std::string_view field, std::int32_t digits,
+                     bool empty_is_zero, T& value) {
   std::size_t i = 0;
   while (i < field.size() && field[i] == ' ') ++i;
   if (i == field.size()) {
@@ -178,7 +179,8 @@ InputResult ReadReal(std::string_view field, std::int32_t digits, bool empty_is_
   // The value is the significant digits read as an integer times 10^scale;
   // from_chars rounds that decimal value once, to the target type.
   const std::int64_t scale = exponent - (point ? after_point : digits);
-  const std::int64_t magnitude = scale + static_cast<std::int64_t>(mantissa.size());
+  const std::int64_t magnitude =
+      scale + static_cast<std::int64_t>(mantissa.size());
   if (magnitude > 400) {
     value = sign * std::numeric_limits<T>::infinity();
     return InputResult::kOk;
@@ -189,7 +191,8 @@ InputResult ReadReal(std::string_view field, std::int32_t digits, bool empty_is_
   }
   std::string text = mantissa + "e" + std::to_string(scale);
   T parsed{};
-  const auto r = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  const auto r =
+      std::from_chars(text.data(), text.data() + text.size(), parsed);
   if (r.ec == std::errc::result_out_of_range) {
     parsed = magnitude > 0 ? std::numeric_limits<T>::infinity() : T(0);
   } else if (r.ec != std::errc()) {
@@ -288,7 +291,8 @@ void EditFixed(double value, std::int32_t width, std::int32_t digits,
   Fit(text, width, out);
 }
 
-void EditCharacter(std::string_view value, std::int32_t width, std::string& out) {
+void EditCharacter(std::string_view value, std::int32_t width,
+                   std::string& out) {
   out.clear();
   if (width <= 0) {
     out.append(value);
@@ -303,10 +307,13 @@ void EditCharacter(std::string_view value, std::int32_t width, std::string& out)
   }
 }
 
-void AppendShortestReal(double value, std::string& out) { Shortest(value, out); }
+void AppendShortestReal(double value, std::string& out) {
+  Shortest(value, out);
+}
 void AppendShortestReal(float value, std::string& out) { Shortest(value, out); }
 
-InputResult ReadIntegerField(std::string_view field, bool allow_min, std::int32_t& value) {
+InputResult ReadIntegerField(std::string_view field, bool allow_min,
+                             std::int32_t& value) {
   std::size_t i = 0;
   while (i < field.size() && field[i] == ' ') ++i;
   if (i == field.size()) {
@@ -330,18 +337,19 @@ InputResult ReadIntegerField(std::string_view field, bool allow_min, std::int32_
     }
   }
   if (!digit) return InputResult::kBad;
-  const std::int64_t limit = (negative && allow_min) ? 2147483648LL : 2147483647LL;
+  const std::int64_t limit =
+      (negative && allow_min) ? 2147483648LL : 2147483647LL;
   if (overflow || magnitude > limit) return InputResult::kOverflow;
   value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
   return InputResult::kOk;
 }
 
-InputResult ReadRealField(std::string_view field, std::int32_t digits, bool empty_is_zero,
-                          double& value) {
+InputResult ReadRealField(std::string_view field, std::int32_t digits,
+                          bool empty_is_zero, double& value) {
   return ReadReal(field, digits, empty_is_zero, value);
 }
-InputResult ReadRealField(std::string_view field, std::int32_t digits, bool empty_is_zero,
-                          float& value) {
+InputResult ReadRealField(std::string_view field, std::int32_t digits,
+                          bool empty_is_zero, float& value) {
   return ReadReal(field, digits, empty_is_zero, value);
 }
 

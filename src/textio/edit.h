@@ -29,7 +29,8 @@ void EditExponent(double value, std::int32_t width, std::int32_t digits,
 void EditFixed(double value, std::int32_t width, std::int32_t digits,
                std::string& out);
 // Aw (width > 0) or A (width 0).
-void EditCharacter(std::string_view value, std::int32_t width, std::string& out);
+void EditCharacter(std::string_view value, std::int32_t width,
+                   std::string& out);
 
 // Free-form output of a real, appended to `out`: the shortest digits that
 // read back as the same value, laid out by decimal exponent (0.001234,
@@ -43,12 +44,14 @@ inline std::string EditInteger(std::int32_t value, std::int32_t width) {
   EditInteger(value, width, out);
   return out;
 }
-inline std::string EditExponent(double value, std::int32_t width, std::int32_t digits) {
+inline std::string EditExponent(double value, std::int32_t width,
+                                std::int32_t digits) {
   std::string out;
   EditExponent(value, width, digits, out);
   return out;
 }
-inline std::string EditFixed(double value, std::int32_t width, std::int32_t digits) {
+inline std::string EditFixed(double value, std::int32_t width,
+                             std::int32_t digits) {
   std::string out;
   EditFixed(value, width, digits, out);
   return out;

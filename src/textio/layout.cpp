@@ -35,11 +35,13 @@ class Parser {
     Layout layout;
     if (!Take('(')) return Fail("Missing initial left parenthesis in format");
     for (;;) {
-      if (pos_ >= s_.size()) return Fail("Missing final right parenthesis in format");
+      if (pos_ >= s_.size())
+        return Fail("Missing final right parenthesis in format");
       const char c = s_[pos_];
       if (c == ')') {
         ++pos_;
-        if (pos_ != s_.size()) return Fail("Extraneous characters after format");
+        if (pos_ != s_.size())
+          return Fail("Extraneous characters after format");
         return Done(std::move(layout));
       }
       if (c == ',') {
@@ -49,14 +51,16 @@ class Parser {
       if (c == '\'' || c == '"') {
         EditItem item;
         item.kind = EditKind::kText;
-        if (!QuotedText(item.text)) return Fail("Unterminated character constant in format");
+        if (!QuotedText(item.text))
+          return Fail("Unterminated character constant in format");
         layout.items.push_back(std::move(item));
         continue;
       }
       std::int32_t repeat = 0;
       const bool has_repeat = Number(repeat);
       if (has_repeat && repeat == 0) return Fail("Zero repeat count in format");
-      if (pos_ >= s_.size()) return Fail("Missing final right parenthesis in format");
+      if (pos_ >= s_.size())
+        return Fail("Missing final right parenthesis in format");
       const char letter = static_cast<char>(
           std::toupper(static_cast<unsigned char>(s_[pos_++])));
       EditItem item;
@@ -71,25 +75,30 @@ class Parser {
           break;
         case 'I':
           item.kind = EditKind::kInteger;
-          if (!PositiveNumber(item.width)) return Fail("Positive width required in format");
+          if (!PositiveNumber(item.width))
+            return Fail("Positive width required in format");
           break;
         case 'E':
         case 'F':
           item.kind = letter == 'E' ? EditKind::kExponent : EditKind::kFixed;
-          if (!PositiveNumber(item.width)) return Fail("Positive width required in format");
+          if (!PositiveNumber(item.width))
+            return Fail("Positive width required in format");
           if (!Take('.')) return Fail("Period required in format");
-          if (!Number(item.digits)) return Fail("Nonnegative width required in format");
+          if (!Number(item.digits))
+            return Fail("Nonnegative width required in format");
           if (item.kind == EditKind::kExponent && item.digits == 0)
             return Fail("Positive width required in format");
           break;
         case 'A':
           item.kind = EditKind::kCharacter;
-          if (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_])) &&
+          if (pos_ < s_.size() &&
+              std::isdigit(static_cast<unsigned char>(s_[pos_])) &&
               !PositiveNumber(item.width))
             return Fail("Positive width required in format");
           break;
         default:
-          return Fail(std::string("Unexpected element '") + letter + "' in format");
+          return Fail(std::string("Unexpected element '") + letter +
+                      "' in format");
       }
       if (item.IsData()) layout.has_data_item = true;
       layout.items.push_back(std::move(item));
@@ -110,16 +119,20 @@ class Parser {
   bool Number(std::int32_t& value) {
     const std::size_t start = pos_;
     std::int64_t v = 0;
-    while (pos_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[pos_]))) {
+    while (pos_ < s_.size() &&
+           std::isdigit(static_cast<unsigned char>(s_[pos_]))) {
       v = v * 10 + (s_[pos_] - '0');
-      if (v > std::numeric_limits<std::int32_t>::max()) v = std::numeric_limits<std::int32_t>::max();
+      if (v > std::numeric_limits<std::int32_t>::max())
+        v = std::numeric_limits<std::int32_t>::max();
       ++pos_;
     }
     value = static_cast<std::int32_t>(v);
     return pos_ > start;
   }
 
-  bool PositiveNumber(std::int32_t& value) { return Number(value) && value > 0; }
+  bool PositiveNumber(std::int32_t& value) {
+    return Number(value) && value > 0;
+  }
 
   bool QuotedText(std::string& text) {
     const char quote = s_[pos_++];
@@ -150,6 +163,8 @@ class Parser {
 
 }  // namespace
 
-Layout ParseLayout(std::string_view layout) { return Parser(Squeezed(layout)).Run(); }
+Layout ParseLayout(std::string_view layout) {
+  return Parser(Squeezed(layout)).Run();
+}
 
 }  // namespace segmix

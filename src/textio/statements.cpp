@@ -119,9 +119,9 @@ struct StatementBase {
         copies = 0;
       }
       if (ItemType(item.kind) != type) {
-        Fail(std::string("Expected ") + TypeName(ItemType(item.kind)) + " for item " +
-             std::to_string(item_count) + " in formatted transfer, got " +
-             TypeName(type));
+        Fail(std::string("Expected ") + TypeName(ItemType(item.kind)) +
+             " for item " + std::to_string(item_count) +
+             " in formatted transfer, got " + TypeName(type));
       }
       return item;
     }
@@ -131,7 +131,8 @@ struct StatementBase {
   template <typename Execute>
   void FinishLayout(Execute&& execute) {
     if (free_form || copies != 0) return;
-    while (position < layout->items.size() && !layout->items[position].IsData()) {
+    while (position < layout->items.size() &&
+           !layout->items[position].IsData()) {
       execute(layout->items[position]);
       ++position;
     }
@@ -143,8 +144,8 @@ struct StatementBase {
   std::source_location where;
   bool free_form = true;
   const Layout* layout = nullptr;  // owned by the pool; none when free form
-  std::size_t position = 0;   // next item of the layout
-  std::int32_t copies = 0;    // copies of the current data item used
+  std::size_t position = 0;        // next item of the layout
+  std::int32_t copies = 0;         // copies of the current data item used
   std::int32_t item_count = 0;
 };
 
@@ -163,14 +164,16 @@ struct WriteStatement::Impl : StatementBase {
   }
 
   void Put(std::string_view text) {
-    if (record.size() < column + text.size()) record.resize(column + text.size(), ' ');
+    if (record.size() < column + text.size())
+      record.resize(column + text.size(), ' ');
     record.replace(column, text.size(), text);
     column += text.size();
   }
 
   void EmitRecord() {
     if (state == nullptr) {
-      units->Console().write(record.data(), static_cast<std::streamsize>(record.size()));
+      units->Console().write(record.data(),
+                             static_cast<std::streamsize>(record.size()));
       units->Console().put('\n');
     } else if (!state->WriteRecord(record)) {
       FailOs(state->error_number);
@@ -198,7 +201,8 @@ struct WriteStatement::Impl : StatementBase {
   const EditItem& Next(ValueType type) {
     ++item_count;
     return NextDataItem(
-        type, [this] { EmitRecord(); }, [this](const EditItem& item) { Execute(item); });
+        type, [this] { EmitRecord(); },
+        [this](const EditItem& item) { Execute(item); });
   }
 
   // Free-form: one blank begins the record and one separates two values,
@@ -241,7 +245,8 @@ class StatementPool {
     if (text.empty()) return nullptr;
     const auto it = layouts_.find(text);
     if (it != layouts_.end()) return &it->second;
-    return &layouts_.emplace(std::string(text), ParseLayout(text)).first->second;
+    return &layouts_.emplace(std::string(text), ParseLayout(text))
+                .first->second;
   }
 
   template <typename Impl>
@@ -276,20 +281,25 @@ class StatementPool {
   std::unordered_map<std::string, Layout, Hash, std::equal_to<>> layouts_;
 };
 
-void StatementPoolDeleter::operator()(StatementPool* pool) const { delete pool; }
+void StatementPoolDeleter::operator()(StatementPool* pool) const {
+  delete pool;
+}
 
 StatementPool& TextUnits::Pool() {
   if (pool_ == nullptr) pool_.reset(new StatementPool);
   return *pool_;
 }
 
-WriteStatement::WriteStatement(TextUnits& units, int unit, std::string_view layout,
+WriteStatement::WriteStatement(TextUnits& units, int unit,
+                               std::string_view layout,
                                std::source_location where)
     : units_(units), impl_(StatementPool::Take(units.Pool().writes)) {
   impl_->Begin(units, unit, units.Pool().Parsed(layout), where);
 }
 
-WriteStatement::~WriteStatement() { StatementPool::Give(units_.Pool().writes, impl_); }
+WriteStatement::~WriteStatement() {
+  StatementPool::Give(units_.Pool().writes, impl_);
+}
 
 WriteStatement& WriteStatement::operator<<(std::int32_t value) {
   Impl& s = *impl_;
@@ -380,7 +390,8 @@ struct ReadStatement::Impl : StatementBase {
   std::string_view Field(std::int32_t width) {
     const std::size_t w = static_cast<std::size_t>(width);
     std::string_view field;
-    if (column < record.size()) field = std::string_view(record).substr(column, w);
+    if (column < record.size())
+      field = std::string_view(record).substr(column, w);
     column += w;
     return field;
   }
@@ -402,7 +413,8 @@ struct ReadStatement::Impl : StatementBase {
 
   const EditItem& Next(ValueType type) {
     return NextDataItem(
-        type, [this] { NextRecord(); }, [this](const EditItem& item) { Execute(item); });
+        type, [this] { NextRecord(); },
+        [this](const EditItem& item) { Execute(item); });
   }
 
   // ---- free form
@@ -507,7 +519,8 @@ struct ReadStatement::Impl : StatementBase {
            record[digits_end] <= '9') {
       ++digits_end;
     }
-    if (digits_end > column && digits_end < record.size() && record[digits_end] == '*') {
+    if (digits_end > column && digits_end < record.size() &&
+        record[digits_end] == '*') {
       std::int64_t repeat = 0;
       for (std::size_t k = column; k < digits_end; ++k) {
         repeat = repeat * 10 + (record[k] - '0');
@@ -579,13 +592,16 @@ struct ReadStatement::Impl : StatementBase {
   std::string token;
 };
 
-ReadStatement::ReadStatement(TextUnits& units, int unit, std::string_view layout,
+ReadStatement::ReadStatement(TextUnits& units, int unit,
+                             std::string_view layout,
                              std::source_location where)
     : units_(units), impl_(StatementPool::Take(units.Pool().reads)) {
   impl_->Begin(units, unit, units.Pool().Parsed(layout), where);
 }
 
-ReadStatement::~ReadStatement() { StatementPool::Give(units_.Pool().reads, impl_); }
+ReadStatement::~ReadStatement() {
+  StatementPool::Give(units_.Pool().reads, impl_);
+}
 
 ReadStatement& ReadStatement::operator>>(std::int32_t& value) {
   Impl& s = *impl_;
@@ -642,7 +658,8 @@ void ReadStatement::ReadReal(T& value) {
   }
   ++s.item_count;
   const EditItem& item = s.Next(ValueType::kReal);
-  if (ReadRealField(s.Field(item.width), item.digits, true, parsed) != InputResult::kOk) {
+  if (ReadRealField(s.Field(item.width), item.digits, true, parsed) !=
+      InputResult::kOk) {
     s.Fail("Bad value during floating point read");
   }
   value = parsed;
@@ -658,7 +675,8 @@ ReadStatement& ReadStatement::Text(std::string& value, std::size_t length) {
   }
   ++s.item_count;
   const EditItem& item = s.Next(ValueType::kCharacter);
-  const std::size_t width = item.width > 0 ? static_cast<std::size_t>(item.width) : length;
+  const std::size_t width =
+      item.width > 0 ? static_cast<std::size_t>(item.width) : length;
   std::string field(s.Field(static_cast<std::int32_t>(width)));
   field.resize(width, ' ');
   if (width >= length) {

@@ -40,8 +40,8 @@ class WriteStatement {
   WriteStatement& operator=(const WriteStatement&) = delete;
 
   WriteStatement& operator<<(std::int32_t value);
-  WriteStatement& operator<<(float value);   // a 4-byte real
-  WriteStatement& operator<<(double value);  // an 8-byte real
+  WriteStatement& operator<<(float value);            // a 4-byte real
+  WriteStatement& operator<<(double value);           // an 8-byte real
   WriteStatement& operator<<(std::string_view text);  // a character value
   WriteStatement& operator<<(const char* text) {
     return *this << std::string_view(text);

@@ -9,8 +9,8 @@ namespace segmix {
 
 TextIoError::TextIoError(std::string locus_line, std::string message,
                          TerminationKind kind)
-    : RunTermination(kind, locus_line + "\nsegmix runtime error: " +
-                                      message + "\n"),
+    : RunTermination(kind,
+                     locus_line + "\nsegmix runtime error: " + message + "\n"),
       message_(std::move(message)) {}
 
 std::string LocusOf(const std::source_location& where) {

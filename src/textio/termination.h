@@ -14,16 +14,17 @@
 namespace segmix {
 
 // Exit statuses of the program.
-inline constexpr int kExitNormal = 0;    // normal stop (and Stop())
-inline constexpr int kExitRejected = 1;  // capacity stop, rejected input, failed start
-inline constexpr int kExitTextIo = 2;    // failed text transfer (error report)
+inline constexpr int kExitNormal = 0;  // normal stop (and Stop())
+inline constexpr int kExitRejected =
+    1;  // capacity stop, rejected input, failed start
+inline constexpr int kExitTextIo = 2;  // failed text transfer (error report)
 
 // What kind of early end a run met. A caller that runs many fits (or only
 // checks the input) tells them apart by this, not by the text.
 enum class TerminationKind {
-  kStop,           // a plain stop, or one with a status of its own (a signal)
-  kUnreadable,     // a file that cannot be opened, read or written
-  kMalformed,      // text that does not parse under its layout or free-form rules
+  kStop,        // a plain stop, or one with a status of its own (a signal)
+  kUnreadable,  // a file that cannot be opened, read or written
+  kMalformed,   // text that does not parse under its layout or free-form rules
   kInconsistent,   // values that parse but cannot stand (ranges, structure)
   kCapacity,       // a build-time capacity (N_FAM, N_WAY, N_SIZE) exceeded
   kRejectedStart,  // a starting point that cannot be evaluated or searched from

@@ -22,11 +22,12 @@ constexpr std::size_t kChunkSize = 1 << 16;
 
 std::string WithoutTrailingBlanks(std::string_view name) {
   const auto end = name.find_last_not_of(' ');
-  return std::string(name.substr(0, end == std::string_view::npos ? 0 : end + 1));
+  return std::string(
+      name.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
-[[noreturn]] void OpenFailed(const std::source_location& where, const std::string& name,
-                             int error_number) {
+[[noreturn]] void OpenFailed(const std::source_location& where,
+                             const std::string& name, int error_number) {
   throw TextIoError(LocusOf(where) + " file: \"" + name + "\"",
                     std::strerror(error_number), TerminationKind::kUnreadable);
 }

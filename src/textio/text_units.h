@@ -22,13 +22,13 @@ namespace segmix {
 inline constexpr int kConsole = -1;
 
 enum class OpenStatus {
-  kOld,   // the file must exist, else TextIoError with strerror(ENOENT)
-  kNone,  // created empty when missing, opened at its start when present
+  kOld,      // the file must exist, else TextIoError with strerror(ENOENT)
+  kNone,     // created empty when missing, opened at its start when present
   kReplace,  // created empty when missing, emptied when present; a file that
              // cannot be opened for writing is a TextIoError
 };
 
-struct UnitState;  // defined by the implementation
+struct UnitState;     // defined by the implementation
 class StatementPool;  // reusable statement state, defined with the statements
 struct StatementPoolDeleter {
   void operator()(StatementPool* pool) const;

@@ -12,7 +12,12 @@
 namespace segmix {
 
 struct UnitState {
-  enum class ReadOutcome : std::uint8_t { kRecord, kEndOfFile, kError, kTooLong };
+  enum class ReadOutcome : std::uint8_t {
+    kRecord,
+    kEndOfFile,
+    kError,
+    kTooLong
+  };
 
   // The longest record ReadRecord hands out: 64 MiB. A file with no line end
   // (a device such as /dev/zero named as a data file) would otherwise grow one
@@ -33,7 +38,7 @@ struct UnitState {
   bool reading = false;
   bool at_end = false;
   std::int64_t offset = 0;
-  int error_number = 0;  // errno of the last failed operation
+  int error_number = 0;           // errno of the last failed operation
   std::int64_t records_read = 0;  // records handed out so far (the line number)
 
   // Next record without its line feed (and without a carriage return right

@@ -24,7 +24,8 @@ FamilyStore StoreOf(const std::vector<std::vector<float>>& families,
     s.member_offset[g + 1] = static_cast<std::int32_t>(s.trait.size()) - 1;
     s.trait.insert(s.trait.end(), families[g].begin(), families[g].end());
   }
-  s.member_offset[families.size() + 1] = static_cast<std::int32_t>(s.trait.size()) - 1;
+  s.member_offset[families.size() + 1] =
+      static_cast<std::int32_t>(s.trait.size()) - 1;
   s.member_count = s.member_offset[families.size() + 1];
   return s;
 }

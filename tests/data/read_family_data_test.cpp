@@ -2,6 +2,8 @@
 // the console lines, the family weights, the capacity stops and the ways a
 // data file can fail to be read. Expected outputs are derived by hand from
 // the record layouts.
+#include "data/read_family_data.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "data/family_store.h"
-#include "data/read_family_data.h"
 #include "data/family_weights.h"
 #include "data_test_support.h"
 #include "textio/text_units.h"
@@ -410,8 +411,8 @@ TEST_F(ReadFamilyDataTest, TwoMillionListEntriesAreAccepted) {
   // L = 2000000 entries and no nuclear family (M = 2); the closing offset of
   // record 3 must reach the member-list length.
   WriteFile("iway.dat",
-            Lines({"0 0 0", "0 0", "2 0 2000000", "2000000 " + Repeat(2000000, "1"),
-                   "", "0", ""}));
+            Lines({"0 0 0", "0 0", "2 0 2000000",
+                   "2000000 " + Repeat(2000000, "1"), "", "0", ""}));
   WriteFile("trait.dat", "\n");
   const auto outcome = Load();
   ASSERT_EQ(outcome.exit_status, 0) << outcome.stderr_text;

@@ -1,6 +1,8 @@
 // The structure checks of a loaded family store: one row per rule with a
 // crafted iway.dat and the exact message it must produce, then rows of
 // unusual but legal structures that must load, then the sex-code check.
+#include "data/validate_family_structure.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "data/family_store.h"
-#include "data/validate_family_structure.h"
 #include "data_test_support.h"
 #include "textio/termination.h"
 
@@ -297,8 +298,7 @@ const std::vector<LoadRow>& LoadRows() {
        {"3 3 0 4 4 7", "0 0 1 1 2", "4 0 0 4 7", "7 1 2 3 4 1 2 3", "0 0",
         "7 1 2 1 2 1 2 1", "2 2 0 2 2 2 1"},
        7},
-      {"SexCodesAreNotCheckedHere", TwoFamilies({{6, "7 0 3 1 2 1 2 -1"}}),
-       7},
+      {"SexCodesAreNotCheckedHere", TwoFamilies({{6, "7 0 3 1 2 1 2 -1"}}), 7},
   };
   return rows;
 }

@@ -23,7 +23,8 @@ constexpr int kErrorUnit = 25;
 void CheckContract(const ControlSettings& settings,
                    const ParameterTable& parameters) {
   if (settings.family_count < 0 || settings.family_count > N_FAM) std::abort();
-  if (settings.covariate_count < 0 || settings.covariate_count > kMaxCovariates) {
+  if (settings.covariate_count < 0 ||
+      settings.covariate_count > kMaxCovariates) {
     std::abort();
   }
   if (settings.data_file_name.size() != kFileNameLength) std::abort();
@@ -58,8 +59,8 @@ int FuzzControlFile(const std::uint8_t* data, std::size_t size) {
     ModelQuantities quantities;
     ParameterTable accepted = parameters;
     AcceptParameters(accepted, settings.covariate_count, quantities);
-    if (const auto rejection = CheckParameters(
-            parameters, settings.covariate_count, quantities)) {
+    if (const auto rejection =
+            CheckParameters(parameters, settings.covariate_count, quantities)) {
       WriteParameterRejection(units, *rejection);
     }
   } catch (const RunTermination&) {

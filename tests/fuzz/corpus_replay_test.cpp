@@ -39,7 +39,8 @@ class CorpusReplay : public ::testing::TestWithParam<Target> {};
 TEST_P(CorpusReplay, EveryCorpusFileReturns) {
   const Target& target = GetParam();
   const auto files = CorpusFiles(target.name);
-  ASSERT_FALSE(files.empty()) << "no corpus under " << (kCorpusRoot / target.name);
+  ASSERT_FALSE(files.empty())
+      << "no corpus under " << (kCorpusRoot / target.name);
   for (const auto& file : files) {
     SCOPED_TRACE(file.filename().string());
     const std::string bytes = ReadBytes(file);
@@ -58,11 +59,12 @@ TEST_P(CorpusReplay, EmptyAndTinyInputsReturn) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Targets, CorpusReplay, ::testing::ValuesIn(Targets().begin(), Targets().end()),
-    [](const ::testing::TestParamInfo<Target>& info) {
-      return std::string(info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplay,
+                         ::testing::ValuesIn(Targets().begin(),
+                                             Targets().end()),
+                         [](const ::testing::TestParamInfo<Target>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace segmix::fuzz

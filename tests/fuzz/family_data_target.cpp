@@ -70,16 +70,17 @@ void CheckStoreContract(const FamilyStore& s) {
 // Every component in: major locus, polygenes, sex, the covariates; the
 // general transmission model when `general_transmission`. Values inside
 // their bounds, none estimated.
-ParameterTable FullModel(std::int32_t covariate_count, bool general_transmission) {
+ParameterTable FullModel(std::int32_t covariate_count,
+                         bool general_transmission) {
   ParameterTable p;
   struct Row {
     double value, low, high;
   };
   const Row rows[kParameterCount + 1] = {
-      {0, 0, 0},         {0.2, 0.001, 0.999}, {16, 5, 25},   {13, 5, 25},
-      {10.5, 5, 25},     {0.5, 0, 2},         {2, 0.1, 20},  {0.5, -5, 5},
-      {0.9, 0, 1},       {0.5, 0, 1},         {0.1, 0, 1},   {0.1, -2, 2},
-      {-0.1, -2, 2},     {0.05, -2, 2},       {0.2, -2, 2},  {-0.3, -2, 2}};
+      {0, 0, 0},     {0.2, 0.001, 0.999}, {16, 5, 25},  {13, 5, 25},
+      {10.5, 5, 25}, {0.5, 0, 2},         {2, 0.1, 20}, {0.5, -5, 5},
+      {0.9, 0, 1},   {0.5, 0, 1},         {0.1, 0, 1},  {0.1, -2, 2},
+      {-0.1, -2, 2}, {0.05, -2, 2},       {0.2, -2, 2}, {-0.3, -2, 2}};
   for (int row = 1; row <= kParameterCount; ++row) {
     p.tie[row] = row;
     p.in_model[row] = 1;

@@ -15,7 +15,8 @@ class Scratch {
  public:
   Scratch() {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "segmix_fuzz_XXXXXX").string();
+        (std::filesystem::temp_directory_path() / "segmix_fuzz_XXXXXX")
+            .string();
     if (::mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("cannot create a scratch directory in " +
                                std::filesystem::temp_directory_path().string());

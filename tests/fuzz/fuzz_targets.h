@@ -61,7 +61,9 @@ struct Target {
 std::span<const Target> Targets();
 
 // Test names and failure messages show the target's name.
-inline void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+inline void PrintTo(const Target& target, std::ostream* os) {
+  *os << target.name;
+}
 
 }  // namespace segmix::fuzz
 

@@ -135,13 +135,15 @@ int FuzzLayout(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = AsText(data, size);
   const std::size_t line_end = input.find('\n');
   const std::string_view layout_text = input.substr(0, line_end);
-  const std::string_view file =
-      line_end == std::string_view::npos ? std::string_view{} : input.substr(line_end + 1);
+  const std::string_view file = line_end == std::string_view::npos
+                                    ? std::string_view{}
+                                    : input.substr(line_end + 1);
 
   EditSingleValues(file);
 
   const Layout layout = ParseLayout(layout_text);
-  if (!layout.error.empty() || layout_text.empty() || !Bounded(layout)) return 0;
+  if (!layout.error.empty() || layout_text.empty() || !Bounded(layout))
+    return 0;
 
   const auto path = ScratchDirectory() / "layout.txt";
   WriteFile(path, file);

@@ -5,6 +5,7 @@
 
 #include "fuzz/fuzz_targets.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   return SEGMIX_FUZZ_ENTRY(data, size);
 }

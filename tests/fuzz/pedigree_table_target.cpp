@@ -16,11 +16,11 @@
 #include "data/read_family_data.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_targets.h"
+#include "prep/pedigree_table.h"
+#include "prep/prepared_data.h"
 #include "run/control_file.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
-#include "prep/pedigree_table.h"
-#include "prep/prepared_data.h"
 
 namespace segmix::fuzz {
 namespace {
@@ -39,10 +39,11 @@ void CheckReadBack(const prep::PreparedData& data,
   FamilyStore store;
   try {
     TextUnits units(console);
-    ReadFamilyData(units, 2, data.control.data_file_name,
-                   std::span<const std::string>(data.control.covariate_file_names)
-                       .subspan(1, data.control.covariate_count),
-                   store);
+    ReadFamilyData(
+        units, 2, data.control.data_file_name,
+        std::span<const std::string>(data.control.covariate_file_names)
+            .subspan(1, data.control.covariate_count),
+        store);
   } catch (const RunTermination&) {
     std::abort();  // the program refuses what segmix-prep wrote
   }
@@ -51,10 +52,10 @@ void CheckReadBack(const prep::PreparedData& data,
   if (store.listed_family_count != s.listed_family_count ||
       store.member_offset != s.member_offset ||
       store.nuclear_offset != s.nuclear_offset ||
-      store.list_offset != s.list_offset || store.member_list != s.member_list ||
-      store.connector != s.connector || store.member_count != s.member_count ||
-      store.sex != s.sex || store.status != s.status ||
-      !SameBits(store.trait, s.trait)) {
+      store.list_offset != s.list_offset ||
+      store.member_list != s.member_list || store.connector != s.connector ||
+      store.member_count != s.member_count || store.sex != s.sex ||
+      store.status != s.status || !SameBits(store.trait, s.trait)) {
     std::abort();
   }
   for (std::int32_t q = 1; q <= data.control.covariate_count; ++q) {
@@ -68,7 +69,8 @@ int FuzzPedigreeTable(const std::uint8_t* data, std::size_t size) {
   const std::string text(AsText(data, size));
   try {
     std::istringstream header_in(text);
-    const prep::TextTable table = prep::ReadTextTable(header_in, "pedigree.txt");
+    const prep::TextTable table =
+        prep::ReadTextTable(header_in, "pedigree.txt");
     // Every column beyond the required ones is taken as a covariate, at
     // most five, each name once (names compare in any case).
     prep::PrepOptions options;
@@ -79,11 +81,12 @@ int FuzzPedigreeTable(const std::uint8_t* data, std::size_t size) {
                      [](unsigned char c) { return std::tolower(c); });
       const bool required =
           std::find(std::begin(prep::kRequiredColumns),
-                    std::end(prep::kRequiredColumns), lower) !=
-          std::end(prep::kRequiredColumns);
+                    std::end(prep::kRequiredColumns),
+                    lower) != std::end(prep::kRequiredColumns);
       if (required || lower.empty() ||
           std::find(seen.begin(), seen.end(), lower) != seen.end() ||
-          options.covariates.size() == static_cast<std::size_t>(kMaxCovariates)) {
+          options.covariates.size() ==
+              static_cast<std::size_t>(kMaxCovariates)) {
         continue;
       }
       seen.push_back(lower);

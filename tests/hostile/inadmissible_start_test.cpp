@@ -53,26 +53,33 @@ struct Row {
 const std::string kRejectedStart = " initial LH=-0.99999998E+18\n";
 
 const Row kRows[] = {
-    {"Q fixed above 1", "par.inp", 2, Record(1, 1, 0, "1.5", "0.05", "0.001", "0.999"), 1,
-     "        Q  = 0.1500E+01\n   Q is an allele frequency and must lie in 0..1", ""},
-    {"Q tied to D", "par.inp", 2, Record(4, 1, 0, "0.2", "0.05", "0.001", "0.999"), 1,
+    {"Q fixed above 1", "par.inp", 2,
+     Record(1, 1, 0, "1.5", "0.05", "0.001", "0.999"), 1,
+     "        Q  = 0.1500E+01\n   Q is an allele frequency and must lie in "
+     "0..1",
+     ""},
+    {"Q tied to D", "par.inp", 2,
+     Record(4, 1, 0, "0.2", "0.05", "0.001", "0.999"), 1,
      "        Q  = 0.1050E+02\n   Q is an allele frequency", ""},
-    {"Tr1 in the model fixed at 2", "par.inp", 9, Record(8, 1, 0, "2.0", "0.0", "0.0", "1.0"),
-     1, "        Tr1= 0.2000E+01\n   Tr1 is a transmission probability", ""},
-    {"a step of 1e30", "par.inp", 5, Record(4, 1, 1, "10.5", "1.0E+30", "5.0", "13.0"), 1,
+    {"Tr1 in the model fixed at 2", "par.inp", 9,
+     Record(8, 1, 0, "2.0", "0.0", "0.0", "1.0"), 1,
+     "        Tr1= 0.2000E+01\n   Tr1 is a transmission probability", ""},
+    {"a step of 1e30", "par.inp", 5,
+     Record(4, 1, 1, "10.5", "1.0E+30", "5.0", "13.0"), 1,
      "        D  = 0.1050E+02\n   STEP= 0.1000E+31 is so large that the search "
-     "loses the value it steps from: give the D record a smaller step in par.inp\n",
+     "loses the value it steps from: give the D record a smaller step in "
+     "par.inp\n",
      ""},
     {"a trait of 1e30", "trait.dat", 0,
      "1e30 11.5 14.8 12.9 10.7 -999 -999 13.4 11.2 9.8 14.1 12.6 10.9 9.6 -999 "
      "11.8 10.4 -999 -999",
      1, "", "family 1 of iway.dat failed first"},
-    {"SIG fixed at 1e-30", "par.inp", 7, Record(6, 1, 0, "1.0E-30", "0.5", "0.1", "20.0"), 1,
-     "", "failed first"},
+    {"SIG fixed at 1e-30", "par.inp", 7,
+     Record(6, 1, 0, "1.0E-30", "0.5", "0.1", "20.0"), 1, "", "failed first"},
     // Bounds wider than 0..1: the search's trials below 0 are rejected like
     // points outside their bounds, and no evaluation line shows NaN.
-    {"Q estimated within -1 and 2", "par.inp", 2, Record(1, 1, 1, "0.2", "0.3", "-1.0", "2.0"),
-     0, "", ""},
+    {"Q estimated within -1 and 2", "par.inp", 2,
+     Record(1, 1, 1, "0.2", "0.3", "-1.0", "2.0"), 0, "", ""},
 };
 
 class InadmissibleStart : public ::testing::TestWithParam<Row> {};
@@ -139,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, InadmissibleStart, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) {
                            std::string name = info.param.name;
                            for (char& c : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             if (!std::isalnum(static_cast<unsigned char>(c)))
+                               c = '_';
                            }
                            return name;
                          });

@@ -1,5 +1,6 @@
 // The pattern search on plain functions of the table's values, reporting to
-// a recorder: no file is involved here (tests/run/max_file_test.cpp covers the records).
+// a recorder: no file is involved here (tests/run/max_file_test.cpp covers the
+// records).
 #include "maximize/maximize.h"
 
 #include <gtest/gtest.h>
@@ -576,11 +577,16 @@ TEST(FirstLostStepRowTest, OnlyStepsThatSwampTheValueAreLost) {
     bool lost;
   };
   const Row rows[] = {
-      {10.5, 0.5, false},      {149.44, 0.09425, false},
-      {0.001, 0.05, false},    {10.5, 1e8, false},  // larger than any bounds
-      {0, 1e30, false},        {-3.77, -0.346, false},
-      {10.5, 1e30, true},      {10.5, 1e17, true},
-      {0.001, 1e12, true},     {10.5, std::numeric_limits<double>::infinity(), true},
+      {10.5, 0.5, false},
+      {149.44, 0.09425, false},
+      {0.001, 0.05, false},
+      {10.5, 1e8, false},  // larger than any bounds
+      {0, 1e30, false},
+      {-3.77, -0.346, false},
+      {10.5, 1e30, true},
+      {10.5, 1e17, true},
+      {0.001, 1e12, true},
+      {10.5, std::numeric_limits<double>::infinity(), true},
       // Missed, but by less than the absolute 1e-6 the search resolves.
       {1e-12, 1e3, false},
   };

@@ -16,7 +16,9 @@ namespace segmix {
 namespace {
 
 struct Counting final : EvaluationObserver {
-  void Rejected(const ParameterRejection& r) override { rejections.push_back(r); }
+  void Rejected(const ParameterRejection& r) override {
+    rejections.push_back(r);
+  }
   void FamilyTerm(std::int32_t, std::int32_t, double) override { ++terms; }
   void Evaluated(double, const ParameterTable&) override { ++lines; }
   std::vector<ParameterRejection> rejections;
@@ -40,7 +42,8 @@ TEST(EvaluationOutcomeTest, LikelihoodThatIsNotANumberIsARejectedPoint) {
   };
   // A fixed MU that is not a number passes every bound test (fixed rows are
   // not tested) and makes every density undefined.
-  const Row rows[] = {{2.5, true}, {std::numeric_limits<double>::quiet_NaN(), false}};
+  const Row rows[] = {{2.5, true},
+                      {std::numeric_limits<double>::quiet_NaN(), false}};
   for (const Row& row : rows) {
     p.value[kMU] = p.value[kA] = p.value[kD] = row.MU;
     for (const Gate gate : {Gate::kChecked, Gate::kAccepted}) {

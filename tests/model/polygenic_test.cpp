@@ -42,11 +42,15 @@ TEST(Factorial, EdgeValues) {
 }
 
 TEST(BinomialCoefficient, EdgeValues) {
-  struct Row { std::int32_t n, k; Extended expected; };
+  struct Row {
+    std::int32_t n, k;
+    Extended expected;
+  };
   const Row rows[] = {
-      {3, 3, 1},  {-2, -2, 1}, {0, 0, 1},   {2, 3, 0},  {-1, 0, 0},
-      {6, 3, 20}, {6, 0, 1},   {6, 6, 1},   {4, 2, 6},  {5, 1, 5},
-      {2, -1, 1.0L / 3},  // k < 0: n! / (n-k)! because (-1)! is 1
+      {3, 3, 1},  {-2, -2, 1}, {0, 0, 1},         {2, 3, 0},
+      {-1, 0, 0}, {6, 3, 20},  {6, 0, 1},         {6, 6, 1},
+      {4, 2, 6},  {5, 1, 5},   {2, -1, 1.0L / 3},  // k < 0: n! / (n-k)! because
+                                                   // (-1)! is 1
   };
   for (const Row& r : rows) {
     EXPECT_EQ(BinomialCoefficient(r.n, r.k), r.expected)
@@ -61,8 +65,8 @@ TEST(PolygenicTransmission, SetsGenotypeCount) {
 // A parent with 0 increasing alleles always passes k = 0, so column (x, 0)
 // is the gamete distribution G(. | x) itself.
 TEST(PolygenicTransmission, GameteTable) {
-  const int numer[7][4] = {{20, 0, 0, 0},  {10, 10, 0, 0}, {4, 12, 4, 0},
-                           {1, 9, 9, 1},   {0, 4, 12, 4},  {0, 0, 10, 10},
+  const int numer[7][4] = {{20, 0, 0, 0}, {10, 10, 0, 0}, {4, 12, 4, 0},
+                           {1, 9, 9, 1},  {0, 4, 12, 4},  {0, 0, 10, 10},
                            {0, 0, 0, 20}};
   const PolygenicTables t = Built();
   const double u = static_cast<double>(1.0L / 20);

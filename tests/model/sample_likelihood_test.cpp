@@ -121,7 +121,8 @@ class SampleLikelihoodTest : public ::testing::Test {
                             SampleSettings{.covariate_count = 0,
                                            .proband_switch = proband_switch_,
                                            .selection_flags = flags_});
-    TextRecords records(units_, phase == Phase::kFinal ? &family_units_ : nullptr);
+    TextRecords records(units_,
+                        phase == Phase::kFinal ? &family_units_ : nullptr);
     outcome_ = sample.Evaluate(
         phase == Phase::kSearch ? Gate::kAccepted : Gate::kChecked, &records);
     rejections_ = records.rejections;
@@ -466,7 +467,8 @@ TEST_F(SampleLikelihoodTest, ThreadCountChangesNoBit) {
       EXPECT_NE(want_file, "");
       continue;
     }
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(want))
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(got),
+              std::bit_cast<std::uint64_t>(want))
         << workers;
     EXPECT_EQ(family_.str(), want_file) << workers;
     EXPECT_EQ(console_.str(), want_console) << workers;

@@ -128,13 +128,13 @@ TEST_F(TraitDensityTest, CovariateTermInExtendedPrecision) {
   store.covariate[1][1] = 0.7f;
   store.covariate[2][1] = 0.9f;
   K = 2;
-  const Extended v = static_cast<Extended>(0.1) * 0.7f +
-                     static_cast<Extended>(1.0 / 3) * 0.9f;
+  const Extended v =
+      static_cast<Extended>(0.1) * 0.7f + static_cast<Extended>(1.0 / 3) * 0.9f;
   const double e = static_cast<double>(v * v / 1.0 * -0.5L);
   EXPECT_EQ(Density(1, 1, 4), static_cast<Extended>(std::exp(e)));
 
-  const double vd = 0.1 * static_cast<double>(0.7f) +
-                    (1.0 / 3) * static_cast<double>(0.9f);
+  const double vd =
+      0.1 * static_cast<double>(0.7f) + (1.0 / 3) * static_cast<double>(0.9f);
   const double ed = static_cast<double>(static_cast<Extended>(vd) * vd * -0.5L);
   EXPECT_NE(e, ed) << "values chosen to separate the two precisions";
 }

@@ -28,7 +28,8 @@ class AnalysisTest : public RunDirTest {
   // The example's files in the working directory; returns their names.
   std::set<std::string> CopyExample(const std::string& name) {
     std::set<std::string> names;
-    const auto example = std::filesystem::path(SEGMIX_SOURCE_DIR) / "examples" / name;
+    const auto example =
+        std::filesystem::path(SEGMIX_SOURCE_DIR) / "examples" / name;
     for (const auto& entry : std::filesystem::directory_iterator(example)) {
       std::filesystem::copy(entry.path(), dir_ / entry.path().filename());
       names.insert(entry.path().filename().string());

@@ -35,9 +35,8 @@ std::string ParameterRecord(int tie, int in_model, int estimate,
 std::vector<std::string> PlainParameterRecords() {
   std::vector<std::string> records;
   for (int j = 1; j <= 15; ++j) {
-    records.push_back(
-        ParameterRecord(j, 1, 0, std::to_string(j) + ".0", "0.5", "-100.",
-                        "100."));
+    records.push_back(ParameterRecord(j, 1, 0, std::to_string(j) + ".0", "0.5",
+                                      "-100.", "100."));
   }
   return records;
 }
@@ -180,12 +179,14 @@ TEST_F(ControlFileTest, UnquotedNameEndsAtItsFirstBlank) {
 // --- Selection flags --------------------------------------------------------
 
 TEST_F(ControlFileTest, FortyFiveFlagsTakeThreeRecordsOfTwentyTwentyFive) {
-  const ControlOutcome o = Read(File(
-      "45 0 t.dat 0",
-      {"12345678901234567890", "09876543210987654321", "10203"}, {}));
+  const ControlOutcome o =
+      Read(File("45 0 t.dat 0",
+                {"12345678901234567890", "09876543210987654321", "10203"}, {}));
   ASSERT_FALSE(o.rejected || o.text_error) << o.errors;
   const std::string digits =
-      "12345678901234567890" "09876543210987654321" "10203";
+      "12345678901234567890"
+      "09876543210987654321"
+      "10203";
   ASSERT_EQ(o.settings.selection_flags.size(), 605u);
   for (int g = 1; g <= 45; ++g) {
     EXPECT_EQ(o.settings.selection_flags[g], digits[g - 1] - '0') << "g=" << g;
@@ -276,15 +277,13 @@ INSTANTIATE_TEST_SUITE_P(
         RealFieldRow{"    1.234+01", 12.34},  // sign right after the digits
         // No point: the digits are scaled by 10^-5.
         RealFieldRow{"       12340", 0.1234},
-        RealFieldRow{"     1500000", 15.0},
-        RealFieldRow{"          -5", -5e-5},
+        RealFieldRow{"     1500000", 15.0}, RealFieldRow{"          -5", -5e-5},
         RealFieldRow{"     12340E2", 12.34},  // exponent added to the -5
-        RealFieldRow{"        15.0", 15.0},
-        RealFieldRow{"         15.", 15.0},
+        RealFieldRow{"        15.0", 15.0}, RealFieldRow{"         15.", 15.0},
         RealFieldRow{"       -.125", -0.125},
-        RealFieldRow{"            ", 0.0},     // blank field
-        RealFieldRow{"  1 2. 5    ", 12.5},    // inner blanks ignored
-        RealFieldRow{"0.1         ", 0.1},     // left-aligned
+        RealFieldRow{"            ", 0.0},   // blank field
+        RealFieldRow{"  1 2. 5    ", 12.5},  // inner blanks ignored
+        RealFieldRow{"0.1         ", 0.1},   // left-aligned
         RealFieldRow{"  1.0000001 ", 1.0000001},
         RealFieldRow{"   1.0E+300 ", 1.0e300}));
 
@@ -309,8 +308,8 @@ TEST_F(ControlFileTest, ParameterRecordColumnsAndIntegerFields) {
 TEST_F(ControlFileTest, ShortParameterRecordLeavesMissingFieldsZero) {
   std::vector<std::string> records{"1 0 t.dat 0", "1"};
   std::vector<std::string> params = PlainParameterRecords();
-  params[0] = "  1  1 1         0.2";  // value only
-  params[1] = "  2";                   // tie index only
+  params[0] = "  1  1 1         0.2";        // value only
+  params[1] = "  2";                         // tie index only
   params[2] = "  3  1 1         0.5   0.0";  // step cut inside its field
   records.insert(records.end(), params.begin(), params.end());
   const ControlOutcome o = Read(records);
@@ -380,11 +379,11 @@ TEST_F(ControlFileTest, MissingParameterRecordIsEndOfFile) {
 // --- Covariate file names ---------------------------------------------------
 
 TEST_F(ControlFileTest, CovariateNamesOnePerRecordCutTo16) {
-  const ControlOutcome o = Read(File(
-      "1 0 t.dat 3", {"1"},
-      {"age.dat rest of this record is skipped",
-       "'a name with blanks.dat' and more",
-       "'a_very_long_covariate_name.dat'", "AFTER"}));
+  const ControlOutcome o =
+      Read(File("1 0 t.dat 3", {"1"},
+                {"age.dat rest of this record is skipped",
+                 "'a name with blanks.dat' and more",
+                 "'a_very_long_covariate_name.dat'", "AFTER"}));
   ASSERT_FALSE(o.rejected || o.text_error) << o.errors;
   EXPECT_EQ(o.settings.covariate_count, 3);
   EXPECT_EQ(o.settings.covariate_file_names[1], "age.dat         ");
@@ -421,8 +420,8 @@ TEST_F(ControlFileTest, MissingCovariateNameIsEndOfFile) {
 // --- Rejected values --------------------------------------------------------
 
 struct CountRow {
-  const char* first;          // the first record
-  const char* message_part;   // must appear in the message ("" = accepted)
+  const char* first;         // the first record
+  const char* message_part;  // must appear in the message ("" = accepted)
 };
 
 class CountLimitTest : public ControlFileTest,
@@ -460,16 +459,13 @@ TEST_P(CountLimitTest, AcceptedOrRejectedBeforeReadingOn) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, CountLimitTest,
     ::testing::Values(
-        CountRow{"604 0 t.dat 0", ""},
-        CountRow{"0 0 t.dat 0", ""},
-        CountRow{"605 0 t.dat 0",
-                 "the family count is 605, above N_FAM = 604"},
+        CountRow{"604 0 t.dat 0", ""}, CountRow{"0 0 t.dat 0", ""},
+        CountRow{"605 0 t.dat 0", "the family count is 605, above N_FAM = 604"},
         CountRow{"2147483647 0 t.dat 0",
                  "the family count is 2147483647, above N_FAM = 604"},
         CountRow{"-1 0 t.dat 0", "the family count is -1, below 0"},
         CountRow{"1 0 t.dat 5", ""},
-        CountRow{"1 0 t.dat 6",
-                 "the covariate count is 6, above 5"},
+        CountRow{"1 0 t.dat 6", "the covariate count is 6, above 5"},
         CountRow{"1 0 t.dat 8", "the covariate count is 8, above 5"},
         CountRow{"1 0 t.dat -1", "the covariate count is -1, below 0"},
         // Both wrong: the family count is reported.
@@ -502,8 +498,8 @@ TEST_P(TieIndexTest, TieIndexWithinOneToFifteen) {
   }
   EXPECT_TRUE(o.rejected) << o.errors;
   EXPECT_EQ(o.exit_status, 1);
-  const std::string name(kParameterNames[row.row].substr(
-      0, kParameterNames[row.row].find(' ')));
+  const std::string name(
+      kParameterNames[row.row].substr(0, kParameterNames[row.row].find(' ')));
   const std::string expected =
       "par.inp, parameter record " + std::to_string(row.row) + " (" + name +
       "): the tie index is " + std::to_string(row.tie) +

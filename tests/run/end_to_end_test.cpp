@@ -106,8 +106,14 @@ std::string ParameterRecordLine(int j, double value, double step) {
 
 // The console records written before the first evaluation, for the tiny set.
 std::vector<std::string> TinyConsoleHead() {
-  return {" 15",       " 1 3", " 2 5", " 3 1", " 5 3",
-          " No proband in the family  4", " N_izm= 9  loop= 1", " MAX= -1"};
+  return {" 15",
+          " 1 3",
+          " 2 5",
+          " 3 1",
+          " 5 3",
+          " No proband in the family  4",
+          " N_izm= 9  loop= 1",
+          " MAX= -1"};
 }
 
 class EndToEndTest : public RunDirTest {
@@ -125,7 +131,8 @@ TEST_F(EndToEndTest, NoFreeParameterRunByteExact) {
   ASSERT_EQ(run.exit_status, 0) << run.errors << run.console;
   EXPECT_EQ(run.errors, "");
 
-  const SampleValue expected = SampleLogLikelihoodByBruteForce(TinyData(), control);
+  const SampleValue expected =
+      SampleLogLikelihoodByBruteForce(TinyData(), control);
   const double ln_lh = static_cast<double>(expected.ln_lh);
   const TestModel model = Effective(control.model, 1);
   ASSERT_EQ(model.value[12], 0.0);
@@ -142,10 +149,8 @@ TEST_F(EndToEndTest, NoFreeParameterRunByteExact) {
   EXPECT_EQ(run.console, Lines(console));
 
   std::vector<std::string> sigma = {
-      "  Number of observed individuals =   9",
-      "  Number of iteration =   1",
-      " Number of functions =    12",
-      "  ln LH =" + EditE(ln_lh, 20, 8),
+      "  Number of observed individuals =   9", "  Number of iteration =   1",
+      " Number of functions =    12", "  ln LH =" + EditE(ln_lh, 20, 8),
       "           Parameter       Step"};
   for (int j = 1; j <= 15; ++j) {
     sigma.push_back(ParameterRecordLine(j, model.value[j], model.step[j]));
@@ -183,7 +188,8 @@ TEST_F(EndToEndTest, ProbandSwitchZeroCorrectsOnlyTheStatusZeroFamily) {
   WriteTiny(control);
   const ProgramRun run = RunProgramHere();
   ASSERT_EQ(run.exit_status, 0) << run.errors;
-  const SampleValue expected = SampleLogLikelihoodByBruteForce(TinyData(), control);
+  const SampleValue expected =
+      SampleLogLikelihoodByBruteForce(TinyData(), control);
   const double ln_lh = static_cast<double>(expected.ln_lh);
   std::vector<std::string> head = TinyConsoleHead();
   head.erase(head.begin() + 5);  // no "No proband" record with the switch off
@@ -209,11 +215,13 @@ TEST_F(EndToEndTest, FreeRunReachesTheBruteForceMaximum) {
   EXPECT_EQ(ReadFile("par.err"), "") << "the search finished normally";
 
   // Console: the head and the initial evaluation exactly.
-  const SampleValue start = SampleLogLikelihoodByBruteForce(TinyData(), control);
+  const SampleValue start =
+      SampleLogLikelihoodByBruteForce(TinyData(), control);
   std::vector<std::string> head = TinyConsoleHead();
   head.push_back(EvaluationLine(static_cast<double>(start.ln_lh),
                                 Effective(control.model, 1)));
-  head.push_back(" initial LH=" + EditE(static_cast<double>(start.ln_lh), 15, 8));
+  head.push_back(" initial LH=" +
+                 EditE(static_cast<double>(start.ln_lh), 15, 8));
   const std::vector<std::string> lines = SplitLines(run.console);
   ASSERT_GT(lines.size(), head.size() + 2);
   for (std::size_t i = 0; i < head.size(); ++i) EXPECT_EQ(lines[i], head[i]);
@@ -227,8 +235,8 @@ TEST_F(EndToEndTest, FreeRunReachesTheBruteForceMaximum) {
   ASSERT_EQ(sigma.size(), 20u);
   EXPECT_EQ(sigma[0], "  Number of observed individuals =   9");
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(sigma[1], m,
-                               std::regex(R"(  Number of iteration =( *\d+))")));
+  ASSERT_TRUE(std::regex_match(
+      sigma[1], m, std::regex(R"(  Number of iteration =( *\d+))")));
   ASSERT_EQ(m[1].length(), 4);
   const int iterations = std::stoi(m[1]);
   ASSERT_TRUE(std::regex_match(sigma[2], m,
@@ -241,19 +249,21 @@ TEST_F(EndToEndTest, FreeRunReachesTheBruteForceMaximum) {
   const double reported = std::strtod(m[1].str().c_str(), nullptr);
   EXPECT_EQ(sigma[4], "           Parameter       Step");
   EXPECT_GE(iterations, 2);
-  EXPECT_LE(lines.size() - head.size() - 1, static_cast<std::size_t>(functions) + 1);
+  EXPECT_LE(lines.size() - head.size() - 1,
+            static_cast<std::size_t>(functions) + 1);
 
   // The estimates as sigma.dat shows them; the fixed rows exactly as given.
   TestModel estimated = Effective(control.model, 1);
-  const std::regex parameter(R"( ( \d|\d\d) ( *-?0\.\d{6}E[+-]\d\d)( *-?0\.\d{6}E[+-]\d\d))");
+  const std::regex parameter(
+      R"( ( \d|\d\d) ( *-?0\.\d{6}E[+-]\d\d)( *-?0\.\d{6}E[+-]\d\d))");
   for (int j = 1; j <= 15; ++j) {
     const std::string& record = sigma[4 + j];
     ASSERT_EQ(record.size(), 34u) << record;
     ASSERT_TRUE(std::regex_match(record, m, parameter)) << record;
     EXPECT_EQ(std::stoi(m[1]), j);
     if (control.model.estimate[j] == 0) {
-      EXPECT_EQ(record, ParameterRecordLine(j, estimated.value[j],
-                                            estimated.step[j]));
+      EXPECT_EQ(record,
+                ParameterRecordLine(j, estimated.value[j], estimated.step[j]));
     } else {
       estimated.value[j] = std::strtod(m[2].str().c_str(), nullptr);
     }
@@ -282,8 +292,8 @@ TEST_F(EndToEndTest, FreeRunReachesTheBruteForceMaximum) {
   // log-likelihood, and moving any free parameter away lowers it.
   ControlFile at = control;
   at.model = estimated;
-  const double at_estimate =
-      static_cast<double>(SampleLogLikelihoodByBruteForce(TinyData(), at).ln_lh);
+  const double at_estimate = static_cast<double>(
+      SampleLogLikelihoodByBruteForce(TinyData(), at).ln_lh);
   EXPECT_NEAR(at_estimate, reported, 1e-4);
   EXPECT_GT(at_estimate, static_cast<double>(start.ln_lh) + 0.5)
       << "the search improved on the start";
@@ -344,8 +354,9 @@ TEST_F(EndToEndTest, RejectedStartLeavesEarlierResultFilesUntouched) {
   WriteFile("max.dat", "old max\n");
   WriteFile("sigma.dat", "old sigma\n");
   WriteFile("LH_fam.dat", "old families\n");
-  WriteFile("par.err", "an old message that is longer than the new one\n"
-                       "and a second line\nand a third\nand a fourth\n");
+  WriteFile("par.err",
+            "an old message that is longer than the new one\n"
+            "and a second line\nand a third\nand a fourth\n");
   const ProgramRun run = RunProgramHere();
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(ReadFile("max.dat"), "old max\n");
@@ -382,7 +393,8 @@ TEST_F(EndToEndTest, MissingControlFileReportsAndExitsTwo) {
   ASSERT_EQ(report.size(), 2u) << run.errors;
   EXPECT_TRUE(std::regex_match(
       report[0],
-      std::regex(R"(At line \d+ of file src/run/run_sequence\.cpp file: "par\.inp")")))
+      std::regex(
+          R"(At line \d+ of file src/run/run_sequence\.cpp file: "par\.inp")")))
       << report[0];
   EXPECT_EQ(report[1], "segmix runtime error: No such file or directory");
   EXPECT_FALSE(Exists("par.err")) << "par.inp is opened first";
@@ -403,7 +415,9 @@ TEST_F(EndToEndTest, TruncatedControlFileReportsEndOfFile) {
   const std::vector<std::string> report = SplitLines(run.errors);
   ASSERT_EQ(report.size(), 2u) << run.errors;
   EXPECT_TRUE(std::regex_match(
-      report[0], std::regex(R"(At line \d+ of file src/run/control_file\.cpp \(Unit 1 "par\.inp"\))")))
+      report[0],
+      std::regex(
+          R"(At line \d+ of file src/run/control_file\.cpp \(Unit 1 "par\.inp"\))")))
       << report[0];
   EXPECT_EQ(report[1], "segmix runtime error: End of file");
   EXPECT_EQ(ReadFile("par.err"), "");

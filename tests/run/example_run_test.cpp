@@ -45,7 +45,8 @@ class ExampleRunTest : public RunDirTest {
         observed += m.trait >= -998.0f;
       }
       if (observed > 0) {
-        head.push_back(" " + std::to_string(g) + " " + std::to_string(observed));
+        head.push_back(" " + std::to_string(g) + " " +
+                       std::to_string(observed));
       }
     }
     int observed = 0, status0 = 0;
@@ -83,8 +84,8 @@ TEST_F(ExampleRunTest, InitialEvaluationMatchesTheBruteForce) {
 
   const double initial = static_cast<double>(
       SampleLogLikelihoodByBruteForce(data_, control_).ln_lh);
-  const TestModel model =
-      Effective(control_.model, static_cast<int>(control_.covariate_files.size()));
+  const TestModel model = Effective(
+      control_.model, static_cast<int>(control_.covariate_files.size()));
   std::vector<std::string> head = ConsoleHead();
   std::string line = EditF(initial, 15, 4);
   for (int j : {1, 2, 3, 4, 6}) line += EditF(model.value[j], 8, 5);
@@ -106,8 +107,8 @@ TEST_F(ExampleRunTest, EstimatesAreABruteForceMaximum) {
   const std::vector<std::string> sigma = SplitLines(ReadFile("sigma.dat"));
   ASSERT_EQ(sigma.size(), 20u);
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(sigma[3], m,
-                               std::regex(R"(  ln LH = *(-?0\.\d{8}E[+-]\d\d))")));
+  ASSERT_TRUE(std::regex_match(
+      sigma[3], m, std::regex(R"(  ln LH = *(-?0\.\d{8}E[+-]\d\d))")));
   const double reported = std::strtod(m[1].str().c_str(), nullptr);
   ControlFile at = control_;
   const std::regex parameter(
@@ -122,8 +123,8 @@ TEST_F(ExampleRunTest, EstimatesAreABruteForceMaximum) {
     }
   }
   ASSERT_FALSE(free_rows.empty());
-  const double best = static_cast<double>(
-      SampleLogLikelihoodByBruteForce(data_, at).ln_lh);
+  const double best =
+      static_cast<double>(SampleLogLikelihoodByBruteForce(data_, at).ln_lh);
   EXPECT_NEAR(best, reported, 1e-4);
   for (int j : free_rows) {
     for (double sign : {-1.0, 1.0}) {

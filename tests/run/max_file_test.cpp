@@ -91,7 +91,8 @@ class MaxFileTest : public testing::Test {
     settings.print_switch = print_switch;
     const MaximizerResult result = Maximize(
         parameter_count, table_, settings,
-        [&] { return -(table_.value[1] - 1) * (table_.value[1] - 1); }, &report);
+        [&] { return -(table_.value[1] - 1) * (table_.value[1] - 1); },
+        &report);
     units.CloseAll();
     EXPECT_EQ(console.str(), "");
     return result;

@@ -87,11 +87,13 @@ TEST(MemberCountsTest, ObservedMeansAtLeastMinus998) {
     int observed;
   };
   const Row rows[] = {
-      {-998.0f, 1},  {-998.5f, 0},   {-997.99f, 1},
-      {std::nextafter(-998.0f, -1e9f), 0},
-      {-999.0f, 0},  {0.0f, 1},      {-0.0f, 1},
-      {12.5f, 1},    {kNaN, 0},      {kInf, 1},
-      {-kInf, 0},    {-1e30f, 0},    {1e30f, 1},
+      {-998.0f, 1},  {-998.5f, 0},
+      {-997.99f, 1}, {std::nextafter(-998.0f, -1e9f), 0},
+      {-999.0f, 0},  {0.0f, 1},
+      {-0.0f, 1},    {12.5f, 1},
+      {kNaN, 0},     {kInf, 1},
+      {-kInf, 0},    {-1e30f, 0},
+      {1e30f, 1},
   };
   for (const Row& row : rows) {
     const FamilyStore store = StoreOf({{{2, row.trait}}});
@@ -155,8 +157,7 @@ TEST(MemberCountsTest, DecreasingOffsetMeansNoMembers) {
 }
 
 TEST(MemberCountsTest, ControlCountNotStoreCountDecidesTheFamilies) {
-  const FamilyStore store =
-      StoreOf({{{0, 1.0f}}, {{0, 2.0f}}, {{2, 3.0f}}});
+  const FamilyStore store = StoreOf({{{0, 1.0f}}, {{0, 2.0f}}, {{2, 3.0f}}});
   // Fewer families in the control file than in the store: family 3 is not
   // walked.
   const Counted fewer = Count(SettingsFor(2, 1, {1, 1, 1}), store);
@@ -187,8 +188,7 @@ TEST(MemberCountsTest, FamilyNumbersFillThreeColumns) {
   families[99] = {{2, 1.0f}};
   families[N_FAM - 1] = {{2, 1.0f}};
   const FamilyStore store = StoreOf(families);
-  ControlSettings settings =
-      SettingsFor(N_FAM, 1, std::vector<int>(N_FAM, 1));
+  ControlSettings settings = SettingsFor(N_FAM, 1, std::vector<int>(N_FAM, 1));
   const Counted c = Count(settings, store);
   EXPECT_EQ(c.console,
             " No proband in the family  1\n"

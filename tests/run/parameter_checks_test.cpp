@@ -6,7 +6,6 @@
 #include "model/parameter_checks.h"
 
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <cmath>
@@ -190,8 +189,9 @@ const FailureRow kFailureRows[] = {
      "        A  =-0.1200E+02\n"
      "   GL=-0.1000E+02 GR= 0.1000E+02\n",
      "", kSentinel, kD, 5, 5},
-    {"on GL with flag 1: moved up", [](ParameterTable& p) { p.value[kA] = -10; },
-     1.0, "", "", kSentinel, kA, -10 + kMargin, -10},
+    {"on GL with flag 1: moved up",
+     [](ParameterTable& p) { p.value[kA] = -10; }, 1.0, "", "", kSentinel, kA,
+     -10 + kMargin, -10},
     {"on GR with flag 1: moved down",
      [](ParameterTable& p) { p.value[kA] = 10; }, 1.0, "", "", kSentinel, kA,
      10 - kMargin, 10},
@@ -238,7 +238,8 @@ const FailureRow kFailureRows[] = {
        p.value[kA] = 7;
      },
      1.0, "", "", 1.0, kA, 2, 2},
-    {"D above MU", [](ParameterTable& p) {
+    {"D above MU",
+     [](ParameterTable& p) {
        p.value[kD] = 2.5;
        p.value[kMU] = 2.25;
      },
@@ -332,7 +333,8 @@ const FailureRow kFailureRows[] = {
      "   Q is an allele frequency and must lie in 0..1: correct the Q record "
      "in par.inp (its value, or the row it is tied to)\n",
      "", kSentinel, kQ, 1.5, 1.5},
-    {"Q tied to D = 0.25 is a probability", [](ParameterTable& p) {
+    {"Q tied to D = 0.25 is a probability",
+     [](ParameterTable& p) {
        p.tie[kQ] = kD;
        p.value[kD] = 0.25;
      },
@@ -360,10 +362,9 @@ const FailureRow kFailureRows[] = {
      "   Tr2 is a transmission probability and must lie in 0..1: correct the "
      "Tr2 record in par.inp (its value, or the row it is tied to)\n",
      "", kSentinel, kTr2, 1.5, 1.5},
-    {"Tr1 = 2 out of the model is not used", [](ParameterTable& p) {
-       p.value[kTr1] = 2;
-     },
-     1.0, "", "", 1.0, kTr1, 2, 2},
+    {"Tr1 = 2 out of the model is not used",
+     [](ParameterTable& p) { p.value[kTr1] = 2; }, 1.0, "", "", 1.0, kTr1, 2,
+     2},
     {"Tr1 = -0.25 estimated within wide bounds",
      [](ParameterTable& p) {
        p.in_model[kTr1] = 1;
@@ -588,10 +589,8 @@ struct FrequencyRow {
 
 TEST_F(ParameterChecksTest, HardyWeinbergFrequenciesExactForDyadicQ) {
   const FrequencyRow rows[] = {
-      {0.5, 0.25, 0.5, 0.25},
-      {0.25, 0.0625, 0.375, 0.5625},
-      {0.75, 0.5625, 0.375, 0.0625},
-      {0.125, 0.015625, 0.21875, 0.765625},
+      {0.5, 0.25, 0.5, 0.25},        {0.25, 0.0625, 0.375, 0.5625},
+      {0.75, 0.5625, 0.375, 0.0625}, {0.125, 0.015625, 0.21875, 0.765625},
       {1.0, 1.0, 0.0, 0.0},  // accepted by the check only
   };
   for (const FrequencyRow& row : rows) {
@@ -735,9 +734,9 @@ void ExpectTable(const ModelQuantities& q, const TransmissionRow (&rows)[9]) {
 }
 
 const TransmissionRow kMendelian[9] = {
-    {1, 1, 1, 0, 0},       {2, 1, 0.5, 0.5, 0},    {3, 1, 0, 1, 0},
-    {1, 2, 0.5, 0.5, 0},   {2, 2, 0.25, 0.5, 0.25}, {3, 2, 0, 0.5, 0.5},
-    {1, 3, 0, 1, 0},       {2, 3, 0, 0.5, 0.5},    {3, 3, 0, 0, 1},
+    {1, 1, 1, 0, 0},     {2, 1, 0.5, 0.5, 0},     {3, 1, 0, 1, 0},
+    {1, 2, 0.5, 0.5, 0}, {2, 2, 0.25, 0.5, 0.25}, {3, 2, 0, 0.5, 0.5},
+    {1, 3, 0, 1, 0},     {2, 3, 0, 0.5, 0.5},     {3, 3, 0, 0, 1},
 };
 
 // T = (3/4, 1/2, 1/4): every entry is a dyadic fraction, exact in double.

@@ -2,7 +2,6 @@
 // likelihood (see pedigree_data.h).
 #include "pedigree_data.h"
 
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +34,8 @@ std::string RealField(double value) {
   char buffer[64];
   for (int digits = 10; digits >= 1; --digits) {
     std::snprintf(buffer, sizeof buffer, "%#.*G", digits, value);
-    if (std::string(buffer).size() <= 12 && std::strtod(buffer, nullptr) == value) {
+    if (std::string(buffer).size() <= 12 &&
+        std::strtod(buffer, nullptr) == value) {
       std::string text(buffer);
       return std::string(12 - text.size(), ' ') + text;
     }
@@ -60,7 +60,8 @@ double Choose(int n, int k) {
 struct Tables {
   std::array<long double, kStates> prior{};
   // trans[c][a][b]: child state c given parent states a and b.
-  std::vector<long double> trans = std::vector<long double>(kStates * kStates * kStates);
+  std::vector<long double> trans =
+      std::vector<long double>(kStates * kStates * kStates);
   long double Trans(int c, int a, int b) const {
     return trans[(c * kStates + a) * kStates + b];
   }
@@ -69,7 +70,8 @@ struct Tables {
 Tables BuildTables(const TestModel& m) {
   Tables t;
   const long double q = m.value[1];
-  const long double major_prior[3] = {q * q, 2 * q * (1 - q), (1 - q) * (1 - q)};
+  const long double major_prior[3] = {q * q, 2 * q * (1 - q),
+                                      (1 - q) * (1 - q)};
   // Probability that a parent of major genotype g passes the allele that
   // genotype 1 carries twice.
   long double pass[3] = {1.0L, 0.5L, 0.0L};
@@ -135,9 +137,9 @@ std::array<long double, kStates> Densities(const TestMember& member,
   const double means[3] = {m.value[2], m.value[3], m.value[4]};
   const long double sig = m.value[6];
   for (int s = 0; s < kStates; ++s) {
-    const long double mean = means[s / 7] + (second_sex ? m.value[7] : 0.0) +
-                             (s % 7 - 3) * static_cast<long double>(m.value[5]) +
-                             covariate_term;
+    const long double mean =
+        means[s / 7] + (second_sex ? m.value[7] : 0.0) +
+        (s % 7 - 3) * static_cast<long double>(m.value[5]) + covariate_term;
     const long double r = static_cast<long double>(member.trait) - mean;
     d[s] = std::exp(-r * r / (2 * sig)) / std::sqrt(sig);
   }
@@ -199,7 +201,8 @@ void WriteDataFiles(const DataSet& data, const ControlFile& control) {
       r7 << (members == 0 ? "" : " ") << m.status;
       trait << (members == 0 ? "" : " ") << Number9(m.trait);
       for (std::size_t q = 0; q < covariates.size(); ++q) {
-        covariates[q] << (members == 0 ? "" : " ") << Number9(m.covariates.at(q));
+        covariates[q] << (members == 0 ? "" : " ")
+                      << Number9(m.covariates.at(q));
       }
       ++members;
     }
@@ -225,7 +228,8 @@ void WriteDataFiles(const DataSet& data, const ControlFile& control) {
   std::ofstream(control.trait_file, std::ios::binary | std::ios::trunc)
       << trait.str() << '\n';
   for (std::size_t q = 0; q < covariates.size(); ++q) {
-    std::ofstream(control.covariate_files[q], std::ios::binary | std::ios::trunc)
+    std::ofstream(control.covariate_files[q],
+                  std::ios::binary | std::ios::trunc)
         << covariates[q].str() << '\n';
   }
 }
@@ -246,7 +250,8 @@ ControlFile ReadControlFileBack(const std::string& path) {
   int flag_records = family_count <= 0 ? 1 : (family_count + 19) / 20;
   for (int r = 0; r < flag_records; ++r) {
     std::getline(in, line);
-    for (int col = 0; col < 20 && static_cast<int>(c.flags.size()) < family_count; ++col) {
+    for (int col = 0;
+         col < 20 && static_cast<int>(c.flags.size()) < family_count; ++col) {
       const char ch = col < static_cast<int>(line.size()) ? line[col] : ' ';
       c.flags.push_back(ch == ' ' ? 0 : ch - '0');
     }
@@ -412,7 +417,8 @@ long double FamilyPassValue(const TestFamily& family, const TestModel& model,
     for (int a = 0; a < kStates; ++a) {
       for (int b = 0; b < kStates; ++b) {
         long double sum = 0;
-        for (int c = 0; c < kStates; ++c) sum += tables.Trans(c, a, b) * d[x][c];
+        for (int c = 0; c < kStates; ++c)
+          sum += tables.Trans(c, a, b) * d[x][c];
         leaf_sum[i][a * kStates + b] = sum;
       }
     }
@@ -424,8 +430,8 @@ long double FamilyPassValue(const TestFamily& family, const TestModel& model,
         if (depth == order.size()) {
           for (std::size_t i = 0; i < leaves.size(); ++i) {
             const int x = leaves[i];
-            product *= leaf_sum[i][state[parent_a[x]] * kStates +
-                                   state[parent_b[x]]];
+            product *=
+                leaf_sum[i][state[parent_a[x]] * kStates + state[parent_b[x]]];
           }
           total += product;
           return;
@@ -474,8 +480,8 @@ SampleValue SampleLogLikelihoodByBruteForce(const DataSet& data,
     const long double term =
         FamilyTerm(f, model, covariate_count, control.proband_switch);
     result.ln_lh += term;
-    result.records.push_back({g, static_cast<int>(f.members.size()),
-                              term * (1.0L / observed)});
+    result.records.push_back(
+        {g, static_cast<int>(f.members.size()), term * (1.0L / observed)});
   }
   return result;
 }

@@ -97,8 +97,8 @@ TEST_F(RunProgramTest, InProcessRunWritesWhatTheProgramWrites) {
   EXPECT_EQ(ReadFile("sigma.dat"), sigma);
   EXPECT_EQ(ReadFile("LH_fam.dat"), families);
 
-  const double ln_lh = static_cast<double>(
-      SampleLogLikelihoodByBruteForce(data, control).ln_lh);
+  const double ln_lh =
+      static_cast<double>(SampleLogLikelihoodByBruteForce(data, control).ln_lh);
   EXPECT_NE(out.str().find(" initial LH=" + EditE(ln_lh, 15, 8) + "\n"),
             std::string::npos)
       << out.str();

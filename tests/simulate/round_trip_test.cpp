@@ -22,11 +22,11 @@
 #include "data/read_family_data.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
-#include "run/control_file.h"
-#include "textio/text_units.h"
 #include "prep/prepared_data.h"
+#include "run/control_file.h"
 #include "simulate/simulate.h"
 #include "support/companion_test_support.h"
+#include "textio/text_units.h"
 
 namespace segmix::simulate {
 namespace {
@@ -34,11 +34,11 @@ namespace {
 using prep::MapEntry;
 using prep::PedigreeTable;
 using prep::PeelOptions;
-using prep::ReadMapFile;
 using prep::PersonRow;
 using prep::PrepareData;
 using prep::PreparedData;
 using prep::PrepOptions;
+using prep::ReadMapFile;
 using prep::testing::ParseTable;
 using prep::testing::ScratchDir;
 
@@ -73,7 +73,8 @@ Loaded WriteAndLoad(const PreparedData& data,
   units.Open(1, "par.inp", OpenStatus::kOld);
   ReadControlFile(units, loaded.control, loaded.parameters);
   units.Close(1);
-  ReadFamilyData(units, 2, loaded.control.data_file_name,
+  ReadFamilyData(
+      units, 2, loaded.control.data_file_name,
       std::span<const std::string>(loaded.control.covariate_file_names)
           .subspan(1, loaded.control.covariate_count),
       loaded.store);

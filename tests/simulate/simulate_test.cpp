@@ -245,7 +245,8 @@ TEST(Simulate, CovariatesAreRoundedAsWritten) {
   settings.covariates = 3;
   for (const auto& p : SimulatePersons(settings)) {
     for (int q = 0; q < 3; ++q) {
-      EXPECT_EQ(std::stod(prep::FixedText(p.covariates[q], 3)), p.covariates[q]);
+      EXPECT_EQ(std::stod(prep::FixedText(p.covariates[q], 3)),
+                p.covariates[q]);
       EXPECT_LT(std::fabs(p.covariates[q] * 1000 -
                           std::round(p.covariates[q] * 1000)),
                 1e-9);
@@ -421,8 +422,8 @@ TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
 TEST(SimulateCommand, OutputFollowsALinkAndRefusesADirectory) {
   prep::testing::ScratchDir dir;
   std::filesystem::create_symlink("file.txt", dir / "link.txt");
-  const SimulateRun run = Simulate(
-      {"--families", "2", "--output", (dir / "link.txt").string()});
+  const SimulateRun run =
+      Simulate({"--families", "2", "--output", (dir / "link.txt").string()});
   EXPECT_EQ(run.status, prep::kToolExitOk);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
   EXPECT_EQ(prep::testing::ReadFile(dir / "file.txt"),
@@ -445,9 +446,9 @@ TEST(SimulateTransmission, MendelianIsTheDefaultStream) {
   EXPECT_EQ(plain.out.find("--Tr"), std::string::npos);
   std::vector<std::string> flat = base;
   for (const char* arg : {"--Tr1", "0.5", "--Tr3", "0.5"}) flat.push_back(arg);
-  EXPECT_NE(Simulate(flat).out.find(
-                " --Tr1 0.5 --Tr2 0.5 --Tr3 0.5\nfamily id"),
-            std::string::npos);
+  EXPECT_NE(
+      Simulate(flat).out.find(" --Tr1 0.5 --Tr2 0.5 --Tr3 0.5\nfamily id"),
+      std::string::npos);
 }
 
 // With every Tr at 0.5 a parent passes the Q allele by a fair coin whatever
@@ -472,7 +473,8 @@ TEST(SimulateTransmission, FlatTransmissionForgetsTheParents) {
     if (father == mother && father != 2) counts[father][p.major] += 1;
   }
   for (const int parents : {1, 3}) {
-    const double n = counts[parents][1] + counts[parents][2] + counts[parents][3];
+    const double n =
+        counts[parents][1] + counts[parents][2] + counts[parents][3];
     ASSERT_GT(n, 500) << parents;
     EXPECT_NEAR(counts[parents][1] / n, 0.25, 0.05) << parents;
     EXPECT_NEAR(counts[parents][2] / n, 0.50, 0.05) << parents;

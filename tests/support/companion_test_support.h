@@ -1,5 +1,5 @@
-// Helpers of the companion programs' tests: scratch directories, whole-file reads, and
-// running a tool's command in-process with its streams captured.
+// Helpers of the companion programs' tests: scratch directories, whole-file
+// reads, and running a tool's command in-process with its streams captured.
 #ifndef SEGMIX_TESTS_SUPPORT_COMPANION_TEST_SUPPORT_H_
 #define SEGMIX_TESTS_SUPPORT_COMPANION_TEST_SUPPORT_H_
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "textio/termination.h"
 #include "prep/pedigree_table.h"
 #include "prep/prep_command.h"
+#include "textio/termination.h"
 
 namespace segmix::prep::testing {
 
@@ -26,8 +26,9 @@ class ScratchDir {
  public:
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "segmix_companion_" + std::string(info->test_suite_name()) +
-                       "_" + std::string(info->name());
+    std::string name = "segmix_companion_" +
+                       std::string(info->test_suite_name()) + "_" +
+                       std::string(info->name());
     for (char& c : name) {
       const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                          (c >= '0' && c <= '9');

@@ -13,7 +13,8 @@
 
 namespace segmix::testing {
 
-inline std::filesystem::path ScratchPathForCurrentTest(std::string_view prefix) {
+inline std::filesystem::path ScratchPathForCurrentTest(
+    std::string_view prefix) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(info->test_suite_name()) + "_" + info->name();
   for (char& c : name) {

@@ -6,9 +6,9 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <limits>
 
 #include "textio_fixture.h"
@@ -32,7 +32,8 @@ TEST(OutputEditing, FixedLayoutItems) {
       {Write("(E15.6)", 1e100), "   0.100000+101\n"},
       {Write("(E15.6)", 1e-100), "   0.100000E-99\n"},
       {Write("(E15.6)", 1e-101), "   0.100000-100\n"},
-      {Write("(E12.5)", 9.999996), " 0.10000E+02\n"},  // the carry raises the exponent
+      {Write("(E12.5)", 9.999996),
+       " 0.10000E+02\n"},  // the carry raises the exponent
       // Halfway cases on exact binary values: 0.125 and 0.375 to two digits.
       {Write("(E10.2)", 0.125), "  0.12E+00\n"},
       {Write("(E10.2)", 0.375), "  0.38E+00\n"},
@@ -65,18 +66,20 @@ TEST(OutputEditing, LayoutDriving) {
   // ends at the second I2 with no trailing blanks from 3X.
   EXPECT_EQ(Write("(' initial LH=',e15.8)", -1234.5678),
             " initial LH=-0.12345678E+04\n");
-  EXPECT_EQ(Write("(10X,' Parameter',7X,'Step')"), "           Parameter       Step\n");
+  EXPECT_EQ(Write("(10X,' Parameter',7X,'Step')"),
+            "           Parameter       Step\n");
   const std::string record =
       Write("(1X,I2,1X,2E15.6,3X,I2,1X,2E15.6)", std::int32_t{3}, 0.5, 0.25);
   EXPECT_EQ(record, "  3    0.500000E+00   0.250000E+00\n");
   EXPECT_EQ(record.size(), 35u);
   // Tabs and blanks are ignored outside quotes, slashes need no commas.
-  EXPECT_EQ(Write("(1X,' Number of iteration =',I4,\t/' Number of functions =',I6,"
-                  "/1X,' ln LH =',E20.8)",
-                  std::int32_t{15}, std::int32_t{147}, -1.5),
-            "  Number of iteration =  15\n"
-            " Number of functions =   147\n"
-            "  ln LH =     -0.15000000E+01\n");
+  EXPECT_EQ(
+      Write("(1X,' Number of iteration =',I4,\t/' Number of functions =',I6,"
+            "/1X,' ln LH =',E20.8)",
+            std::int32_t{15}, std::int32_t{147}, -1.5),
+      "  Number of iteration =  15\n"
+      " Number of functions =   147\n"
+      "  ln LH =     -0.15000000E+01\n");
   // Reversion: a new record, the layout from its start.
   EXPECT_EQ(Write("(2I2)", 1, 2, 3), " 1 2\n 3\n");
   EXPECT_EQ(Write("(I 1 2)", 7), "           7\n");
@@ -109,7 +112,8 @@ TEST(OutputEditing, FreeForm) {
       {Write("", 1.0 / 3.0), " 0.3333333333333333\n"},
       {Write("", 1.0f / 3.0f), " 0.33333334\n"},
       {Write("", std::numeric_limits<double>::denorm_min()), " 5.E-324\n"},
-      {Write("", std::numeric_limits<double>::max()), " 1.7976931348623157E+308\n"},
+      {Write("", std::numeric_limits<double>::max()),
+       " 1.7976931348623157E+308\n"},
       {Write("", "N_izm=", 345, " loop=", 0), " N_izm= 345  loop= 0\n"},
       {Write("", "MAX=", -1), " MAX= -1\n"},
       {Write("", "ab", "cd", 1, "ef"), " abcd 1 ef\n"},
@@ -130,14 +134,18 @@ TEST(OutputEditing, ShortestDigitsReadBackToTheSameBits) {
     std::string text = ShortestReal(value);
     double back = 0;
     ASSERT_EQ(ReadRealField(text, 0, false, back), InputResult::kOk) << text;
-    ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(value))
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(back),
+              std::bit_cast<std::uint64_t>(value))
         << text;
-    const float single = std::bit_cast<float>(static_cast<std::uint32_t>(state));
+    const float single =
+        std::bit_cast<float>(static_cast<std::uint32_t>(state));
     if (!std::isfinite(single)) continue;
     float single_back = 0;
     text = ShortestReal(single);
-    ASSERT_EQ(ReadRealField(text, 0, false, single_back), InputResult::kOk) << text;
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(single_back), std::bit_cast<std::uint32_t>(single))
+    ASSERT_EQ(ReadRealField(text, 0, false, single_back), InputResult::kOk)
+        << text;
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(single_back),
+              std::bit_cast<std::uint32_t>(single))
         << text;
   }
 }
@@ -157,11 +165,14 @@ std::string PrintfExponent(double value, int width, int digits) {
   char tail[16];
   const int magnitude = std::abs(exponent);
   if (magnitude <= 99) {
-    std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+', magnitude);
+    std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+',
+                  magnitude);
   } else {
-    std::snprintf(tail, sizeof tail, "%c%03d", exponent < 0 ? '-' : '+', magnitude);
+    std::snprintf(tail, sizeof tail, "%c%03d", exponent < 0 ? '-' : '+',
+                  magnitude);
   }
-  std::string text = std::string(std::signbit(value) ? "-" : "") + "0." + mantissa + tail;
+  std::string text =
+      std::string(std::signbit(value) ? "-" : "") + "0." + mantissa + tail;
   if (static_cast<int>(text.size()) == width + 1) text.erase(text.find('0'), 1);
   if (static_cast<int>(text.size()) > width) return std::string(width, '*');
   return std::string(width - text.size(), ' ') + text;
@@ -172,7 +183,8 @@ std::string PrintfFixed(double value, int width, int digits) {
   std::snprintf(buf, sizeof buf, "%.*f", digits, value);
   std::string text = buf;
   const std::size_t zero = text[0] == '-' ? 1 : 0;
-  if (static_cast<int>(text.size()) == width + 1 && text.compare(zero, 2, "0.") == 0) {
+  if (static_cast<int>(text.size()) == width + 1 &&
+      text.compare(zero, 2, "0.") == 0) {
     text.erase(zero, 1);
   }
   if (static_cast<int>(text.size()) > width) return std::string(width, '*');
@@ -200,14 +212,17 @@ TEST(OutputEditing, ExponentAndFixedAgreeWithPrintfOnRandomValues) {
         value = std::bit_cast<double>(bits);
         break;
       case 1:  // a 4-byte real, as the trait and covariate files hold
-        value = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+        value = static_cast<double>(
+            std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
         break;
       case 2:  // dyadic values with few bits: exact halfway cases abound
-        value = static_cast<double>(static_cast<std::int64_t>(bits % 200001) - 100000) /
+        value = static_cast<double>(static_cast<std::int64_t>(bits % 200001) -
+                                    100000) /
                 static_cast<double>(1ull << (bits >> 60));
         break;
       default:  // log-likelihood-sized values
-        value = (static_cast<double>(bits >> 11) / 9007199254740992.0 - 0.5) * 1e5;
+        value =
+            (static_cast<double>(bits >> 11) / 9007199254740992.0 - 0.5) * 1e5;
         break;
     }
     if (!std::isfinite(value)) continue;
@@ -232,18 +247,24 @@ TEST(InputEditing, IntegerFields) {
     std::int32_t value;
   };
   const Row rows[] = {
-      {"", InputResult::kOk, 0},         {"   ", InputResult::kOk, 0},
-      {" 12", InputResult::kOk, 12},     {"1 2", InputResult::kOk, 12},
-      {"-7", InputResult::kOk, -7},      {"+7", InputResult::kOk, 7},
-      {"-", InputResult::kBad, 0},       {"1x", InputResult::kBad, 0},
-      {"1.", InputResult::kBad, 0},      {"2147483647", InputResult::kOk, 2147483647},
+      {"", InputResult::kOk, 0},
+      {"   ", InputResult::kOk, 0},
+      {" 12", InputResult::kOk, 12},
+      {"1 2", InputResult::kOk, 12},
+      {"-7", InputResult::kOk, -7},
+      {"+7", InputResult::kOk, 7},
+      {"-", InputResult::kBad, 0},
+      {"1x", InputResult::kBad, 0},
+      {"1.", InputResult::kBad, 0},
+      {"2147483647", InputResult::kOk, 2147483647},
       {"2147483648", InputResult::kOverflow, 0},
       {"-2147483648", InputResult::kOverflow, 0},
       {"99999999999999999999", InputResult::kOverflow, 0},
   };
   for (const Row& row : rows) {
     std::int32_t value = -99;
-    EXPECT_EQ(ReadIntegerField(row.field, false, value), row.result) << row.field;
+    EXPECT_EQ(ReadIntegerField(row.field, false, value), row.result)
+        << row.field;
     if (row.result == InputResult::kOk) {
       EXPECT_EQ(value, row.value) << row.field;
     }
@@ -286,7 +307,8 @@ TEST(InputEditing, RealFields) {
   };
   for (const Row& row : rows) {
     double value = -99;
-    EXPECT_EQ(ReadRealField(row.field, row.digits, true, value), row.result) << row.field;
+    EXPECT_EQ(ReadRealField(row.field, row.digits, true, value), row.result)
+        << row.field;
     if (row.result == InputResult::kOk) {
       EXPECT_EQ(value, row.value) << row.field;
     }
@@ -294,7 +316,8 @@ TEST(InputEditing, RealFields) {
   // A 4-byte real is rounded once, from the decimal text: 16777217 lies
   // halfway between two floats, and 16777217.000001 just above it.
   float single = 0;
-  ASSERT_EQ(ReadRealField("16777217.000001", 0, false, single), InputResult::kOk);
+  ASSERT_EQ(ReadRealField("16777217.000001", 0, false, single),
+            InputResult::kOk);
   EXPECT_EQ(single, 16777218.0f);
   ASSERT_EQ(ReadRealField("3.4028236e38", 0, false, single), InputResult::kOk);
   EXPECT_EQ(single, std::numeric_limits<float>::infinity());

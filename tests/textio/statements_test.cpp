@@ -113,18 +113,12 @@ TEST_F(StatementTest, FreeFormValues) {
     std::vector<std::int32_t> want;  // from a start of -1 each
   };
   const Row rows[] = {
-      {"1 2 3", {1, 2, 3}},
-      {"1,2,3", {1, 2, 3}},
-      {"1 , 2 ,3", {1, 2, 3}},
-      {"1,,3", {1, -1, 3}},
-      {",2,3", {-1, 2, 3}},
-      {"1\n\n  2\n3", {1, 2, 3}},
-      {"1,\n,3", {1, -1, 3}},
-      {"1 2/ 3", {1, 2, -1}},
-      {"3*7", {7, 7, 7}},
-      {"2*,5", {-1, -1, 5}},
-      {"1 2*9", {1, 9, 9}},
-      {"-2147483648 +5 0", {-2147483648, 5, 0}},
+      {"1 2 3", {1, 2, 3}},    {"1,2,3", {1, 2, 3}},
+      {"1 , 2 ,3", {1, 2, 3}}, {"1,,3", {1, -1, 3}},
+      {",2,3", {-1, 2, 3}},    {"1\n\n  2\n3", {1, 2, 3}},
+      {"1,\n,3", {1, -1, 3}},  {"1 2/ 3", {1, 2, -1}},
+      {"3*7", {7, 7, 7}},      {"2*,5", {-1, -1, 5}},
+      {"1 2*9", {1, 9, 9}},    {"-2147483648 +5 0", {-2147483648, 5, 0}},
   };
   for (const Row& row : rows) {
     ScratchDir dir;
@@ -187,10 +181,11 @@ TEST_F(StatementTest, FreeFormValueOutcomesAndLeftOvers) {
 
 TEST_F(StatementTest, RecordWithoutLineEndStopsAt64MiB) {
   units_.Open(1, "/dev/zero", OpenStatus::kOld);
-  EXPECT_EQ(ErrorOf([&] { ReadStatement(units_, 1).End(); }),
-            "Record 1 is longer than 67108864 characters (64 MiB); a text file of "
-            "the program has lines of ordinary length. Check that the file named is "
-            "the right one");
+  EXPECT_EQ(
+      ErrorOf([&] { ReadStatement(units_, 1).End(); }),
+      "Record 1 is longer than 67108864 characters (64 MiB); a text file of "
+      "the program has lines of ordinary length. Check that the file named is "
+      "the right one");
 }
 
 TEST_F(StatementTest, ReplaceEmptiesAFileOrCreatesIt) {
@@ -242,7 +237,8 @@ TEST_F(StatementTest, ErrorMessages) {
       {"1 abc", "", 'r', 2, "Bad real number in item 2 of list input"},
       {"NaN", "", 'r', 1, "Bad real number in item 1 of list input"},
       {"0*5", "", 'i', 1, "Zero repeat count in item 1 of list input"},
-      {"300000000*5", "", 'i', 1, "Repeat count overflow in item 1 of list input"},
+      {"300000000*5", "", 'i', 1,
+       "Repeat count overflow in item 1 of list input"},
       {"2**5", "", 'i', 1, "Bad repeat count in item 1 of list input"},
       {"1", "", 'i', 2, "End of file"},
       {"'unterminated", "", 'a', 1, "End of file"},
@@ -273,7 +269,8 @@ TEST_F(StatementTest, ErrorMessages) {
     });
     EXPECT_EQ(message, row.message) << row.text << " " << row.layout;
   }
-  EXPECT_EQ(ErrorOf([&] { Write("(1X)", 5); }), "Exhausted data descriptors in format");
+  EXPECT_EQ(ErrorOf([&] { Write("(1X)", 5); }),
+            "Exhausted data descriptors in format");
 }
 
 TEST_F(StatementTest, ReportNamesStatementUnitAndFile) {
@@ -288,7 +285,8 @@ TEST_F(StatementTest, ReportNamesStatementUnitAndFile) {
     EXPECT_EQ(error.ExitStatus(), kExitTextIo);
     EXPECT_EQ(text.rfind("At line ", 0), 0u) << text;
     EXPECT_NE(text.find(" of file tests/textio/statements_test.cpp (Unit 1 \"" +
-                        dir_.File("in.dat") + "\")\nsegmix runtime error: End of file\n"),
+                        dir_.File("in.dat") +
+                        "\")\nsegmix runtime error: End of file\n"),
               std::string::npos)
         << text;
   }
@@ -300,12 +298,14 @@ TEST_F(StatementTest, MissingFileWithStatusOld) {
     FAIL() << "no error";
   } catch (const TextIoError& error) {
     EXPECT_EQ(error.Message(), "No such file or directory");
-    EXPECT_NE(error.StderrText().find(" file: \"" + dir_.File("absent.inp") + "\"\n"),
-              std::string::npos)
+    EXPECT_NE(
+        error.StderrText().find(" file: \"" + dir_.File("absent.inp") + "\"\n"),
+        std::string::npos)
         << error.StderrText();
   }
-  EXPECT_EQ(ErrorOf([&] { units_.Open(1, dir_.Path().string(), OpenStatus::kOld); }),
-            "Is a directory");
+  EXPECT_EQ(
+      ErrorOf([&] { units_.Open(1, dir_.Path().string(), OpenStatus::kOld); }),
+      "Is a directory");
 }
 
 TEST_F(StatementTest, FirstWriteCutsTheFileOpeningDoesNot) {

@@ -5,13 +5,12 @@
 #define SEGMIX_TESTS_TEXTIO_TEXTIO_FIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <unistd.h>
 
 #include "textio/statements.h"
 #include "textio/termination.h"
@@ -36,13 +35,15 @@ class ScratchDir {
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::filesystem::temp_directory_path() /
-            ("segmix_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-             std::to_string(::getpid()));
+            ("segmix_" + std::string(info->test_suite_name()) + "_" +
+             info->name() + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
   ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const {
+    return (path_ / name).string();
+  }
   void Put(const std::string& name, const std::string& contents) const {
     std::ofstream(File(name), std::ios::binary) << contents;
   }
