@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing segmix needs, from Debian's packages,
-# when it is missing: cmake, ninja, g++, GoogleTest and Google Benchmark, and
+# when it is missing: cmake, ninja, g++, GoogleTest, Google Benchmark and
+# clang-format (the test script checks the source layout with it), and
 # the companion programs' libraries CLI11, Eigen, Boost.Math and nlohmann-json; then
 # the fuzzing toolchain, clang 16 with its sanitizer and libFuzzer runtime
 # (clang++ 15 or newer is needed: libstdc++ 12's <source_location> is
@@ -10,7 +11,7 @@
 # The fuzzing toolchain is optional: when it cannot be installed the script
 # says so and goes on, and tools/test-all.sh skips its fuzz stage.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-format
   libcli11-dev libeigen3-dev libboost-math-dev nlohmann-json3-dev "$@")
 fuzz_packages=(clang-16 libclang-rt-16-dev)
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds segmix and runs everything CI runs, in three stages, each timed:
+# Builds segmix and runs everything CI runs, in stages, each timed:
 #
+#   0. source format: every C++ file of the tree as clang-format (the
+#      checked-in .clang-format) lays it out, or the script stops at once;
 #   1. release build (build/release, warnings as errors) and the whole test
 #      suite (CTest);
 #   2. sanitizer build (build/asan: g++ with AddressSanitizer and
@@ -29,6 +31,15 @@ bash "$root/tools/install-deps.sh"
 
 passed=0
 timings=()
+
+echo "=== source format (clang-format --dry-run --Werror)"
+start=$SECONDS
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  git -C "$root" ls-files -z -- '*.cpp' '*.h'
+else
+  (cd "$root" && find src apps tests bench -name '*.cpp' -o -name '*.h' | tr '\n' '\0')
+fi | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
+timings+=("source format: $((SECONDS - start)) s")
 # Runs CTest in build dir $1, keeping its output to count the tests.
 run_ctest() {
   local log="$logs/ctest-$(basename "$1").log"
