@@ -35,13 +35,13 @@ std::string LinePlace(std::string_view what, std::size_t line) {
 }
 
 // The fields of a parameter record, "(2i3,i2,4E12.5)".
-struct FieldSpec {
+struct FieldLayout {
   std::size_t first;  // 0-based
   std::size_t width;
   bool real;
   std::string_view name;
 };
-constexpr std::array<FieldSpec, 7> kFields = {{
+constexpr std::array<FieldLayout, 7> kFields = {{
     {0, 3, false, "the tie index"},
     {3, 3, false, "the in-model flag"},
     {6, 2, false, "the estimate flag"},
@@ -170,40 +170,40 @@ void ReviewParameterRecord(const std::string& record, std::size_t line, int row,
   const bool estimated = Estimated(p, row);
   const bool in_use = p.tie[row] == row && OutOfModel(settings, p, row).empty();
   for (std::size_t f = 0; f < kFields.size(); ++f) {
-    const FieldSpec& spec = kFields[f];
+    const FieldLayout& layout = kFields[f];
     const std::string_view field =
-        spec.first < record.size()
-            ? std::string_view(record).substr(spec.first, spec.width)
+        layout.first < record.size()
+            ? std::string_view(record).substr(layout.first, layout.width)
             : std::string_view{};
-    const std::string place = name + ", line " + std::to_string(line + 1) +
-                              ", " +
-                              Columns(spec.first + 1, spec.first + spec.width);
+    const std::string place =
+        name + ", line " + std::to_string(line + 1) + ", " +
+        Columns(layout.first + 1, layout.first + layout.width);
     const std::string text = Trimmed(field);
     if (text.empty()) {
-      if (spec.real && in_use && (estimated || f == kValueField)) {
+      if (layout.real && in_use && (estimated || f == kValueField)) {
         report.Add(Severity::kWarning, std::string(kFile), place,
-                   std::string(spec.name) + " is " +
-                       (record.size() <= spec.first
+                   std::string(layout.name) + " is " +
+                       (record.size() <= layout.first
                             ? "missing (the record ends at column " +
                                   std::to_string(record.size()) + ")"
                             : std::string("blank")) +
                        " and reads as 0. Write the number in columns " +
-                       std::to_string(spec.first + 1) + "-" +
-                       std::to_string(spec.first + spec.width) +
+                       std::to_string(layout.first + 1) + "-" +
+                       std::to_string(layout.first + layout.width) +
                        (f == kStepField ? "." : ", with a decimal point."));
       }
       continue;
     }
     if (text.find(' ') != std::string::npos) {
       report.Add(Severity::kWarning, std::string(kFile), place,
-                 std::string(spec.name) + " is written \"" + text +
+                 std::string(layout.name) + " is written \"" + text +
                      "\" with a blank inside; blanks inside a field are "
                      "ignored, so the record may not be aligned to its "
                      "columns. Align each field to its columns (tie 1-3, "
                      "in-model 4-6, estimate 7-8, then four fields of 12: "
                      "9-20, 21-32, 33-44, 45-56).");
     }
-    if (!spec.real || text.find('.') != std::string::npos) continue;
+    if (!layout.real || text.find('.') != std::string::npos) continue;
     double as_read = 0;
     double as_written = 0;
     if (ReadRealField(field, 5, true, as_read) != InputResult::kOk ||
@@ -213,7 +213,7 @@ void ReviewParameterRecord(const std::string& record, std::size_t line, int row,
     }
     const std::string written = WithDecimalPoint(text);
     report.Add(Severity::kWarning, std::string(kFile), place,
-               std::string(spec.name) + " is written \"" + text +
+               std::string(layout.name) + " is written \"" + text +
                    "\" without a decimal point and reads as " +
                    NumberText(as_read) +
                    " (a field without a point has 5 "

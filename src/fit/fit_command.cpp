@@ -122,20 +122,20 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
 
   // Models: the built-in series, then the model file's, in that order.
-  std::vector<ModelSpec> all = BuiltInModels();
+  std::vector<ModelDescription> all = BuiltInModels();
   if (!model_file.empty()) {
-    const std::vector<ModelSpec> user = ReadModelFile(model_file);
+    const std::vector<ModelDescription> user = ReadModelFile(model_file);
     all.insert(all.end(), user.begin(), user.end());
   }
-  std::vector<ModelSpec> chosen;
+  std::vector<ModelDescription> chosen;
   if (models_list.empty()) {
     chosen = all;
   } else {
     std::set<std::string> wanted;
     for (const std::string& name : SplitList(models_list, ',')) {
-      const bool known =
-          std::any_of(all.begin(), all.end(),
-                      [&](const ModelSpec& s) { return s.name == name; });
+      const bool known = std::any_of(
+          all.begin(), all.end(),
+          [&](const ModelDescription& s) { return s.name == name; });
       if (!known) {
         throw UsageError(
             "--models: unknown model '" + name + "'" +
@@ -143,13 +143,14 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       }
       wanted.insert(name);
     }
-    for (const ModelSpec& s : all) {
+    for (const ModelDescription& s : all) {
       if (wanted.count(s.name) != 0) chosen.push_back(s);
     }
   }
   auto has_model = [&](const std::string& name) {
-    return std::any_of(chosen.begin(), chosen.end(),
-                       [&](const ModelSpec& s) { return s.name == name; });
+    return std::any_of(
+        chosen.begin(), chosen.end(),
+        [&](const ModelDescription& s) { return s.name == name; });
   };
   std::vector<std::pair<std::string, std::string>> extra_tests;
   for (const std::string& pair : compares) {
@@ -202,10 +203,10 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   const Analysis analysis = LoadAnalysis();
 
   std::vector<ParameterTable> tables;
-  for (const ModelSpec& spec : chosen) {
+  for (const ModelDescription& description : chosen) {
     try {
-      tables.push_back(
-          ApplyModel(analysis.base, spec, analysis.settings.covariate_count));
+      tables.push_back(ApplyModel(analysis.base, description,
+                                  analysis.settings.covariate_count));
     } catch (const ModelError& error) {
       throw UsageError(error.what());
     }
@@ -245,7 +246,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   auto find = [&](const std::string& name) -> const ModelResult* {
     for (const ModelResult& m : report.models) {
-      if (m.spec.name == name && m.Fitted()) return &m;
+      if (m.description.name == name && m.Fitted()) return &m;
     }
     return nullptr;
   };
@@ -277,7 +278,8 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             m->free_rows.end()) {
           progress.Note("warning: --profile: " +
                         std::string(kParameterNames[row].substr(0, 3)) +
-                        " is not free in model " + m->spec.name + "; skipped");
+                        " is not free in model " + m->description.name +
+                        "; skipped");
           continue;
         }
         report.profiles.push_back(

@@ -91,45 +91,47 @@ RowState StateOf(const ParameterTable& t, int row) {
 
 }  // namespace
 
-const std::vector<ModelSpec>& BuiltInModels() {
-  static const std::vector<ModelSpec> models = [] {
-    std::vector<ModelSpec> list;
+const std::vector<ModelDescription>& BuiltInModels() {
+  static const std::vector<ModelDescription> models = [] {
+    std::vector<ModelDescription> list;
     for (const BuiltIn& b : kBuiltIns) {
-      ModelSpec spec = ParseModelLine(std::string(b.name) + " " + b.definition);
-      spec.built_in = true;
-      list.push_back(spec);
+      ModelDescription description =
+          ParseModelLine(std::string(b.name) + " " + b.definition);
+      description.built_in = true;
+      list.push_back(description);
     }
     return list;
   }();
   return models;
 }
 
-ModelSpec ParseModelLine(std::string_view line) {
+ModelDescription ParseModelLine(std::string_view line) {
   const std::vector<std::string> words = Words(line);
   if (words.empty()) throw ModelError("empty model line");
-  ModelSpec spec;
-  spec.name = words[0];
-  for (char c : spec.name) {
+  ModelDescription description;
+  description.name = words[0];
+  for (char c : description.name) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') {
-      throw ModelError("model name '" + spec.name +
+      throw ModelError("model name '" + description.name +
                        "' may hold only letters, digits, '-' and '_'");
     }
   }
-  if (spec.name.find('=') != std::string::npos || spec.name.size() > 40) {
-    throw ModelError("model name '" + spec.name + "' is not a name");
+  if (description.name.find('=') != std::string::npos ||
+      description.name.size() > 40) {
+    throw ModelError("model name '" + description.name + "' is not a name");
   }
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (!spec.definition.empty()) spec.definition += ' ';
-    spec.definition += word;
+    if (!description.definition.empty()) description.definition += ' ';
+    description.definition += word;
     if (word == "fixed" || word == "free") {
-      if (spec.changes.empty() ||
-          spec.changes.back().kind != ModelChange::Kind::kValue ||
-          spec.changes.back().estimate != -1) {
+      if (description.changes.empty() ||
+          description.changes.back().kind != ModelChange::Kind::kValue ||
+          description.changes.back().estimate != -1) {
         throw ModelError("'" + word +
                          "' must follow a value change such as Q=0.1");
       }
-      spec.changes.back().estimate = word == "fixed" ? 0 : 1;
+      description.changes.back().estimate = word == "fixed" ? 0 : 1;
       continue;
     }
     const auto eq = word.find('=');
@@ -173,19 +175,19 @@ ModelSpec ParseModelLine(std::string_view line) {
                        " is not a component that can be put in or left out (" +
                        word + "); only pga, Sex, Tr1..Tr3 and B1..B5 are");
     }
-    spec.changes.push_back(change);
+    description.changes.push_back(change);
   }
-  return spec;
+  return description;
 }
 
-std::vector<ModelSpec> ReadModelFile(const std::filesystem::path& path) {
+std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path) {
   std::ifstream in(path);
   if (!in) {
     throw ModelError(path.string() + ": cannot read the model file");
   }
   std::set<std::string> names;
-  for (const ModelSpec& b : BuiltInModels()) names.insert(b.name);
-  std::vector<ModelSpec> models;
+  for (const ModelDescription& b : BuiltInModels()) names.insert(b.name);
+  std::vector<ModelDescription> models;
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
@@ -193,23 +195,23 @@ std::vector<ModelSpec> ReadModelFile(const std::filesystem::path& path) {
     if (first == std::string::npos || line[first] == '#') continue;
     const std::string place =
         path.string() + ":" + std::to_string(number) + ": ";
-    ModelSpec spec;
+    ModelDescription description;
     try {
-      spec = ParseModelLine(line);
+      description = ParseModelLine(line);
     } catch (const ModelError& error) {
       throw ModelError(place + error.what());
     }
-    if (!names.insert(spec.name).second) {
-      throw ModelError(place + "model name '" + spec.name +
+    if (!names.insert(description.name).second) {
+      throw ModelError(place + "model name '" + description.name +
                        "' is already taken (built-in or earlier line)");
     }
-    models.push_back(spec);
+    models.push_back(description);
   }
   return models;
 }
 
-ParameterTable ApplyModel(const ParameterTable& base, const ModelSpec& model,
-                          int covariate_count) {
+ParameterTable ApplyModel(const ParameterTable& base,
+                          const ModelDescription& model, int covariate_count) {
   ParameterTable t = base;
   auto refuse = [&](const std::string& reason) {
     throw ModelError("model '" + model.name + "': " + reason);

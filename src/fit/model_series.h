@@ -43,7 +43,7 @@ struct ModelChange {
   int estimate = -1;  // kValue: -1 unchanged, 0 fixed, 1 free
 };
 
-struct ModelSpec {
+struct ModelDescription {
   std::string name;
   std::string definition;  // the changes as written
   std::vector<ModelChange> changes;
@@ -52,26 +52,26 @@ struct ModelSpec {
 
 // The built-in series in fitting (nesting) order: sporadic, polygenic, major,
 // mixed, mixed-dominant, mixed-recessive, general-tau, equal-tau.
-const std::vector<ModelSpec>& BuiltInModels();
+const std::vector<ModelDescription>& BuiltInModels();
 
 // One model line ("name change change ..."). Throws ModelError with the
 // reason (no place) for an unknown parameter, an unknown change or a bad
 // number.
-ModelSpec ParseModelLine(std::string_view line);
+ModelDescription ParseModelLine(std::string_view line);
 
 // A model file: one model per line; blank lines and lines starting with '#'
 // are skipped. Throws ModelError "FILE:LINE: reason" for the first bad line,
 // for a name used twice or taken by a built-in model, and when the file
 // cannot be read.
-std::vector<ModelSpec> ReadModelFile(const std::filesystem::path& path);
+std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path);
 
 // The model's table: `base` with the changes applied. Throws ModelError naming
 // the model for an impossible change: in/out of a parameter that is not a
 // component, a coefficient without a covariate (`covariate_count`), a value
 // outside its bounds, a tie to a tied or left-out row, a free row whose bounds
 // leave no room.
-ParameterTable ApplyModel(const ParameterTable& base, const ModelSpec& model,
-                          int covariate_count);
+ParameterTable ApplyModel(const ParameterTable& base,
+                          const ModelDescription& model, int covariate_count);
 
 // Rows 1..15 the search moves: estimated, untied and in the model.
 std::vector<int> FreeRows(const ParameterTable& table);

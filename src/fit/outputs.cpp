@@ -150,9 +150,9 @@ std::string ReportText(const FitReport& report) {
          "normal densities' constants\n";
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
-    out << "\nModel " << m.spec.name
+    out << "\nModel " << m.description.name
         << (static_cast<int>(i) == report.best_model ? "  (best by AIC)" : "")
-        << "\n  " << m.spec.definition << "\n";
+        << "\n  " << m.description.definition << "\n";
     if (!m.Fitted()) {
       out << "  no start could be fitted\n";
       continue;
@@ -227,7 +227,7 @@ std::string ModelsCsv(const FitReport& report) {
   out << '\n';
   const int covariates = report.analysis->settings.covariate_count;
   for (const ModelResult& m : report.models) {
-    out << Csv(m.spec.name);
+    out << Csv(m.description.name);
     if (!m.Fitted()) {
       out << ",,,,"
           << ",,false," << m.starts.size() << ",0";
@@ -280,9 +280,10 @@ std::string FitJson(const FitReport& report) {
   j["observed_members"] = a.counts.observed;
   j["density_constant"] = a.families.empty() ? 0.0 : DensityConstant(a);
   j["seconds"] = report.seconds;
-  j["best_model"] = report.best_model >= 0
-                        ? Json(report.models[report.best_model].spec.name)
-                        : Json();
+  j["best_model"] =
+      report.best_model >= 0
+          ? Json(report.models[report.best_model].description.name)
+          : Json();
   auto table_json = [](const ParameterTable& t) {
     Json p = Json::object();
     for (int r = 1; r <= kParameterCount; ++r) p[Name(r)] = t.value[r];
@@ -291,9 +292,9 @@ std::string FitJson(const FitReport& report) {
   Json models = Json::array();
   for (const ModelResult& m : report.models) {
     Json mj;
-    mj["name"] = m.spec.name;
-    mj["definition"] = m.spec.definition;
-    mj["built_in"] = m.spec.built_in;
+    mj["name"] = m.description.name;
+    mj["definition"] = m.description.definition;
+    mj["built_in"] = m.description.built_in;
     Json free = Json::array();
     for (int r : m.free_rows) free.push_back(Name(r));
     mj["free_parameters"] = free;
@@ -374,8 +375,9 @@ std::string FamiliesCsv(const FitReport& report, const std::string& idmap) {
          "lh,ln_lh_weighted\n";
   std::map<int, double> terms;
   if (report.best_model >= 0) {
-    terms = ReadFamilyFile(
-        report.out / report.models[report.best_model].spec.name / "LH_fam.dat");
+    terms = ReadFamilyFile(report.out /
+                           report.models[report.best_model].description.name /
+                           "LH_fam.dat");
   }
   for (const FamilyFacts& f : report.analysis->families) {
     if (f.index == 0) continue;

@@ -20,7 +20,7 @@ constexpr int kHalvings = 6;
 Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
                          int row, Progress& progress) {
   Profile p;
-  p.model = m.spec.name;
+  p.model = m.description.name;
   std::string_view n = kParameterNames[row];
   p.parameter = std::string(n.substr(0, n.find(' ')));
   const double x = m.estimates.value[row];

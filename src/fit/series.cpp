@@ -38,16 +38,15 @@ double DensityConstant(const Analysis& analysis) {
   return 0.5 * std::log(2 * std::numbers::pi) * static_cast<double>(count);
 }
 
-std::vector<ModelResult> FitSeries(const Analysis& analysis,
-                                   const std::vector<ModelSpec>& specs,
-                                   const std::vector<ParameterTable>& tables,
-                                   int spread, const fs::path& out,
-                                   Progress& progress) {
+std::vector<ModelResult> FitSeries(
+    const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
+    const std::vector<ParameterTable>& tables, int spread, const fs::path& out,
+    Progress& progress) {
   std::vector<ModelResult> results;
   const double constant = DensityConstant(analysis);
-  for (std::size_t m = 0; m < specs.size(); ++m) {
+  for (std::size_t m = 0; m < descriptions.size(); ++m) {
     ModelResult result;
-    result.spec = specs[m];
+    result.description = descriptions[m];
     result.model = tables[m];
     result.free_rows = FreeRows(result.model);
 
@@ -55,7 +54,7 @@ std::vector<ModelResult> FitSeries(const Analysis& analysis,
     candidates.emplace_back("base", result.model);
     for (const ModelResult& earlier : results) {
       if (earlier.Fitted() && NestedIn(earlier.model, result.model)) {
-        candidates.emplace_back("from " + earlier.spec.name,
+        candidates.emplace_back("from " + earlier.description.name,
                                 WarmStart(result.model, earlier.estimates));
       }
     }
@@ -65,7 +64,7 @@ std::vector<ModelResult> FitSeries(const Analysis& analysis,
           SpreadStart(result.model, s, analysis.trait_mean, analysis.trait_sd));
     }
 
-    const fs::path folder = out / result.spec.name;
+    const fs::path folder = out / result.description.name;
     const fs::path work = folder / ".work";
     fs::remove_all(work);
     fs::create_directories(work);
@@ -85,8 +84,9 @@ std::vector<ModelResult> FitSeries(const Analysis& analysis,
         fs::remove_all(dir);
         continue;
       }
-      progress.Begin(static_cast<int>(m + 1), static_cast<int>(specs.size()),
-                     result.spec.name, static_cast<int>(c + 1),
+      progress.Begin(static_cast<int>(m + 1),
+                     static_cast<int>(descriptions.size()),
+                     result.description.name, static_cast<int>(c + 1),
                      static_cast<int>(candidates.size()));
       const FitFiles files{dir / "max.dat", dir / "par.err", dir / "sigma.dat",
                            dir / "LH_fam.dat", dir / "console.txt"};
@@ -150,13 +150,13 @@ std::vector<ModelResult> FitSeries(const Analysis& analysis,
           result.estimates, result.free_rows);
       if (result.agreeing == 1 && result.starts.size() > 1) {
         progress.Note(
-            "warning: model " + result.spec.name +
+            "warning: model " + result.description.name +
             ": only one start reached the best ln LH; the maximum may "
             "be local");
       }
     } else {
       progress.Note(
-          "warning: model " + result.spec.name +
+          "warning: model " + result.description.name +
           ": every start was refused or failed; see its starts in fit.json");
     }
     fs::remove_all(work);

@@ -26,7 +26,7 @@ struct StartRecord {
 };
 
 struct ModelResult {
-  ModelSpec spec;
+  ModelDescription description;
   ParameterTable model;  // the model's table with the base values
   std::vector<int> free_rows;
   std::vector<StartRecord> starts;
@@ -47,11 +47,10 @@ double DensityConstant(const Analysis& analysis);
 
 // Fits `models` (tables already applied) in the order given, writing each
 // model's folder under `out`. `spread` is the number of spread starts.
-std::vector<ModelResult> FitSeries(const Analysis& analysis,
-                                   const std::vector<ModelSpec>& specs,
-                                   const std::vector<ParameterTable>& tables,
-                                   int spread, const std::filesystem::path& out,
-                                   Progress& progress);
+std::vector<ModelResult> FitSeries(
+    const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
+    const std::vector<ParameterTable>& tables, int spread,
+    const std::filesystem::path& out, Progress& progress);
 
 }  // namespace segmix::fit
 

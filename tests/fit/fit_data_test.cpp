@@ -106,7 +106,7 @@ TEST(StandardErrors, MatchTheNormalClosedFormsOnSingletons) {
     // ln LH falls by n/2 ln(1 + d^2/SIG): the interval is MU +- d with
     // d = sqrt(SIG (exp(2 x 1.9207/n) - 1)).
     ModelResult model;
-    model.spec.name = "normal";
+    model.description.name = "normal";
     model.model = analysis.base;
     model.estimates = fit.table;
     model.ln_lh = fit.result.final_ln_lh;

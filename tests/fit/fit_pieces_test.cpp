@@ -172,7 +172,7 @@ TEST(ModelFile, NamesTheLineOfTheFirstBadModel) {
 TEST(Nesting, BuiltInSeries) {
   const ParameterTable base = BaseTable();
   auto table = [&](const std::string& name) {
-    for (const ModelSpec& m : BuiltInModels()) {
+    for (const ModelDescription& m : BuiltInModels()) {
       if (m.name == name) return ApplyModel(base, m, 1);
     }
     throw std::runtime_error(name);
