@@ -165,34 +165,22 @@ void BlockProducts(const Transmission& t, const double* const* child,
 template <bool kRepeat>
 void Block(const Transmission& t, const double* const* child, std::size_t nc,
            bool first, PairTable& P, const Repeats& r) {
-  if (!t.finite) {
-    switch (nc) {
-      case 1:
-        BlockProducts<1, 1, kRepeat>(t, child, first, P, r);
-        break;
-      case 2:
-        BlockProducts<1, 2, kRepeat>(t, child, first, P, r);
-        break;
-      case 3:
-        BlockProducts<1, 3, kRepeat>(t, child, first, P, r);
-        break;
-      case 4:
-        BlockProducts<1, 4, kRepeat>(t, child, first, P, r);
-        break;
-      default:
-        BlockProducts<1, 5, kRepeat>(t, child, first, P, r);
-        break;
-    }
-    return;
-  }
   // One child: four pairs side by side; two: two pairs. More pairs or more
   // sums than that do not fit the registers (measured: slower).
+  if (t.finite && nc == 1) {
+    BlockProducts<4, 1, kRepeat>(t, child, first, P, r);
+    return;
+  }
+  if (t.finite && nc == 2) {
+    BlockProducts<2, 2, kRepeat>(t, child, first, P, r);
+    return;
+  }
   switch (nc) {
     case 1:
-      BlockProducts<4, 1, kRepeat>(t, child, first, P, r);
+      BlockProducts<1, 1, kRepeat>(t, child, first, P, r);
       break;
     case 2:
-      BlockProducts<2, 2, kRepeat>(t, child, first, P, r);
+      BlockProducts<1, 2, kRepeat>(t, child, first, P, r);
       break;
     case 3:
       BlockProducts<1, 3, kRepeat>(t, child, first, P, r);
