@@ -13,6 +13,7 @@
 #include "model/family_likelihood.h"
 
 #include <cmath>
+#include <optional>
 #include <span>
 
 #include "model/extended.h"
@@ -124,8 +125,12 @@ void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
 bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
                 GenotypeWeights& weights, double& LL) {
   const FamilyStore& store = model.store;
-  Transmission t;
-  DescribeTransmission(model, t);
+  std::optional<Transmission> described;
+  if (model.transmission == nullptr) {
+    DescribeTransmission(model, described.emplace());
+  }
+  const Transmission& t =
+      model.transmission != nullptr ? *model.transmission : *described;
 
   LL = 0;
   double A = 0;  // running sum of the logarithms of the scale sums

@@ -47,10 +47,13 @@ constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
 
 using PairTable = Extended[kStates][kStates];
 
+// A child whose weights are all 1 takes its sum from Transmission::ones.
+constexpr std::uint8_t kOnes = 0xFF;
+
 // Which sum each child of a nuclear family takes, in child order, when
 // children with the same weights share one sum (kRepeat).
 struct Repeats {
-  const std::uint8_t* sum_of = nullptr;  // per child: its sum, 0..NC-1
+  const std::uint8_t* sum_of = nullptr;  // per child: its sum 0..NC-1, kOnes
   std::size_t children = 0;
 };
 
@@ -92,10 +95,14 @@ template <int NP, int NC, bool kRepeat>
   // without the 1 (an 80-bit load and store cost more than the arithmetic).
   for (int k = 0; k < NP; ++k) {
     if constexpr (kRepeat) {
-      Extended sums[NC];  // indexed at run time: kept apart from acc
+      Extended sums[NC + 1];  // indexed at run time: kept apart from acc
       for (int c = 0; c < NC; ++c) sums[c] = acc[k][c];
-      Extended p = sums[r.sum_of[0]];
-      for (std::size_t x = 1; x < r.children; ++x) p *= sums[r.sum_of[x]];
+      sums[NC] = t.ones[State(gA, jA)][State(gB, jB0 + k)];
+      const auto sum = [&](std::uint8_t d) {
+        return sums[d == kOnes ? NC : d];
+      };
+      Extended p = sum(r.sum_of[0]);
+      for (std::size_t x = 1; x < r.children; ++x) p *= sum(r.sum_of[x]);
       product[k] = p;
     } else {
       Extended p = first ? acc[k][0] : product[k] * acc[k][0];
@@ -197,11 +204,17 @@ void Block(const Transmission& t, const double* const* child, std::size_t nc,
 // Most children whose repeated weights are looked for.
 constexpr std::size_t kMostRepeating = 64;
 
+// Weights that are all 1: the sum is the evaluation's Transmission::ones.
+constexpr double kAllOnes[kStates] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                                      1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
 // Children whose 21 weights are the same bits have the same sum for every
 // parent pair (the same operations on the same operands), so that sum is
-// formed once. Common in a family's correction pass, where every child but
-// the proband has density 1. Fills r and child[] with at most kMostChildren
-// distinct weights; false when there are more, or nothing repeats.
+// formed once; a child whose weights are all 1 (a missing trait value, or a
+// non-proband in a correction pass) has its sum already in
+// Transmission::ones. Fills sum_of and child[] with at most kMostChildren
+// distinct weights besides the 1s (none when every child's weights are 1s);
+// false when there are more, or nothing repeats.
 bool FindRepeats(const GenotypeWeights& weights,
                  std::span<const std::int32_t> children, const double** child,
                  std::uint8_t* sum_of, std::size_t& distinct) {
@@ -209,6 +222,10 @@ bool FindRepeats(const GenotypeWeights& weights,
   distinct = 0;
   for (std::size_t x = 0; x < children.size(); ++x) {
     const double* w = weights.Member(children[x]);
+    if (std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0) {
+      sum_of[x] = kOnes;
+      continue;
+    }
     std::size_t d = 0;
     while (d < distinct &&
            std::memcmp(child[d], w, sizeof(double) * kStates) != 0) {
@@ -221,6 +238,19 @@ bool FindRepeats(const GenotypeWeights& weights,
     sum_of[x] = static_cast<std::uint8_t>(d);
   }
   return distinct < children.size();
+}
+
+// n children whose weights are all 1: P[sA][sB] is the nth power of
+// ones[sA][sB], multiplied in child order (the one sum n times).
+void OnesProducts(const Transmission& t, std::size_t n, PairTable& P) {
+  for (std::int32_t sA = 0; sA < kStates; ++sA) {
+    for (std::int32_t sB = t.symmetric ? sA : 0; sB < kStates; ++sB) {
+      const Extended sum = t.ones[sA][sB];
+      Extended p = sum;
+      for (std::size_t x = 1; x < n; ++x) p *= sum;
+      P[sA][sB] = p;
+    }
+  }
 }
 
 // P[sA][sB]: the product over `children` (at least one) of their sums given
@@ -237,7 +267,11 @@ void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
   std::uint8_t sum_of[kMostRepeating];
   std::size_t distinct = 0;
   if (FindRepeats(weights, children, child, sum_of, distinct)) {
-    Block<true>(t, child, distinct, true, P, Repeats{sum_of, n});
+    if (distinct == 0) {
+      OnesProducts(t, n, P);
+    } else {
+      Block<true>(t, child, distinct, true, P, Repeats{sum_of, n});
+    }
   } else {
     const std::size_t blocks = (n + kMostChildren - 1) / kMostChildren;
     const std::size_t per_block =
@@ -393,6 +427,51 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
       t.second_hi[a][b] = hi2;
     }
   }
+  // The sum of a child whose weights are all 1, term for term as any
+  // child's: (M x T) x 1 is M x T, so the weight's factor is left out.
+  for (std::int32_t gA = 1; gA <= G; ++gA) {
+    for (std::int32_t jA = 1; jA <= J; ++jA) {
+      for (std::int32_t gB = 1; gB <= G; ++gB) {
+        for (std::int32_t jB = 1; jB <= J; ++jB) {
+          Extended sum = 0;
+          for (std::int32_t n = 0; n < t.major_count[gA][gB]; ++n) {
+            const std::int32_t gc = t.major[gA][gB][n];
+            const Extended m = t.Major(gc, gA, gB);
+            for (std::int32_t jc = t.poly_lo[jA][jB]; jc <= t.poly_hi[jA][jB];
+                 ++jc) {
+              sum += m * t.Poly(jc, jA, jB);
+            }
+          }
+          t.ones[State(gA, jA)][State(gB, jB)] = sum;
+        }
+      }
+    }
+  }
+  // The other parent's prior weights, as PrepareGenotypeWeights forms them
+  // for a density of 1, and the connector's factor for n children of all-1
+  // weights: the sum over sO of prior(sO) x ones(sL, sO) to the nth power,
+  // the power formed as the product of the children's sums in child order.
+  for (std::int32_t g = 1; g <= G; ++g) {
+    for (std::int32_t j = 1; j <= J; ++j) {
+      t.prior[State(g, j)] = static_cast<double>(
+          Extended{1} * model.quantities.GenotypeFrequency[g] *
+          model.polygenic.PolygenicFrequency[j]);
+    }
+  }
+  PairTable power;
+  for (std::int32_t sL = 0; sL < kStates; ++sL) {
+    for (std::int32_t sO = 0; sO < kStates; ++sO) power[sL][sO] = 1;
+  }
+  for (std::int32_t n = 1; n <= Transmission::kMostOnesChildren; ++n) {
+    for (std::int32_t sL = 0; sL < kStates; ++sL) {
+      Extended factor = 0;
+      for (std::int32_t sO = 0; sO < kStates; ++sO) {
+        power[sL][sO] *= t.ones[sL][sO];
+        factor += t.prior[sO] * power[sL][sO];
+      }
+      t.ones_factor[n][sL] = factor;
+    }
+  }
 }
 
 void ChildSumProducts(const Transmission& t, const GenotypeWeights& weights,
@@ -413,6 +492,20 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
       }
       double& w = connector[sL];
       w = static_cast<double>(w * factor);
+    }
+    return;
+  }
+  // Children of all-1 weights and a parent of prior weights: the factors
+  // of every such nuclear family with as many children, formed once.
+  if (children.size() <= Transmission::kMostOnesChildren &&
+      std::memcmp(other, t.prior, sizeof t.prior) == 0 &&
+      std::all_of(children.begin(), children.end(), [&](std::int32_t x) {
+        return std::memcmp(weights.Member(x), kAllOnes, sizeof kAllOnes) == 0;
+      })) {
+    const Extended* factor = t.ones_factor[children.size()];
+    for (std::int32_t sL = 0; sL < kStates; ++sL) {
+      double& w = connector[sL];
+      w = static_cast<double>(w * factor[sL]);
     }
     return;
   }

@@ -27,7 +27,17 @@ namespace segmix {
 // second_lo/second_hi[jc][j1] bound the second parent's genotypes j2 with
 // T(jc | j1, j2) != 0. `symmetric`: both tables are the same bits with the
 // parents swapped, so a child's sum given (a, b) equals its sum given (b, a).
-// `finite`: no entry of either table is infinite or NaN.
+// `finite`: no entry of either table is infinite or NaN. ones[sA][sB]: the
+// sum of a child whose 21 weights are all exactly 1 (a density of 1 and
+// nothing peeled onto it: a missing trait value, or a non-proband in the
+// correction pass) given the parent states sA (first slot) and sB, formed as
+// every child's sum is, term for term; such a child's sum is that value
+// whatever its family, so it is formed once per evaluation.
+// prior: the weights of a member with density 1 who is no child (a
+// non-proband parent in a correction pass, a parent whose trait value is
+// missing), GenotypeFrequency(g) x PolygenicFrequency(j). ones_factor[n][sL]:
+// the factor onto a parent of n children of all-1 weights when the other
+// parent's weights are `prior` (the same for every such nuclear family).
 struct Transmission {
   static constexpr std::int32_t G = kMajorGenotypes;
   static constexpr std::int32_t J = kPolygenicGenotypes;
@@ -41,6 +51,10 @@ struct Transmission {
   std::int32_t poly_hi[J + 1][J + 1] = {};
   std::int32_t second_lo[J + 1][J + 1] = {};
   std::int32_t second_hi[J + 1][J + 1] = {};
+  Extended ones[kJointGenotypes][kJointGenotypes] = {};
+  static constexpr std::int32_t kMostOnesChildren = 16;
+  double prior[kJointGenotypes] = {};
+  Extended ones_factor[kMostOnesChildren + 1][kJointGenotypes] = {};
 
   double Major(std::int32_t o, std::int32_t g1, std::int32_t g2) const {
     return M[(o - 1) + 3 * (g1 - 1) + 9 * (g2 - 1)];
@@ -50,7 +64,9 @@ struct Transmission {
   }
 };
 
-// Fills `t` from the model's two tables.
+// Fills `t` from the model's two tables. It depends on nothing else, so one
+// description serves every family of an evaluation (LikelihoodModel's
+// `transmission`).
 void DescribeTransmission(const LikelihoodModel& model, Transmission& t);
 
 // Connector L is a parent, O the other one: for every joint state (gL, jL)

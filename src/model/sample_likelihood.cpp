@@ -78,7 +78,8 @@ EvaluationStatus SampleLikelihood::Pass(std::int32_t g,
                               polygenic_,
                               settings_.covariate_count,
                               parameters_.in_model[kSex],
-                              correction_pass};
+                              correction_pass,
+                              &transmission_};
   PrepareGenotypeWeights(model, g, weights);
   const std::int32_t base = store_.MemberOffset(g);
   for (std::int32_t k = 1; k <= n; ++k) {
@@ -146,6 +147,10 @@ EvaluationOutcome SampleLikelihood::Evaluate(Gate gate,
     return refuse(*rejection);
   }
 
+  DescribeTransmission(
+      LikelihoodModel{store_, quantities_, polygenic_,
+                      settings_.covariate_count, parameters_.in_model[kSex]},
+      transmission_);
   pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
   // The terms in family order: the first failure ends the evaluation, after

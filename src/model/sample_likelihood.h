@@ -17,6 +17,7 @@
 #include "model/family_likelihood.h"
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
+#include "model/peel_kernels.h"
 #include "model/worker_pool.h"
 
 namespace segmix {
@@ -91,6 +92,9 @@ class SampleLikelihood {
   const PolygenicTables& polygenic_;
   SampleSettings settings_;
   ModelQuantities quantities_;
+  // The transmission tables of the evaluation, described once for all its
+  // families (read-only while they are evaluated).
+  Transmission transmission_;
   std::int32_t correction_pass_ = 0;
   // The families an evaluation visits: selected, with a nonzero weight.
   // Neither changes during a run, so the list is made once.

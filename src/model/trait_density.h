@@ -13,6 +13,8 @@
 
 namespace segmix {
 
+struct Transmission;  // model/peel_kernels.h
+
 // What the density and the family likelihood read for one evaluation.
 struct LikelihoodModel {
   const FamilyStore& store;
@@ -21,6 +23,10 @@ struct LikelihoodModel {
   std::int32_t covariate_count = 0;  // K: covariates entering the mean
   std::int32_t sex_in_model = 0;     // in-model flag of Sex
   std::int32_t CorrectionPass = 0;   // 1 during a family's correction pass
+  // The transmission tables described once for the evaluation (filled by
+  // DescribeTransmission from these quantities); null: PeelFamily describes
+  // them itself.
+  const Transmission* transmission = nullptr;
 };
 
 // i: store index; g: major genotype 1..3; j: polygenic genotype 1..7.

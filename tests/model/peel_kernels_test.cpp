@@ -52,7 +52,10 @@ enum class Table {
   kInfinite
 };
 // kRepeated: children drawn from three weight vectors, one of them all 1s.
-enum class Weights { kOrdinary, kSparse, kTiny, kHuge, kRepeated };
+// kPriorOnes: parents of prior weights (a density of 1), children of all 1s
+// (every one, or three in four): the factors and sums formed once per
+// evaluation.
+enum class Weights { kOrdinary, kSparse, kTiny, kHuge, kRepeated, kPriorOnes };
 
 void SetTable(Table table, Model& m) {
   if (table != Table::kMendelian) m.SetTransmission(0.9, 0.45, 0.1);
@@ -74,6 +77,7 @@ double DrawWeight(Weights kind, PedigreeMaker& r) {
   switch (kind) {
     case Weights::kOrdinary:
     case Weights::kRepeated:
+    case Weights::kPriorOnes:
       return r.Real(0, 1) * std::pow(10.0, r.Uniform(-3, 0));
     case Weights::kSparse:
       return r.Uniform(0, 1) ? 0.0 : r.Real(0, 1);
@@ -104,6 +108,9 @@ TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
       {Table::kGeneral, Weights::kRepeated, 8},
       {Table::kAsymmetricMajor, Weights::kRepeated, 8},
       {Table::kInfinite, Weights::kRepeated, 8},
+      {Table::kMendelian, Weights::kPriorOnes, 18},
+      {Table::kGeneral, Weights::kPriorOnes, 18},
+      {Table::kAsymmetricPoly, Weights::kPriorOnes, 6},
   };
   PedigreeMaker r(1207);
   for (const Row& row : rows) {
@@ -131,6 +138,15 @@ TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
           if (row.weights == Weights::kRepeated && k > 2 && copy < 3) {
             for (int s = 0; s < kJointGenotypes; ++s) {
               a.Member(k)[s] = copy == 0 ? 1.0 : a.Member(copy)[s];
+            }
+          }
+        }
+        if (row.weights == Weights::kPriorOnes) {
+          const bool every = r.Uniform(0, 1) == 0;
+          for (std::int32_t k = 1; k <= 2 + children; ++k) {
+            if (k > 2 && !every && r.Uniform(0, 3) == 0) continue;
+            for (int s = 0; s < kJointGenotypes; ++s) {
+              a.Member(k)[s] = k <= 2 ? fast.prior[s] : 1.0;
             }
           }
         }
