@@ -13,7 +13,6 @@
 #include "model/family_likelihood.h"
 
 #include <cmath>
-#include <optional>
 #include <span>
 
 #include "model/extended.h"
@@ -122,16 +121,36 @@ void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
   }
 }
 
+namespace {
+
+bool PeelDescribed(const LikelihoodModel& model, const Transmission& t,
+                   std::int32_t f, GenotypeWeights& weights, double& LL);
+
+// A caller that brings no description of the transmission: one on this
+// frame's stack (about 130 KB), kept off the usual path's frames.
+[[gnu::noinline]] bool PeelUndescribed(const LikelihoodModel& model,
+                                       std::int32_t f, GenotypeWeights& weights,
+                                       double& LL) {
+  Transmission t;
+  DescribeTransmission(model, t);
+  return PeelDescribed(model, t, f, weights, LL);
+}
+
+}  // namespace
+
 bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
                 GenotypeWeights& weights, double& LL) {
-  const FamilyStore& store = model.store;
-  std::optional<Transmission> described;
   if (model.transmission == nullptr) {
-    DescribeTransmission(model, described.emplace());
+    return PeelUndescribed(model, f, weights, LL);
   }
-  const Transmission& t =
-      model.transmission != nullptr ? *model.transmission : *described;
+  return PeelDescribed(model, *model.transmission, f, weights, LL);
+}
 
+namespace {
+
+bool PeelDescribed(const LikelihoodModel& model, const Transmission& t,
+                   std::int32_t f, GenotypeWeights& weights, double& LL) {
+  const FamilyStore& store = model.store;
   LL = 0;
   double A = 0;  // running sum of the logarithms of the scale sums
   for (std::int32_t w = store.FirstNuclear(f); w <= store.LastNuclear(f); ++w) {
@@ -159,17 +178,11 @@ bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
 
     // Rescale the connector to sum 1; the logarithm of the scale sum is kept.
     double* connector = weights.Member(L);
-    Extended S = 0;
-    for (std::int32_t s = 0; s < kStates; ++s) S += connector[s];
+    const Extended S = ConnectorScaleSum(connector);
     if (S == 0 || !std::isfinite(static_cast<double>(S))) return false;
     A = static_cast<double>(
         A + static_cast<Extended>(std::log(static_cast<double>(S))));
-    const Extended inverse = 1 / S;
-    Extended rescaled = 0;
-    for (std::int32_t s = 0; s < kStates; ++s) {
-      connector[s] = static_cast<double>(connector[s] * inverse);
-      rescaled += connector[s];
-    }
+    const Extended rescaled = RescaleConnector(connector, S);
     if (terminal) {
       LL = static_cast<double>(
           LL + static_cast<Extended>(std::log(static_cast<double>(rescaled))));
@@ -178,5 +191,7 @@ bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
   LL = static_cast<double>(static_cast<Extended>(A) + LL);
   return true;
 }
+
+}  // namespace
 
 }  // namespace segmix

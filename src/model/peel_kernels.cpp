@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 
 #include "model/extended.h"
 
@@ -47,13 +49,20 @@ constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
 
 using PairTable = Extended[kStates][kStates];
 
-// A child whose weights are all 1 takes its sum from Transmission::ones.
+// A child whose sums are in the evaluation's tables: all-1 weights take
+// Transmission::ones, the weights peeled[n] take peeled_sums[n] (kPeeled + n).
 constexpr std::uint8_t kOnes = 0xFF;
+constexpr std::uint8_t kPeeled = 0x80;
+
+const PairTable& KnownSums(const Transmission& t, std::uint8_t known) {
+  return known == kOnes ? t.ones : t.peeled_sums[known - kPeeled];
+}
 
 // Which sum each child of a nuclear family takes, in child order, when
 // children with the same weights share one sum (kRepeat).
 struct Repeats {
-  const std::uint8_t* sum_of = nullptr;  // per child: its sum 0..NC-1, kOnes
+  // Per child: its sum 0..NC-1, or a table of the evaluation (KnownSums).
+  const std::uint8_t* sum_of = nullptr;
   std::size_t children = 0;
 };
 
@@ -95,11 +104,11 @@ template <int NP, int NC, bool kRepeat>
   // without the 1 (an 80-bit load and store cost more than the arithmetic).
   for (int k = 0; k < NP; ++k) {
     if constexpr (kRepeat) {
-      Extended sums[NC + 1];  // indexed at run time: kept apart from acc
+      Extended sums[NC];  // indexed at run time: kept apart from acc
       for (int c = 0; c < NC; ++c) sums[c] = acc[k][c];
-      sums[NC] = t.ones[State(gA, jA)][State(gB, jB0 + k)];
+      const std::int32_t sA = State(gA, jA), sB = State(gB, jB0 + k);
       const auto sum = [&](std::uint8_t d) {
-        return sums[d == kOnes ? NC : d];
+        return d < NC ? sums[d] : KnownSums(t, d)[sA][sB];
       };
       Extended p = sum(r.sum_of[0]);
       for (std::size_t x = 1; x < r.children; ++x) p *= sum(r.sum_of[x]);
@@ -208,22 +217,36 @@ constexpr std::size_t kMostRepeating = 64;
 constexpr double kAllOnes[kStates] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
                                       1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 
+// kOnes or kPeeled + n when the evaluation's tables hold the sums of a child
+// of weights w, otherwise 0.
+std::uint8_t KnownWeights(const Transmission& t, const double* w) {
+  if (std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0) return kOnes;
+  for (std::int32_t n = 1; n <= Transmission::kMostOnesChildren; ++n) {
+    if (w[0] == t.peeled[n][0] &&
+        std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
+      return static_cast<std::uint8_t>(kPeeled + n);
+    }
+  }
+  return 0;
+}
+
 // Children whose 21 weights are the same bits have the same sum for every
 // parent pair (the same operations on the same operands), so that sum is
-// formed once; a child whose weights are all 1 (a missing trait value, or a
-// non-proband in a correction pass) has its sum already in
-// Transmission::ones. Fills sum_of and child[] with at most kMostChildren
-// distinct weights besides the 1s (none when every child's weights are 1s);
-// false when there are more, or nothing repeats.
-bool FindRepeats(const GenotypeWeights& weights,
+// formed once; a child whose sums are in the evaluation's tables (all-1
+// weights: a missing trait value, or a non-proband in a correction pass; a
+// branch without probands peeled onto such a child) takes them from there.
+// Fills sum_of and child[] with at most kMostChildren distinct weights
+// besides those (none when every child's sums are in the tables); false when
+// there are more, or nothing repeats.
+bool FindRepeats(const Transmission& t, const GenotypeWeights& weights,
                  std::span<const std::int32_t> children, const double** child,
                  std::uint8_t* sum_of, std::size_t& distinct) {
   if (children.size() > kMostRepeating) return false;
   distinct = 0;
   for (std::size_t x = 0; x < children.size(); ++x) {
     const double* w = weights.Member(children[x]);
-    if (std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0) {
-      sum_of[x] = kOnes;
+    if (const std::uint8_t known = KnownWeights(t, w); known != 0) {
+      sum_of[x] = known;
       continue;
     }
     std::size_t d = 0;
@@ -240,14 +263,16 @@ bool FindRepeats(const GenotypeWeights& weights,
   return distinct < children.size();
 }
 
-// n children whose weights are all 1: P[sA][sB] is the nth power of
-// ones[sA][sB], multiplied in child order (the one sum n times).
-void OnesProducts(const Transmission& t, std::size_t n, PairTable& P) {
+// Children whose sums are all in the evaluation's tables: P[sA][sB] is the
+// product of the tables' values, in child order.
+void KnownProducts(const Transmission& t, const std::uint8_t* sum_of,
+                   std::size_t n, PairTable& P) {
+  const PairTable* sums[kMostRepeating];
+  for (std::size_t x = 0; x < n; ++x) sums[x] = &KnownSums(t, sum_of[x]);
   for (std::int32_t sA = 0; sA < kStates; ++sA) {
     for (std::int32_t sB = t.symmetric ? sA : 0; sB < kStates; ++sB) {
-      const Extended sum = t.ones[sA][sB];
-      Extended p = sum;
-      for (std::size_t x = 1; x < n; ++x) p *= sum;
+      Extended p = (*sums[0])[sA][sB];
+      for (std::size_t x = 1; x < n; ++x) p *= (*sums[x])[sA][sB];
       P[sA][sB] = p;
     }
   }
@@ -266,9 +291,9 @@ void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
   const double* child[kMostChildren];
   std::uint8_t sum_of[kMostRepeating];
   std::size_t distinct = 0;
-  if (FindRepeats(weights, children, child, sum_of, distinct)) {
+  if (FindRepeats(t, weights, children, child, sum_of, distinct)) {
     if (distinct == 0) {
-      OnesProducts(t, n, P);
+      KnownProducts(t, sum_of, n, P);
     } else {
       Block<true>(t, child, distinct, true, P, Repeats{sum_of, n});
     }
@@ -472,6 +497,47 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
       t.ones_factor[n][sL] = factor;
     }
   }
+  // A child of all-1 weights with such a nuclear family peeled onto it, as
+  // PeelOntoParent and PeelFamily leave it, and its sums: the one-child
+  // products, through the kernels every child's sums go through.
+  std::fill(std::begin(t.peeled[0]), std::end(t.peeled[0]),
+            std::numeric_limits<double>::quiet_NaN());
+  for (std::int32_t n = 1; n <= Transmission::kMostOnesChildren; ++n) {
+    double* w = t.peeled[n];
+    for (std::int32_t s = 0; s < kStates; ++s) {
+      w[s] = static_cast<double>(kAllOnes[s] * t.ones_factor[n][s]);
+    }
+    const Extended S = ConnectorScaleSum(w);
+    if (S == 0 || !std::isfinite(static_cast<double>(S))) {
+      std::fill(w, w + kStates, std::numeric_limits<double>::quiet_NaN());
+      continue;
+    }
+    RescaleConnector(w, S);
+    const double* child[1] = {w};
+    PairTable& P = t.peeled_sums[n];
+    Block<false>(t, child, 1, /*first=*/true, P, Repeats{});
+    if (t.symmetric) {
+      for (std::int32_t a = 0; a < kStates; ++a) {
+        for (std::int32_t b = 0; b < a; ++b) P[a][b] = P[b][a];
+      }
+    }
+  }
+}
+
+Extended ConnectorScaleSum(const double* connector) {
+  Extended S = 0;
+  for (std::int32_t s = 0; s < kStates; ++s) S += connector[s];
+  return S;
+}
+
+Extended RescaleConnector(double* connector, Extended S) {
+  const Extended inverse = 1 / S;
+  Extended rescaled = 0;
+  for (std::int32_t s = 0; s < kStates; ++s) {
+    connector[s] = static_cast<double>(connector[s] * inverse);
+    rescaled += connector[s];
+  }
+  return rescaled;
 }
 
 void ChildSumProducts(const Transmission& t, const GenotypeWeights& weights,

@@ -55,6 +55,15 @@ struct Transmission {
   static constexpr std::int32_t kMostOnesChildren = 16;
   double prior[kJointGenotypes] = {};
   Extended ones_factor[kMostOnesChildren + 1][kJointGenotypes] = {};
+  // peeled[n], n >= 1: the weights of a child of all-1 weights once the
+  // nuclear family below it (a spouse of prior weights, n children of all-1
+  // weights) is peeled onto it and rescaled as PeelFamily rescales a
+  // connector: a branch without probands in a correction pass. Not numbers
+  // where that rescaling fails, and for n = 0. peeled_sums[n]: such a
+  // child's sums given each parent pair, as `ones`.
+  double peeled[kMostOnesChildren + 1][kJointGenotypes] = {};
+  Extended peeled_sums[kMostOnesChildren + 1][kJointGenotypes]
+                      [kJointGenotypes] = {};
 
   double Major(std::int32_t o, std::int32_t g1, std::int32_t g2) const {
     return M[(o - 1) + 3 * (g1 - 1) + 9 * (g2 - 1)];
@@ -64,8 +73,15 @@ struct Transmission {
   }
 };
 
-// Fills `t` from the model's two tables. It depends on nothing else, so one
-// description serves every family of an evaluation (LikelihoodModel's
+// The scale sum of a connector's 21 weights (added in state order), and the
+// rescaling by it: each weight becomes w x (1 / S) rounded to double; returns
+// the sum of the rescaled weights. PeelFamily's arithmetic, shared with the
+// tables above. Precondition of RescaleConnector: S is finite and not 0.
+Extended ConnectorScaleSum(const double* connector);
+Extended RescaleConnector(double* connector, Extended S);
+
+// Fills `t` from the model's two tables and priors. It depends on nothing else,
+// so one description serves every family of an evaluation (LikelihoodModel's
 // `transmission`).
 void DescribeTransmission(const LikelihoodModel& model, Transmission& t);
 

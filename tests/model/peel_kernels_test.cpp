@@ -53,8 +53,8 @@ enum class Table {
 };
 // kRepeated: children drawn from three weight vectors, one of them all 1s.
 // kPriorOnes: parents of prior weights (a density of 1), children of all 1s
-// (every one, or three in four): the factors and sums formed once per
-// evaluation.
+// (every one, or three in four, the others drawn or as a branch without
+// probands leaves them): the factors and sums formed once per evaluation.
 enum class Weights { kOrdinary, kSparse, kTiny, kHuge, kRepeated, kPriorOnes };
 
 void SetTable(Table table, Model& m) {
@@ -144,9 +144,12 @@ TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
         if (row.weights == Weights::kPriorOnes) {
           const bool every = r.Uniform(0, 1) == 0;
           for (std::int32_t k = 1; k <= 2 + children; ++k) {
-            if (k > 2 && !every && r.Uniform(0, 3) == 0) continue;
+            const int kind = k <= 2 ? 0 : every ? 1 : r.Uniform(0, 7);
+            const double* peeled = fast.peeled[r.Uniform(1, 16)];
             for (int s = 0; s < kJointGenotypes; ++s) {
-              a.Member(k)[s] = k <= 2 ? fast.prior[s] : 1.0;
+              if (kind == 0) a.Member(k)[s] = fast.prior[s];
+              if (kind >= 1 && kind <= 5) a.Member(k)[s] = 1.0;
+              if (kind == 6) a.Member(k)[s] = peeled[s];
             }
           }
         }
