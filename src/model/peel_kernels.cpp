@@ -12,8 +12,13 @@
 //   - with symmetric tables a child's sum given (a, b) is the same value as
 //     given (b, a) (the same terms in the same order), so the products of the
 //     children's sums are formed for one triangle of parent pairs;
-//   - children whose weights are the same bits (in a correction pass every
-//     child but the proband and the connectors) share one sum;
+//   - children whose weights are the same bits share one sum;
+//   - a child whose weights are all 1 (a missing trait value, or a
+//     non-proband in a correction pass), or are those a branch without
+//     probands leaves (a correction pass again), takes its sums from tables
+//     formed once per evaluation (Transmission::ones, peeled_sums); such
+//     children under a parent of prior weights give the connector a factor
+//     formed once per evaluation as well (ones_factor);
 //   - onto a child, up to four of its polygenic genotypes run side by side,
 //     sharing W(p1) x W(p2) x M.
 // Terms outside a sum's own range have T = 0: with finite weights and
