@@ -16,9 +16,9 @@
 #   tools/bench.sh [WORK_DIR]
 #
 # WORK_DIR (default: a new temporary directory) receives the samples and the
-# runs' files. SEGMIX_BENCH_BEFORE=DIR names a folder with the same four
-# programs built from an older commit (segmix, segmix_sample_bench,
-# segmix_likelihood_bench, and nothing else is needed): every timing then
+# runs' files. SEGMIX_BENCH_BEFORE=DIR names a folder with segmix,
+# segmix_sample_bench and segmix_likelihood_bench built from an older commit
+# (tools/bench-before.sh DIR builds them): every timing then
 # runs the older and the current build in turn, SEGMIX_BENCH_ROUNDS times
 # (default 3), and the whole runs' five output files are compared byte for
 # byte. On a shared machine compare the ratios of the pairs, not single
