@@ -144,8 +144,12 @@ void BM_SampleLogLikelihood(benchmark::State& state) {
   state.counters["workers"] = static_cast<double>(state.range(1));
 }
 // Arguments: families, worker threads (0: the machine's). Wall-clock time,
-// since the work is spread over threads.
+// since the work is spread over threads. One family shows the cost of an
+// evaluation that does not grow with the sample (the parameter gate, the
+// transmission tables and what is formed from them once per evaluation, up
+// to the sample's largest nuclear family).
 BENCHMARK(BM_SampleLogLikelihood)
+    ->Args({1, 1})
     ->Args({300, 1})
     ->Args({300, 0})
     ->UseRealTime()

@@ -226,7 +226,7 @@ constexpr double kAllOnes[kStates] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
 // of weights w, otherwise 0.
 std::uint8_t KnownWeights(const Transmission& t, const double* w) {
   if (std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0) return kOnes;
-  for (std::int32_t n = 1; n <= Transmission::kMostOnesChildren; ++n) {
+  for (std::int32_t n = 1; n <= t.ones_children; ++n) {
     if (w[0] == t.peeled[n][0] &&
         std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
       return static_cast<std::uint8_t>(kPeeled + n);
@@ -408,7 +408,10 @@ void PeelOntoChildSideBySide(const Transmission& t, double* connector,
 
 }  // namespace
 
-void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
+void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
+                          std::int32_t most_children) {
+  t.ones_children =
+      std::clamp(most_children, 0, Transmission::kMostOnesChildren);
   t.M = model.quantities.MajorTransmission.data();
   t.T = model.polygenic.PolygenicTransmission.data();
   t.symmetric = true;
@@ -492,7 +495,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
   for (std::int32_t sL = 0; sL < kStates; ++sL) {
     for (std::int32_t sO = 0; sO < kStates; ++sO) power[sL][sO] = 1;
   }
-  for (std::int32_t n = 1; n <= Transmission::kMostOnesChildren; ++n) {
+  for (std::int32_t n = 1; n <= t.ones_children; ++n) {
     for (std::int32_t sL = 0; sL < kStates; ++sL) {
       Extended factor = 0;
       for (std::int32_t sO = 0; sO < kStates; ++sO) {
@@ -505,10 +508,12 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t) {
   // A child of all-1 weights with such a nuclear family peeled onto it, as
   // PeelOntoParent and PeelFamily leave it, and its sums: the one-child
   // products, through the kernels every child's sums go through.
-  std::fill(std::begin(t.peeled[0]), std::end(t.peeled[0]),
-            std::numeric_limits<double>::quiet_NaN());
-  for (std::int32_t n = 1; n <= Transmission::kMostOnesChildren; ++n) {
+  for (std::int32_t n = 0; n <= Transmission::kMostOnesChildren; ++n) {
     double* w = t.peeled[n];
+    if (n == 0 || n > t.ones_children) {
+      std::fill(w, w + kStates, std::numeric_limits<double>::quiet_NaN());
+      continue;
+    }
     for (std::int32_t s = 0; s < kStates; ++s) {
       w[s] = static_cast<double>(kAllOnes[s] * t.ones_factor[n][s]);
     }
@@ -568,7 +573,7 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
   }
   // Children of all-1 weights and a parent of prior weights: the factors
   // of every such nuclear family with as many children, formed once.
-  if (children.size() <= Transmission::kMostOnesChildren &&
+  if (children.size() <= static_cast<std::size_t>(t.ones_children) &&
       std::memcmp(other, t.prior, sizeof t.prior) == 0 &&
       std::all_of(children.begin(), children.end(), [&](std::int32_t x) {
         return std::memcmp(weights.Member(x), kAllOnes, sizeof kAllOnes) == 0;

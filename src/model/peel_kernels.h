@@ -53,13 +53,15 @@ struct Transmission {
   std::int32_t second_hi[J + 1][J + 1] = {};
   Extended ones[kJointGenotypes][kJointGenotypes] = {};
   static constexpr std::int32_t kMostOnesChildren = 16;
+  std::int32_t ones_children = 0;  // the tables below are formed for n <= it
   double prior[kJointGenotypes] = {};
   Extended ones_factor[kMostOnesChildren + 1][kJointGenotypes] = {};
   // peeled[n], n >= 1: the weights of a child of all-1 weights once the
   // nuclear family below it (a spouse of prior weights, n children of all-1
   // weights) is peeled onto it and rescaled as PeelFamily rescales a
   // connector: a branch without probands in a correction pass. Not numbers
-  // where that rescaling fails, and for n = 0. peeled_sums[n]: such a
+  // where that rescaling fails, for n = 0 and beyond ones_children.
+  // peeled_sums[n]: such a
   // child's sums given each parent pair, as `ones`.
   double peeled[kMostOnesChildren + 1][kJointGenotypes] = {};
   Extended peeled_sums[kMostOnesChildren + 1][kJointGenotypes]
@@ -82,8 +84,12 @@ Extended RescaleConnector(double* connector, Extended S);
 
 // Fills `t` from the model's two tables and priors. It depends on nothing else,
 // so one description serves every family of an evaluation (LikelihoodModel's
-// `transmission`).
-void DescribeTransmission(const LikelihoodModel& model, Transmission& t);
+// `transmission`). The tables indexed by a number of children are formed up
+// to most_children (at most kMostOnesChildren): a caller that knows its
+// sample's largest nuclear family spares the rest.
+void DescribeTransmission(
+    const LikelihoodModel& model, Transmission& t,
+    std::int32_t most_children = Transmission::kMostOnesChildren);
 
 // Connector L is a parent, O the other one: for every joint state (gL, jL)
 // W(L) *= sum over (gO, jO) of W(O) x prod over children x (in list order)

@@ -49,6 +49,20 @@ std::vector<std::int32_t> EvaluatedFamilies(const FamilyStore& store,
   return families;
 }
 
+std::int32_t MostChildren(const FamilyStore& store,
+                          const std::vector<std::int32_t>& families) {
+  std::size_t most = 0;
+  for (const std::int32_t g : families) {
+    for (std::int32_t w = store.FirstNuclear(g); w <= store.LastNuclear(g);
+         ++w) {
+      const std::size_t entries = store.NuclearMembers(w).size();
+      if (entries > 2) most = std::max(most, entries - 2);
+    }
+  }
+  return static_cast<std::int32_t>(
+      std::min<std::size_t>(most, Transmission::kMostOnesChildren));
+}
+
 }  // namespace
 
 SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
@@ -60,6 +74,7 @@ SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
       polygenic_(polygenic),
       settings_(settings),
       evaluated_(EvaluatedFamilies(store, settings)),
+      most_children_(MostChildren(store, evaluated_)),
       outcomes_(evaluated_.size()),
       pool_(WorkersFor(evaluated_.size(), settings.worker_count)),
       weights_(static_cast<std::size_t>(pool_.WorkerCount()),
@@ -150,7 +165,7 @@ EvaluationOutcome SampleLikelihood::Evaluate(Gate gate,
   DescribeTransmission(
       LikelihoodModel{store_, quantities_, polygenic_,
                       settings_.covariate_count, parameters_.in_model[kSex]},
-      transmission_);
+      transmission_, most_children_);
   pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
   // The terms in family order: the first failure ends the evaluation, after
