@@ -61,8 +61,7 @@ struct Transmission {
   // weights) is peeled onto it and rescaled as PeelFamily rescales a
   // connector: a branch without probands in a correction pass. Not numbers
   // where that rescaling fails, for n = 0 and beyond ones_children.
-  // peeled_sums[n]: such a
-  // child's sums given each parent pair, as `ones`.
+  // peeled_sums[n]: such a child's sums given each parent pair, as `ones`.
   double peeled[kMostOnesChildren + 1][kJointGenotypes] = {};
   Extended peeled_sums[kMostOnesChildren + 1][kJointGenotypes]
                       [kJointGenotypes] = {};

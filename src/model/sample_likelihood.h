@@ -99,7 +99,8 @@ class SampleLikelihood {
   // The families an evaluation visits: selected, with a nonzero weight.
   // Neither changes during a run, so the list is made once.
   std::vector<std::int32_t> evaluated_;
-  // The most children of a nuclear family in those families.
+  // The most children of a nuclear family in those families, at most
+  // Transmission::kMostOnesChildren: how far the evaluation's tables go.
   std::int32_t most_children_ = 0;
   std::vector<FamilyOutcome> outcomes_;  // one slot per evaluated family
   WorkerPool pool_;
