@@ -7,13 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "brute_force.h"
+#include "model/evaluation.h"
+#include "model/parameter_table.h"
+#include "model/polygenic.h"
+#include "model/sample_likelihood.h"
 #include "reference_peeling.h"
 
 namespace segmix {
@@ -348,6 +354,100 @@ TEST(PeelKernelsTest, RandomFamiliesMatchTheReferenceAfterEveryNuclearFamily) {
     }
   }
   EXPECT_GE(families, 30);
+}
+
+// Three generations: founders 1 and 2 with one to five children, some of
+// whom marry in a spouse and have up to six children (a nuclear family
+// peeled onto them), the founders' family last and terminal. One proband,
+// everyone else status 2, one trait value in six missing: in the correction
+// pass most children have weights of 1 and most branches carry none of the
+// proband's information.
+FamilyPlan ThreeGenerations(PedigreeMaker& r) {
+  FamilyPlan f;
+  std::int32_t members = 2;
+  NuclearSpec top{{1, 2}, 0};
+  const int children = r.Uniform(1, 5);
+  for (int c = 0; c < children; ++c) {
+    const std::int32_t child = ++members;
+    top.entries.push_back(child);
+    if (r.Uniform(0, 1) == 0) continue;
+    NuclearSpec below{{child, ++members}, child};
+    for (int k = r.Uniform(0, 6); k > 0; --k)
+      below.entries.push_back(++members);
+    f.nuclear.push_back(below);
+  }
+  f.nuclear.push_back(top);
+  f.trait.resize(members);
+  for (float& y : f.trait) {
+    y = r.Uniform(0, 5) == 0 ? kMissing : static_cast<float>(r.Real(-1, 4));
+  }
+  f.status.assign(members, 2);
+  f.status[r.Uniform(0, members - 1)] = 1;
+  return f;
+}
+
+// The whole sample as SampleLikelihood evaluates it (the transmission
+// described once, the evaluation's tables) against the reference peeling of
+// each pass: every family's weighted term and the sum, bit for bit.
+TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
+  struct Terms : EvaluationObserver {
+    std::vector<double> weighted;
+    void FamilyTerm(std::int32_t, std::int32_t, double term) override {
+      weighted.push_back(term);
+    }
+  };
+  PedigreeMaker r(71207);
+  for (const bool general : {false, true}) {
+    std::vector<FamilyPlan> plans;
+    for (int g = 0; g < 40; ++g) plans.push_back(ThreeGenerations(r));
+    const FamilyStore store = BuildStore(plans);
+    ValidateFamilyStructure(store);
+    PolygenicTables poly;
+    BuildPolygenicTransmission(poly);
+    FillPolygenicFrequency(poly);
+    ParameterTable p;
+    const double values[] = {0,   0.3, 2.5,  1.5, 0.5, 0.3, 1.1, 0,
+                             0.9, 0.4, 0.15, 0,   0,   0,   0,   0};
+    for (int j = 1; j <= kParameterCount; ++j) {
+      p.tie[j] = j;
+      p.in_model[j] = j != kSex && (general || j < kTr1) && j < kB1;
+      p.value[j] = values[j];
+      p.GL[j] = -1e3;
+      p.GR[j] = 1e3;
+    }
+    const std::vector<std::int32_t> flags(N_FAM + 1, 1);
+    SampleLikelihood sample(
+        p, store, poly,
+        SampleSettings{.proband_switch = 1, .selection_flags = flags});
+    Terms terms;
+    const EvaluationOutcome outcome = sample.Evaluate(Gate::kAccepted, &terms);
+    ASSERT_TRUE(outcome.Ok())
+        << static_cast<int>(outcome.status) << " family " << outcome.family
+        << " kind " << static_cast<int>(outcome.rejection.kind);
+    ASSERT_EQ(terms.weighted.size(), plans.size());
+
+    GenotypeWeights weights(store.LargestFamilySize());
+    double sum = 0;
+    for (std::int32_t g = 1; g <= store.StoredFamilyCount(); ++g) {
+      double V[2] = {0, 0};
+      for (const std::int32_t pass : {0, 1}) {
+        const LikelihoodModel model{store, sample.Quantities(), poly, 0, 0,
+                                    pass};
+        PrepareGenotypeWeights(model, g, weights);
+        ASSERT_TRUE(test::reference::PeelFamily(model, g, weights, V[pass]));
+      }
+      const double term =
+          static_cast<double>(static_cast<Extended>(V[0]) - V[1]);
+      const double weighted = static_cast<double>(static_cast<Extended>(term) *
+                                                  store.family_weight[g]);
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(weighted),
+                std::bit_cast<std::uint64_t>(terms.weighted[g - 1]))
+          << (general ? "general" : "Mendelian") << ", family " << g;
+      sum = static_cast<double>(static_cast<Extended>(sum) + term);
+    }
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(sum),
+              std::bit_cast<std::uint64_t>(outcome.ln_lh));
+  }
 }
 
 }  // namespace
