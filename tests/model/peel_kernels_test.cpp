@@ -405,15 +405,14 @@ TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
     PolygenicTables poly;
     BuildPolygenicTransmission(poly);
     FillPolygenicFrequency(poly);
+    // Q, MU, A, D, pga, SIG, Sex (out), Tr1..Tr3 (in with `general`).
     ParameterTable p;
-    const double values[] = {0,   0.3, 2.5,  1.5, 0.5, 0.3, 1.1, 0,
-                             0.9, 0.4, 0.15, 0,   0,   0,   0,   0};
-    for (int j = 1; j <= kParameterCount; ++j) {
-      p.tie[j] = j;
-      p.in_model[j] = j != kSex && (general || j < kTr1) && j < kB1;
-      p.value[j] = values[j];
-      p.GL[j] = -1e3;
-      p.GR[j] = 1e3;
+    p.value = {0, 0.3, 2.5, 1.5, 0.5, 0.3, 1.1, 0, 0.9, 0.4, 0.15};
+    p.GL.fill(-1e3);
+    p.GR.fill(1e3);
+    for (int j = 1; j <= kParameterCount; ++j) p.tie[j] = j;
+    for (int j = kQ; j <= kTr3; ++j) {
+      p.in_model[j] = j != kSex && (general || j < kTr1);
     }
     const std::vector<std::int32_t> flags(N_FAM + 1, 1);
     SampleLikelihood sample(
