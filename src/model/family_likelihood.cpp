@@ -34,11 +34,6 @@ constexpr std::int32_t G = kMajorGenotypes;
 constexpr std::int32_t J = kPolygenicGenotypes;
 constexpr std::int32_t kStates = kJointGenotypes;
 
-// Joint state index 0..20 of (g, j), g-major: the order of every sum.
-constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
-  return (g - 1) * J + (j - 1);
-}
-
 // Weight of density x GenotypeFrequency(g) x PolygenicFrequency(j),
 // multiplied in that order.
 double PriorWeight(Extended density, const LikelihoodModel& model,
@@ -53,9 +48,9 @@ void SetWeights(const LikelihoodModel& model, std::int32_t store_index,
   MemberDensities(model, store_index, densities);
   for (std::int32_t g = 1; g <= G; ++g) {
     for (std::int32_t j = 1; j <= J; ++j) {
-      const Extended density = densities[State(g, j)];
-      w[State(g, j)] = with_prior ? PriorWeight(density, model, g, j)
-                                  : static_cast<double>(density);
+      const Extended density = densities[JointState(g, j)];
+      w[JointState(g, j)] = with_prior ? PriorWeight(density, model, g, j)
+                                       : static_cast<double>(density);
     }
   }
 }
@@ -112,7 +107,7 @@ void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
       double* w = weights.Member(k);
       for (std::int32_t g = 1; g <= G; ++g) {
         for (std::int32_t j = 1; j <= J; ++j) {
-          w[State(g, j)] = static_cast<double>(
+          w[JointState(g, j)] = static_cast<double>(
               static_cast<Extended>(model.quantities.GenotypeFrequency[g]) *
               model.polygenic.PolygenicFrequency[j]);
         }

@@ -22,6 +22,11 @@ inline constexpr std::int32_t kPolygenicGenotypes = 7;
 inline constexpr std::int32_t kJointGenotypes =
     kMajorGenotypes * kPolygenicGenotypes;
 
+// Joint state index 0..20 of (g, j), g-major: the order of every sum.
+constexpr std::int32_t JointState(std::int32_t g, std::int32_t j) {
+  return (g - 1) * kPolygenicGenotypes + (j - 1);
+}
+
 // Scratch weights W(k, g, j) of one family and one pass, for member positions
 // k = 1..capacity. Sized once (to the largest family); never allocates during
 // an evaluation.
@@ -50,7 +55,7 @@ class GenotypeWeights {
  private:
   static std::size_t Index(std::int32_t k, std::int32_t g, std::int32_t j) {
     return static_cast<std::size_t>(k) * kJointGenotypes +
-           static_cast<std::size_t>((g - 1) * kPolygenicGenotypes + (j - 1));
+           static_cast<std::size_t>(JointState(g, j));
   }
   std::int32_t capacity_ = 0;
   std::vector<double> w_;

@@ -47,11 +47,6 @@ constexpr std::int32_t G = kMajorGenotypes;
 constexpr std::int32_t J = kPolygenicGenotypes;
 constexpr std::int32_t kStates = kJointGenotypes;
 
-// Joint state index 0..20 of (g, j), g-major: the order of every sum.
-constexpr std::int32_t State(std::int32_t g, std::int32_t j) {
-  return (g - 1) * J + (j - 1);
-}
-
 using PairTable = Extended[kStates][kStates];
 
 // A child whose sums are in the evaluation's tables: all-1 weights take
@@ -98,7 +93,7 @@ template <int NP, int NC, bool kRepeat>
     const std::int32_t gc = t.major[gA][gB][n];
     const Extended m = t.Major(gc, gA, gB);
     for (std::int32_t jc = lo; jc <= hi; ++jc) {
-      const std::int32_t s = State(gc, jc);
+      const std::int32_t s = JointState(gc, jc);
       for (int k = 0; k < NP; ++k) {
         const Extended mt = m * poly[(jc - 1) + 49 * k];
         for (int c = 0; c < NC; ++c) acc[k][c] += mt * child[c][s];
@@ -111,7 +106,7 @@ template <int NP, int NC, bool kRepeat>
     if constexpr (kRepeat) {
       Extended sums[NC];  // indexed at run time: kept apart from acc
       for (int c = 0; c < NC; ++c) sums[c] = acc[k][c];
-      const std::int32_t sA = State(gA, jA), sB = State(gB, jB0 + k);
+      const std::int32_t sA = JointState(gA, jA), sB = JointState(gB, jB0 + k);
       const auto sum = [&](std::uint8_t d) {
         return d < NC ? sums[d] : KnownSums(t, d)[sA][sB];
       };
@@ -137,15 +132,15 @@ void BlockProducts(const Transmission& t, const double* const* child,
                    bool first, PairTable& P, const Repeats& r) {
   for (std::int32_t gA = 1; gA <= G; ++gA) {
     for (std::int32_t jA = 1; jA <= J; ++jA) {
-      Extended* row = P[State(gA, jA)];
+      Extended* row = P[JointState(gA, jA)];
       for (std::int32_t gB = t.symmetric ? gA : 1; gB <= G; ++gB) {
         std::int32_t jB = (t.symmetric && gB == gA) ? jA : 1;
         for (; jB + NP - 1 <= J; jB += NP) {
           SumBlock<NP, NC, kRepeat>(t, child, r, gA, jA, gB, jB, first,
-                                    &row[State(gB, jB)]);
+                                    &row[JointState(gB, jB)]);
         }
         // The last J + 1 - jB < NP pairs of the row.
-        Extended* rest = &row[State(gB, jB)];
+        Extended* rest = &row[JointState(gB, jB)];
         switch (J + 1 - jB) {
           case 1:
             if constexpr (NP > 1)
@@ -222,10 +217,22 @@ constexpr std::size_t kMostRepeating = 64;
 constexpr double kAllOnes[kStates] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
                                       1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 
+bool AllOnes(const double* w) {
+  return std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0;
+}
+
+// Copies the upper triangle of P (sA <= sB) to the lower one: with
+// symmetric tables the same terms in the same order.
+void MirrorUpperTriangle(PairTable& P) {
+  for (std::int32_t a = 0; a < kStates; ++a) {
+    for (std::int32_t b = 0; b < a; ++b) P[a][b] = P[b][a];
+  }
+}
+
 // kOnes or kPeeled + n when the evaluation's tables hold the sums of a child
 // of weights w, otherwise 0.
 std::uint8_t KnownWeights(const Transmission& t, const double* w) {
-  if (std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0) return kOnes;
+  if (AllOnes(w)) return kOnes;
   for (std::int32_t n = 1; n <= t.ones_children; ++n) {
     if (w[0] == t.peeled[n][0] &&
         std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
@@ -314,10 +321,7 @@ void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
       Block<false>(t, child, nc, b == 0, P, Repeats{});
     }
   }
-  if (!t.symmetric || !mirror) return;
-  for (std::int32_t a = 0; a < kStates; ++a) {
-    for (std::int32_t b = 0; b < a; ++b) P[a][b] = P[b][a];
-  }
+  if (t.symmetric && mirror) MirrorUpperTriangle(P);
 }
 
 // Onto a child, the straightforward loop: for a non-finite sibling product
@@ -338,18 +342,18 @@ void PeelOntoChildInOrder(const Transmission& t, double* connector,
             if (m == 0) continue;
             for (std::int32_t j2 = lo; j2 <= hi; ++j2) {
               const Extended parents =
-                  static_cast<Extended>(first[State(g1, j1)]) *
-                  second[State(g2, j2)];
+                  static_cast<Extended>(first[JointState(g1, j1)]) *
+                  second[JointState(g2, j2)];
               Extended term = parents * m * t.Poly(jL, j1, j2);
               if (siblings != nullptr) {
-                term *= (*siblings)[State(g1, j1)][State(g2, j2)];
+                term *= (*siblings)[JointState(g1, j1)][JointState(g2, j2)];
               }
               factor += term;
             }
           }
         }
       }
-      double& w = connector[State(gL, jL)];
+      double& w = connector[JointState(gL, jL)];
       w = static_cast<double>(w * factor);
     }
   }
@@ -366,7 +370,7 @@ template <int NB, bool kSiblings>
   for (int k = 0; k < NB; ++k) factor[k] = 0;
   for (std::int32_t g1 = 1; g1 <= G; ++g1) {
     for (std::int32_t j1 = 1; j1 <= J; ++j1) {
-      const std::int32_t s1 = State(g1, j1);
+      const std::int32_t s1 = JointState(g1, j1);
       std::int32_t lo = t.second_lo[jL0][j1], hi = t.second_hi[jL0][j1];
       for (int k = 1; k < NB; ++k) {
         lo = std::min(lo, t.second_lo[jL0 + k][j1]);
@@ -379,7 +383,7 @@ template <int NB, bool kSiblings>
         const double m = t.Major(gL, g1, g2);
         if (m == 0) continue;
         for (std::int32_t j2 = lo; j2 <= hi; ++j2) {
-          const std::int32_t s2 = State(g2, j2);
+          const std::int32_t s2 = JointState(g2, j2);
           const Extended pm = w1 * second[s2] * m;
           for (int k = 0; k < NB; ++k) {
             Extended term = pm * poly[k + 49 * (j2 - 1)];
@@ -391,7 +395,7 @@ template <int NB, bool kSiblings>
     }
   }
   for (int k = 0; k < NB; ++k) {
-    double& w = connector[State(gL, jL0 + k)];
+    double& w = connector[JointState(gL, jL0 + k)];
     w = static_cast<double>(w * factor[k]);
   }
 }
@@ -475,7 +479,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
               sum += m * t.Poly(jc, jA, jB);
             }
           }
-          t.ones[State(gA, jA)][State(gB, jB)] = sum;
+          t.ones[JointState(gA, jA)][JointState(gB, jB)] = sum;
         }
       }
     }
@@ -486,7 +490,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
   // the power formed as the product of the children's sums in child order.
   for (std::int32_t g = 1; g <= G; ++g) {
     for (std::int32_t j = 1; j <= J; ++j) {
-      t.prior[State(g, j)] = static_cast<double>(
+      t.prior[JointState(g, j)] = static_cast<double>(
           Extended{1} * model.quantities.GenotypeFrequency[g] *
           model.polygenic.PolygenicFrequency[j]);
     }
@@ -526,11 +530,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
     const double* child[1] = {w};
     PairTable& P = t.peeled_sums[n];
     Block<false>(t, child, 1, /*first=*/true, P, Repeats{});
-    if (t.symmetric) {
-      for (std::int32_t a = 0; a < kStates; ++a) {
-        for (std::int32_t b = 0; b < a; ++b) P[a][b] = P[b][a];
-      }
-    }
+    if (t.symmetric) MirrorUpperTriangle(P);
   }
 }
 
@@ -575,9 +575,8 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
   // of every such nuclear family with as many children, formed once.
   if (children.size() <= static_cast<std::size_t>(t.ones_children) &&
       std::memcmp(other, t.prior, sizeof t.prior) == 0 &&
-      std::all_of(children.begin(), children.end(), [&](std::int32_t x) {
-        return std::memcmp(weights.Member(x), kAllOnes, sizeof kAllOnes) == 0;
-      })) {
+      std::all_of(children.begin(), children.end(),
+                  [&](std::int32_t x) { return AllOnes(weights.Member(x)); })) {
     const Extended* factor = t.ones_factor[children.size()];
     for (std::int32_t sL = 0; sL < kStates; ++sL) {
       double& w = connector[sL];
