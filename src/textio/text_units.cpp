@@ -8,6 +8,8 @@
 #include "textio/text_units.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
@@ -95,8 +97,12 @@ UnitState::ReadOutcome UnitState::ReadRecord(std::string& record) {
 
 bool UnitState::WriteRecord(std::string_view record) {
   if (!updatable) {
+    if (in_memory) {  // a text to be read has no file to reopen
+      error_number = EBADF;
+      return false;
+    }
     // Opened to be read: reopen for update, keeping the contents.
-    std::FILE* update = std::freopen(name.c_str(), "r+b", file);
+    std::FILE* update = std::freopen(path.c_str(), "r+b", file);
     if (update == nullptr) {
       error_number = errno;
       file = nullptr;
@@ -135,8 +141,9 @@ bool UnitState::EndWriteStatement() {
   if (cut) return true;
   cut = true;
   if (!Flush()) return false;
+  if (in_memory) return true;  // a capture starts empty: nothing to cut
   std::error_code ec;
-  std::filesystem::resize_file(name, static_cast<std::uintmax_t>(offset), ec);
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(offset), ec);
   if (ec) {
     error_number = ec.value();
     return false;
@@ -144,7 +151,15 @@ bool UnitState::EndWriteStatement() {
   return true;
 }
 
-TextUnits::TextUnits(std::ostream& console) : console_(console) {}
+TextUnits::TextUnits(std::ostream& console, std::filesystem::path directory)
+    : console_(console), directory_(std::move(directory)) {}
+
+std::filesystem::path TextUnits::PathOf(std::string_view file_name) const {
+  const std::filesystem::path name(WithoutTrailingBlanks(file_name));
+  // An absolute name replaces the directory (operator/ does that), so only
+  // a relative one is taken inside it.
+  return directory_.empty() ? name : directory_ / name;
+}
 
 TextUnits::~TextUnits() { CloseAll(); }
 
@@ -154,27 +169,31 @@ void TextUnits::Open(int unit, std::string_view file_name, OpenStatus status,
   auto state = std::make_unique<UnitState>();
   state->number = unit;
   state->name = WithoutTrailingBlanks(file_name);
+  state->path = PathOf(state->name).string();
   const std::string& name = state->name;
+  const char* path = state->path.c_str();
 
   std::error_code ec;
-  if (std::filesystem::is_directory(name, ec)) OpenFailed(where, name, EISDIR);
+  if (std::filesystem::is_directory(state->path, ec)) {
+    OpenFailed(where, name, EISDIR);
+  }
   if (status == OpenStatus::kOld) {
-    state->file = std::fopen(name.c_str(), "rb");
+    state->file = std::fopen(path, "rb");
     if (state->file == nullptr) OpenFailed(where, name, errno);
   } else if (status == OpenStatus::kReplace) {
-    state->file = std::fopen(name.c_str(), "w+b");
+    state->file = std::fopen(path, "w+b");
     if (state->file == nullptr) OpenFailed(where, name, errno);
     state->updatable = true;
   } else {
-    state->file = std::fopen(name.c_str(), "r+b");
+    state->file = std::fopen(path, "r+b");
     if (state->file == nullptr && errno == ENOENT) {
-      state->file = std::fopen(name.c_str(), "w+b");
+      state->file = std::fopen(path, "w+b");
     }
     if (state->file != nullptr) {
       state->updatable = true;
     } else {
       const int error_number = errno;
-      state->file = std::fopen(name.c_str(), "rb");  // read-only file
+      state->file = std::fopen(path, "rb");  // read-only file
       if (state->file == nullptr) OpenFailed(where, name, error_number);
     }
   }
@@ -182,18 +201,67 @@ void TextUnits::Open(int unit, std::string_view file_name, OpenStatus status,
   units_[unit] = std::move(state);
 }
 
+void TextUnits::OpenText(int unit, std::string_view name,
+                         std::string_view text) {
+  Close(unit);
+  auto state = std::make_unique<UnitState>();
+  state->number = unit;
+  state->name = WithoutTrailingBlanks(name);
+  state->in_memory = true;
+  state->text = std::string(text);
+  // fmemopen reads the string in place; it lives as long as the unit.
+  state->file = ::fmemopen(state->text.data(), state->text.size(), "r");
+  if (state->file == nullptr) {
+    OpenFailed(std::source_location::current(), state->name, errno);
+  }
+  units_[unit] = std::move(state);
+}
+
+void TextUnits::OpenCapture(int unit, std::string_view name) {
+  Close(unit);
+  auto state = std::make_unique<UnitState>();
+  state->number = unit;
+  state->name = WithoutTrailingBlanks(name);
+  state->in_memory = true;
+  state->updatable = true;
+  state->file = ::open_memstream(&state->memory_data, &state->memory_size);
+  if (state->file == nullptr) {
+    OpenFailed(std::source_location::current(), state->name, errno);
+  }
+  units_[unit] = std::move(state);
+}
+
+std::string TextUnits::Captured(int unit) {
+  UnitState* state = Find(unit);
+  if (state == nullptr || !state->in_memory || !state->updatable ||
+      std::fflush(state->file) != 0 || state->memory_data == nullptr) {
+    return "";
+  }
+  return std::string(state->memory_data, state->memory_size);
+}
+
+namespace {
+
+// Closes the file of a unit and frees a capture's buffer (open_memstream
+// leaves it to its caller).
+void Release(UnitState& state) {
+  if (state.file != nullptr) std::fclose(state.file);
+  state.file = nullptr;
+  std::free(state.memory_data);
+  state.memory_data = nullptr;
+}
+
+}  // namespace
+
 void TextUnits::Close(int unit) {
   const auto it = units_.find(unit);
   if (it == units_.end()) return;
-  UnitState& state = *it->second;
-  if (state.file != nullptr) std::fclose(state.file);
+  Release(*it->second);
   units_.erase(it);
 }
 
 void TextUnits::CloseAll() noexcept {
-  for (auto& [number, state] : units_) {
-    if (state->file != nullptr) std::fclose(state->file);
-  }
+  for (auto& [number, state] : units_) Release(*state);
   units_.clear();
   console_.flush();
 }

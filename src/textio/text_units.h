@@ -7,9 +7,16 @@
 // unit opened on a file, the file is cut after what that statement wrote, so a
 // file opened and closed without a write keeps its old contents, and a file of
 // 10 records rewritten with 2 holds those 2.
+//
+// A file name that is not absolute is taken relative to the units' directory
+// (the working directory when none is given), so a caller never has to change
+// the process's working directory to work on a folder. Messages name a file as
+// it was given to Open. A unit can also be opened on memory: on a text to be
+// read (OpenText), or to collect what is written (OpenCapture).
 #ifndef SEGMIX_TEXTIO_TEXT_UNITS_H_
 #define SEGMIX_TEXTIO_TEXT_UNITS_H_
 
+#include <filesystem>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -36,8 +43,10 @@ struct StatementPoolDeleter {
 
 class TextUnits {
  public:
-  // `console` receives every record written to kConsole.
-  explicit TextUnits(std::ostream& console);
+  // `console` receives every record written to kConsole; relative file names
+  // are opened in `directory` (empty: the working directory).
+  explicit TextUnits(std::ostream& console,
+                     std::filesystem::path directory = {});
   ~TextUnits();  // CloseAll()
   TextUnits(const TextUnits&) = delete;
   TextUnits& operator=(const TextUnits&) = delete;
@@ -46,6 +55,14 @@ class TextUnits {
   // Opening a unit that is open closes it first.
   void Open(int unit, std::string_view file_name, OpenStatus status,
             std::source_location where = std::source_location::current());
+  // Opens `unit` for reading on a copy of `text`, as if it were a file of that
+  // content named `name` (the name messages show). Writing to it fails.
+  void OpenText(int unit, std::string_view name, std::string_view text);
+  // Opens `unit` for writing into memory; Captured returns what was written
+  // so far. Records are not cut: the unit starts empty.
+  void OpenCapture(int unit, std::string_view name);
+  // What has been written to a capture unit ("" for any other unit).
+  std::string Captured(int unit);
   // Writes out what is buffered and releases the unit; closing a unit that is
   // not open does nothing.
   void Close(int unit);
@@ -54,6 +71,9 @@ class TextUnits {
   bool IsOpen(int unit) const;
 
   std::ostream& Console() { return console_; }
+  const std::filesystem::path& Directory() const { return directory_; }
+  // Where a file name given to Open is opened.
+  std::filesystem::path PathOf(std::string_view file_name) const;
 
   // For the statement classes: the state of an open file unit, or nullptr.
   UnitState* Find(int unit);
@@ -63,6 +83,7 @@ class TextUnits {
 
  private:
   std::ostream& console_;
+  std::filesystem::path directory_;
   std::map<int, std::unique_ptr<UnitState>> units_;
   std::unique_ptr<StatementPool, StatementPoolDeleter> pool_;
 };

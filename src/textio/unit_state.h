@@ -25,7 +25,14 @@ struct UnitState {
   static constexpr std::size_t kMaxRecordLength = std::size_t{1} << 26;
 
   int number = 0;
-  std::string name;  // without trailing blanks
+  std::string name;  // without trailing blanks, as messages show it
+  std::string path;  // where it is opened (name within the units' directory)
+  // A unit on memory: `text` is what is read (OpenText) or, for a capture
+  // unit, the buffer open_memstream fills (memory_data, memory_size).
+  bool in_memory = false;
+  std::string text;
+  char* memory_data = nullptr;
+  std::size_t memory_size = 0;
   std::FILE* file = nullptr;
   bool updatable = false;  // opened for reading and writing
   bool cut = false;        // the first write statement has ended
