@@ -57,6 +57,14 @@ bool Estimated(const ParameterTable& p, int row) {
   return p.estimate[row] != 0 && p.tie[row] == row;
 }
 
+// A component a run switches off when it loads par.inp: pga, Sex or B1..B5
+// with in-model flag 0.
+bool LeftOut(const ParameterTable& p, int row) {
+  const bool switchable =
+      row == kPga || row == kSex || (row >= kB1 && row <= kB5);
+  return switchable && p.in_model[row] == 0;
+}
+
 // Why a parameter is out of the model, or "" when it is in it.
 std::string OutOfModel(const ControlSettings& settings, const ParameterTable& p,
                        int row) {
@@ -309,6 +317,30 @@ void ReviewParameters(const ControlSettings& settings, const ParameterTable& p,
     const std::string place = ParameterRecordName(row);
     const int tie = p.tie[row];
     if (tie != row) {
+      // A left-out component is 0 only until a tie moves it: the tie is
+      // applied at every evaluation, whatever the in-model flags say.
+      if (LeftOut(p, row)) {
+        report.Add(Severity::kWarning, file, place,
+                   "the record's in-model flag (columns 4-6) is 0, but it is "
+                   "tied to row " +
+                       std::to_string(tie) +
+                       ": a run sets it to 0 at the start and then gives it "
+                       "row " +
+                       std::to_string(tie) +
+                       "'s value at every evaluation, so it acts in the "
+                       "model. Untie it (columns 1-3 equal to " +
+                       std::to_string(row) +
+                       ") to leave it out, or set its in-model flag to 1.");
+      }
+      if (LeftOut(p, tie)) {
+        report.Add(Severity::kWarning, file, place,
+                   "the record is tied to row " + std::to_string(tie) +
+                       ", whose in-model flag (columns 4-6) is 0: it takes "
+                       "row " +
+                       std::to_string(tie) +
+                       "'s value, which a run sets to 0 at the start. Tie it "
+                       "to a row in the model, or untie it.");
+      }
       if (p.tie[tie] != tie) {
         report.Add(Severity::kWarning, file, place,
                    "the record is tied to row " + std::to_string(tie) +
@@ -324,10 +356,15 @@ void ReviewParameters(const ControlSettings& settings, const ParameterTable& p,
     if (p.estimate[row] == 0) continue;
     const std::string out = OutOfModel(settings, p, row);
     if (!out.empty()) {
+      const std::string effect =
+          LeftOut(p, row) && row != kSex
+              ? ": a run sets it to 0 at the start, then the search moves it "
+                "and the likelihood uses the value it moves to"
+              : "";
       report.Add(Severity::kWarning, file, place,
                  "the parameter is estimated (columns 7-8) although it is out "
                  "of the model: " +
-                     out +
+                     out + effect +
                      ". Set its estimate flag to 0, or put it in the model.");
       continue;
     }

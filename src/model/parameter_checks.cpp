@@ -62,22 +62,17 @@ double SetGenotypeFrequencies(double Q, ModelQuantities& quantities) {
 // the first K.
 void SetMeansAndCopies(const ParameterTable& p, std::int32_t covariate_count,
                        ModelQuantities& quantities) {
-  // A component left out of the model has no effect, whatever value its
-  // row holds (a tie or the search may have given it one).
-  const auto in_model_value = [&p](std::int32_t row) {
-    return p.in_model[row] != 0 ? p.value[row] : 0.0;
-  };
   for (int s = 1; s <= 2; ++s) {
-    const Extended shift = static_cast<Extended>(s - 1) * in_model_value(kSex);
+    const Extended shift = static_cast<Extended>(s - 1) * p.value[kSex];
     quantities.GenotypeMean[s][1] = static_cast<double>(p.value[kMU] + shift);
     quantities.GenotypeMean[s][2] = static_cast<double>(p.value[kA] + shift);
     quantities.GenotypeMean[s][3] = static_cast<double>(p.value[kD] + shift);
   }
-  quantities.pga = in_model_value(kPga);
+  quantities.pga = p.value[kPga];
   quantities.SIG = p.value[kSIG];
   const std::int32_t K = std::min(covariate_count, kCoefficientCount);
   for (std::int32_t k = 1; k <= K; ++k) {
-    quantities.B[k] = in_model_value(kB1 + k - 1);
+    quantities.B[k] = p.value[kB1 + k - 1];
   }
 }
 

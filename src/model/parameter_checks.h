@@ -23,8 +23,11 @@
 //
 // An accepted point rewrites GenotypeFrequency, GenotypeMean, the working
 // copies of pga, SIG and B1..BK and, when Tr1 is in the model,
-// MajorTransmission. A component whose in-model flag is 0 (pga, Sex, B1..B5)
-// enters the quantities as 0, whatever value its row holds. A rejected point
+// MajorTransmission. The quantities take every row's value as the table holds
+// it: a left-out component (in-model flag 0 among pga, Sex, B1..B5) is 0
+// because SwitchOffLeftOutComponents set it so when the table was loaded, and
+// a tie or the search may move it from there (the in-model flag of Sex still
+// decides which members get the sex class 2 means). A rejected point
 // leaves the quantities it did not reach as they were; nothing reads them
 // before the next accepted call.
 #ifndef SEGMIX_MODEL_PARAMETER_CHECKS_H_
@@ -54,8 +57,10 @@ std::optional<ParameterRejection> AdmitParameters(Gate gate,
                                                   ModelQuantities& quantities);
 
 // The value of every left-out component (in-model flag 0 among pga, Sex and
-// B1..B5) becomes 0, so that the table shows what the model uses. Done once
-// when a table is loaded; the gate applies the same rule to the quantities.
+// B1..B5) becomes 0, in the order B1..B5, pga, Sex. Done once, when a table
+// is loaded or handed to a fit; the gate does not repeat it, so a left-out row
+// that is tied to another row, or estimated, takes the value the tie or the
+// search gives it at every evaluation.
 void SwitchOffLeftOutComponents(ParameterTable& parameters);
 
 }  // namespace segmix
