@@ -5,8 +5,6 @@
 // message.
 #include "check/check_inputs.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -30,59 +28,9 @@
 namespace segmix {
 namespace {
 
-// Makes `dir` the working directory for its lifetime.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& dir)
-      : saved_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~WorkingDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(saved_, ignored);
-  }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path saved_;
-};
-
-// A scratch file outside the checked folder, removed with its owner: where
-// the parameter checks write the par.err messages of a refused start.
-class ScratchFile {
- public:
-  ScratchFile() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "segmix-check-XXXXXX")
-            .string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-      throw std::system_error(errno, std::generic_category(), "mkstemp");
-    ::close(fd);
-    path_ = pattern;
-  }
-  ~ScratchFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string FileText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)),
-                     std::istreambuf_iterator<char>());
-}
-
 // The run's gate for its starting point and its check of the steps, without
 // the evaluation between them: a refusal with what the run writes about it
-// (par.err, diverted to a scratch file, and the console).
+// (par.err and the console, both kept in memory).
 void CheckStart(ParameterTable parameters, std::int32_t covariate_count,
                 CheckReport& report) {
   ModelQuantities quantities;
@@ -97,19 +45,19 @@ void CheckStart(ParameterTable parameters, std::int32_t covariate_count,
                            parameters.GL[row], parameters.GR[row]};
     rejection->step = parameters.step[row];
   }
-  const ScratchFile par_err;
   std::ostringstream console;
+  std::string errors;
   {
     TextUnits units(console);
-    units.Open(kErrorMessageUnit, par_err.Path().string(), OpenStatus::kNone);
+    units.OpenCapture(kErrorUnit, "par.err");
     WriteParameterRejection(units, *rejection);
+    errors = units.Captured(kErrorUnit);
     units.CloseAll();
   }
   std::string text =
       "segmix-check: a run refuses the starting point of par.inp (exit "
       "status " +
       std::to_string(kExitRejected) + ").\n";
-  const std::string errors = FileText(par_err.Path());
   if (!errors.empty()) text += "It writes to par.err:\n" + errors;
   if (!console.str().empty()) {
     text += "It writes on the console:\n" + console.str();
@@ -117,9 +65,9 @@ void CheckStart(ParameterTable parameters, std::int32_t covariate_count,
   report.refusal = Refusal{kExitRejected, text};
 }
 
-void CheckIn(CheckReport& report) {
+void CheckIn(const std::filesystem::path& dir, CheckReport& report) {
   std::ostringstream console;  // the run's console report: not shown
-  TextUnits units(console);
+  TextUnits units(console, dir);
   // par.inp alone first, so that its findings stand even when the family
   // data are refused.
   ControlSettings settings;
@@ -133,7 +81,8 @@ void CheckIn(CheckReport& report) {
         Refusal{termination.ExitStatus(), termination.StderrText()};
     return;
   }
-  ReviewControlText(ReadRecords("par.inp"), settings, parameters, report);
+  ReviewControlText(ReadRecords(units.PathOf("par.inp")), settings, parameters,
+                    report);
   ReviewParameters(settings, parameters, report);
 
   // Then the whole load exactly as the run does it.
@@ -145,7 +94,7 @@ void CheckIn(CheckReport& report) {
         Refusal{termination.ExitStatus(), termination.StderrText()};
     return;
   }
-  ReviewDataFiles(analysis->settings, analysis->store, report);
+  ReviewDataFiles(dir, analysis->settings, analysis->store, report);
   ReviewFamilies(analysis->settings, analysis->store, report);
   ReviewTrait(analysis->settings, analysis->store, report);
   CheckStart(analysis->parameters, analysis->settings.covariate_count, report);
@@ -156,8 +105,16 @@ void CheckIn(CheckReport& report) {
 CheckReport CheckInputs(const std::filesystem::path& dir) {
   CheckReport report;
   try {
-    const WorkingDirectory in(dir);
-    CheckIn(report);
+    // The folder itself first: every name below is opened inside it.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) {
+      if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
+      if (!std::filesystem::exists(dir)) {
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+      }
+      throw std::filesystem::filesystem_error("segmix-check", dir, ec);
+    }
+    CheckIn(dir, report);
   } catch (const std::filesystem::filesystem_error& failure) {
     report.refusal =
         Refusal{kExitTextIo, "segmix-check: cannot work in \"" + dir.string() +

@@ -58,10 +58,10 @@ bool Evaluated(const ControlSettings& settings, const FamilyStore& store,
 
 }  // namespace
 
-void ReviewDataText(const std::string& name,
+void ReviewDataText(const std::filesystem::path& dir, const std::string& name,
                     const std::vector<std::size_t>& record_values,
                     CheckReport& report) {
-  const std::vector<std::string> records = ReadRecords(name);
+  const std::vector<std::string> records = ReadRecords(dir / name);
   if (records.empty()) return;
   const bool several = record_values.size() > 1;
   FreeFormScanner scanner(records);
@@ -106,20 +106,22 @@ void ReviewDataText(const std::string& name,
   }
 }
 
-void ReviewDataFiles(const ControlSettings& settings, const FamilyStore& store,
+void ReviewDataFiles(const std::filesystem::path& dir,
+                     const ControlSettings& settings, const FamilyStore& store,
                      CheckReport& report) {
   const std::int64_t n = store.listed_family_count;
   const std::int64_t m = store.list_offset_count;
   const std::int64_t s = store.member_count;
-  ReviewDataText("iway.dat",
+  ReviewDataText(dir, "iway.dat",
                  {1 + Length(n + 2), Length(n + 2), 1 + Length(m),
                   1 + Length(store.member_list_length), Length(m - 2),
                   1 + Length(s), Length(s)},
                  report);
-  ReviewDataText(WithoutTrailingBlanks(settings.data_file_name), {Length(s)},
-                 report);
+  ReviewDataText(dir, WithoutTrailingBlanks(settings.data_file_name),
+                 {Length(s)}, report);
   for (std::int32_t q = 1; q <= settings.covariate_count; ++q) {
     ReviewDataText(
+        dir,
         WithoutTrailingBlanks(
             settings.covariate_file_names[static_cast<std::size_t>(q)]),
         {Length(s)}, report);

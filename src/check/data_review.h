@@ -5,6 +5,7 @@
 #ifndef SEGMIX_CHECK_DATA_REVIEW_H_
 #define SEGMIX_CHECK_DATA_REVIEW_H_
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,17 +17,19 @@ namespace segmix {
 
 // Scans the free-form records of one family data file as the run read them
 // (the run has refused any value left unset by a slash or an empty field):
-// `name` is the file's name (for messages, and to read it from the working
-// directory), `record_values` the number of values of each record in order.
+// `name` is the file's name as par.inp gives it (for messages; it is read in
+// `dir`, the analysis folder), `record_values` the number of values of each
+// record in order.
 // Adds a warning for values left on a record's last line and for values on
 // lines after the last record: the run ignores both.
-void ReviewDataText(const std::string& name,
+void ReviewDataText(const std::filesystem::path& dir, const std::string& name,
                     const std::vector<std::size_t>& record_values,
                     CheckReport& report);
 
 // All the family data files of a run: iway.dat's seven records, the trait
 // file and the covariate files, as ReviewDataText.
-void ReviewDataFiles(const ControlSettings& settings, const FamilyStore& store,
+void ReviewDataFiles(const std::filesystem::path& dir,
+                     const ControlSettings& settings, const FamilyStore& store,
                      CheckReport& report);
 
 // Adds a warning for families the run leaves out or that add nothing: a

@@ -1,8 +1,7 @@
 // The adapter between segmix-fit and the core. It loads with the core's
-// loader and fits with the core's Fit, in the order of segmix's run sequence
-// (start, step check, search, summary, final pass) and with its records, so
-// that a fit here and a segmix run on the same par.inp give the same bits and
-// files.
+// loader and fits with the core's RecordedFit, the sequence segmix's own run
+// steps through, so that a fit here and a segmix run on the same par.inp give
+// the same bits and files.
 #include "fit/engine.h"
 
 #include <cmath>
@@ -17,33 +16,18 @@
 #include "model/family_likelihood.h"
 #include "model/sample_likelihood.h"
 #include "model/trait_density.h"
-#include "run/evaluation_records.h"
-#include "run/max_file.h"
-#include "run/summary_file.h"
-#include "textio/statements.h"
+#include "run/recorded_fit.h"
+#include "textio/text_units.h"
 
 namespace segmix::fit {
 namespace {
 
-constexpr int kResultUnit = 2;
-constexpr int kFamilyUnit = 3;
-constexpr int kErrorUnit = 25;
-constexpr ParameterRow kSwitchable[] = {kB1, kB2, kB3, kB4, kB5, kPga, kSex};
-
-// Swallows what it is given: the console of silent evaluations.
+// Swallows what it is given: the console of silent fits.
 class NullBuffer final : public std::streambuf {
  protected:
   int overflow(int c) override { return traits_type::not_eof(c); }
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
-
-// segmix switches the left-out components off right after reading par.inp;
-// sigma.dat shows the table so, and every start read back here gets the same.
-void SwitchOffLeftOutComponents(ParameterTable& parameters) {
-  for (const ParameterRow row : kSwitchable) {
-    if (parameters.in_model[row] == 0) parameters.value[row] = 0;
-  }
-}
 
 bool Observed(float trait) { return trait > kMissingTrait; }
 
@@ -52,72 +36,40 @@ std::string Trimmed(const std::string& name) {
   return end == std::string::npos ? std::string() : name.substr(0, end + 1);
 }
 
-// Forwards the search's records to the unit files when there are any, and
-// remembers whether the search ended without a maximum.
-class RecordingReport final : public MaximizerReport {
+// Keeps the best ln LH of the search for the progress line and the family
+// terms of the final pass for families.csv.
+class FitObserver final : public EvaluationObserver {
  public:
-  RecordingReport(TextUnits& units, bool write)
-      : unit_report_(units), write_(write) {}
-  void IterationBlock(std::int32_t iterations, std::int32_t functions,
-                      double ln_lh, const ParameterTable& table) override {
-    if (write_)
-      unit_report_.IterationBlock(iterations, functions, ln_lh, table);
+  explicit FitObserver(std::int32_t family_count)
+      : family_terms_(static_cast<std::size_t>(family_count) + 1,
+                      std::numeric_limits<double>::quiet_NaN()) {}
+  void FamilyTerm(std::int32_t g, std::int32_t, double term) override {
+    if (final_pass_ && g >= 1 &&
+        g < static_cast<std::int32_t>(family_terms_.size())) {
+      family_terms_[static_cast<std::size_t>(g)] = term;
+    }
   }
-  void Failure(MaximizerFailure failure) override {
-    failed_ = true;
-    if (write_) unit_report_.Failure(failure);
-  }
-  bool failed() const { return failed_; }
-
- private:
-  UnitReport unit_report_;
-  bool write_;
-  bool failed_ = false;
-};
-
-// Passes the search's evaluation records on (when there is a run's record
-// keeper) and keeps the best ln LH for the progress line.
-class BestObserver final : public EvaluationObserver {
- public:
-  explicit BestObserver(EvaluationObserver* inner) : inner_(inner) {}
-  void Rejected(const ParameterRejection& rejection) override {
-    if (inner_ != nullptr) inner_->Rejected(rejection);
-  }
-  void FamilyTerm(std::int32_t g, std::int32_t size, double term) override {
-    if (inner_ != nullptr) inner_->FamilyTerm(g, size, term);
-  }
-  void Evaluated(double ln_lh, const ParameterTable& table) override {
+  void Evaluated(double ln_lh, const ParameterTable&) override {
     if (ln_lh > best_) best_ = ln_lh;
-    if (inner_ != nullptr) inner_->Evaluated(ln_lh, table);
   }
+  void BeginFinalPass() { final_pass_ = true; }
   double best() const { return best_; }
+  std::vector<double>& family_terms() { return family_terms_; }
 
  private:
-  EvaluationObserver* inner_;
+  std::vector<double> family_terms_;
+  bool final_pass_ = false;
   double best_ = -std::numeric_limits<double>::infinity();
 };
 
-void WriteConsoleRecord(TextUnits& units, const char* text,
-                        std::int32_t value) {
-  WriteStatement record(units, kConsole);
-  record << text << value;
-  record.End();
-}
-
 }  // namespace
 
-Analysis LoadAnalysis() {
+Analysis LoadAnalysis(const std::filesystem::path& directory) {
   Analysis analysis;
-  analysis.directory = std::filesystem::current_path();
+  analysis.directory = std::filesystem::absolute(directory);
   std::ostringstream console;
-  TextUnits units(console);
+  TextUnits units(console, analysis.directory);
   analysis.core = segmix::LoadAnalysis(units);
-  {
-    WriteStatement record(units, kConsole);
-    record << "N_izm=" << analysis.core.counts.observed
-           << " loop=" << analysis.core.counts.status0;
-    record.End();
-  }
   units.CloseAll();
   analysis.load_console = console.str();
   analysis.settings = analysis.core.settings;
@@ -180,85 +132,53 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
                   const FitFiles* files, const EvaluationProgress& progress) {
   FitOutcome outcome;
   outcome.table = start;
-  ParameterTable& table = outcome.table;
-  SwitchOffLeftOutComponents(table);
 
   NullBuffer null_buffer;
   std::ostream null_console(&null_buffer);
   std::ofstream console_file;
+  RunFiles run_files;  // silent unless there are files
   if (files != nullptr) {
     console_file.open(files->console, std::ios::binary | std::ios::trunc);
     console_file << analysis.load_console;
+    run_files = RunFiles{.console = true,
+                         .par_err = files->par_err.string(),
+                         .max_file = files->max_file.string(),
+                         .sigma_file = files->sigma_file.string(),
+                         .family_file = files->family_file.string()};
   }
   std::ostream& console = files != nullptr
                               ? static_cast<std::ostream&>(console_file)
                               : null_console;
-  TextUnits units(console);
-  if (files != nullptr) {
-    units.Open(kErrorUnit, files->par_err.string(), OpenStatus::kReplace);
-  }
-  // Silent fits keep no records at all.
-  RunRecords records(units, /*family_records=*/false);
-  EvaluationObserver* keeper = files != nullptr ? &records : nullptr;
-
-  Fit fit(analysis.core, table);
-  WriteConsoleRecord(units, "MAX=", -1);
-  const EvaluationOutcome first = fit.Start(keeper);
-  outcome.initial_ln_lh = first.ObjectiveValue();
-  {
-    WriteStatement record(units, kConsole, "(' initial LH=',e15.8)");
-    record << outcome.initial_ln_lh;
-    record.End();
-  }
-  bool refused = StartFailed(first);
-  if (!refused) {
-    if (const auto lost_step = fit.CheckSteps()) {
-      if (files != nullptr) WriteParameterRejection(units, *lost_step);
-      refused = true;
+  TextUnits units(console, analysis.directory);
+  FitObserver observer(analysis.core.store.StoredFamilyCount());
+  RunHooks hooks;
+  hooks.observer = &observer;
+  hooks.checkpoint = [&](RunPoint point, std::int32_t evaluations) {
+    if (point == RunPoint::kBeforeEvaluation && progress && evaluations > 0) {
+      progress(evaluations, observer.best());
     }
-  }
-  if (refused) {
+    if (point == RunPoint::kAfterSummary) observer.BeginFinalPass();
+  };
+  const RunOutcome run =
+      RecordedFit(analysis.core, outcome.table, units, run_files, hooks);
+  units.CloseAll();
+
+  outcome.initial_ln_lh = run.initial_ln_lh;
+  if (run.end != RunEnd::kCompleted) {
     outcome.start_rejected = true;
     outcome.result.final_ln_lh = outcome.initial_ln_lh;
-    units.CloseAll();
+    outcome.refusal = !run.failure_text.empty() ? run.failure_text
+                      : run.rejection ? RejectionMessage(*run.rejection)
+                                      : std::string();
     return outcome;
   }
-
-  if (files != nullptr) {
-    units.Open(kResultUnit, files->max_file.string(), OpenStatus::kReplace);
-  }
-  RecordingReport report(units, files != nullptr);
-  BestObserver observer(keeper);
-  std::int64_t evaluations = 0;
-  outcome.result = fit.Search(&observer, &report, [&] {
-    // Called before each evaluation: report the ones done so far.
-    if (progress && evaluations > 0) progress(evaluations, observer.best());
-    ++evaluations;
-  });
-  outcome.converged = !report.failed();
-  if (files == nullptr) return outcome;
-
-  units.Close(kResultUnit);
-  units.Open(kResultUnit, files->sigma_file.string(), OpenStatus::kNone);
-  WriteSummaryFile(units, kResultUnit, analysis.counts.observed, outcome.result,
-                   table);
-  units.Close(kResultUnit);
-
-  // The final pass may move a value lying on a bound; the estimates are the
-  // ones sigma.dat shows.
-  const ParameterTable estimates = table;
-  units.Open(kFamilyUnit, files->family_file.string(), OpenStatus::kNone);
-  RunRecords final_records(units, /*family_records=*/true);
-  fit.FinalPass(&final_records);
-  units.Close(kFamilyUnit);
-  units.Close(kErrorUnit);
-  {
-    WriteStatement record(units, kConsole);
-    record << "**** END OF PROGRAM ****";
-    record.End();
-  }
-  units.CloseAll();
-  table = estimates;
+  outcome.result = run.search;
+  outcome.converged = run.converged;
+  // The estimates are the ones sigma.dat shows (the final pass may move a
+  // value lying on a bound).
+  outcome.table = run.estimates;
+  if (files != nullptr)
+    outcome.family_terms = std::move(observer.family_terms());
   return outcome;
 }
 

@@ -53,10 +53,11 @@ struct Analysis {
   std::vector<std::string> input_files;  // names read, relative to directory
 };
 
-// Reads par.inp, the data files and the tables from the working directory
-// with segmix's own loader; throws RunTermination (segmix's messages and
+// Reads par.inp, the data files and the tables from `directory` with
+// segmix's own loader (names in par.inp are relative to it; the working
+// directory is not changed); throws RunTermination (segmix's messages and
 // exit statuses) for bad input. Nothing is written.
-Analysis LoadAnalysis();
+Analysis LoadAnalysis(const std::filesystem::path& directory);
 
 // Where a fit writes segmix's files; all paths absolute. Empty: not written.
 struct FitFiles {
@@ -68,17 +69,24 @@ struct FitOutcome {
   double initial_ln_lh = 0;
   MaximizerResult result;
   bool start_rejected = false;  // the gate refused the start: no search
-  bool converged = false;       // the search ended normally
+  // Why, as segmix says it: its standard-error text, or the par.err (or
+  // console) message of the refused point.
+  std::string refusal;
+  bool converged = false;  // the search ended normally
+  // With files: each family's weighted term of the final pass, as LH_fam.dat
+  // holds it ([g], 1..stored count; NaN for a family not evaluated).
+  std::vector<double> family_terms;
 };
 
 // Called after every evaluation of a search with the count so far and the
 // best ln LH seen.
 using EvaluationProgress = std::function<void(std::int64_t, double)>;
 
-// One fit from `start` exactly as segmix runs par.inp holding `start`:
-// the checked gate at the start and the step check, the pattern search with
-// segmix's settings, then with `files` the summary file and the final pass,
-// with segmix's records. The results are the same bits segmix gives.
+// One fit from `start` exactly as segmix runs par.inp holding `start`
+// (segmix's own RecordedFit): the checked gate at the start and the step
+// check, the pattern search with segmix's settings, the summary file and the
+// final pass, with segmix's records in `files` (none when null). The results
+// are the same bits segmix gives.
 FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
                   const FitFiles* files, const EvaluationProgress& progress);
 

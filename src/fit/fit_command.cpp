@@ -199,8 +199,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                        finding.message);
     err << "segmix-fit: " << warnings.back() << "\n";
   }
-  fs::current_path(input);
-  const Analysis analysis = LoadAnalysis();
+  const Analysis analysis = LoadAnalysis(input);
 
   std::vector<ParameterTable> tables;
   for (const ModelDescription& description : chosen) {
@@ -311,7 +310,6 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
 
 int RunFitCommand(int argc, const char* const* argv, std::ostream& out,
                   std::ostream& err, bool terminal) {
-  const fs::path start_directory = fs::current_path();
   int status = kFitExitInternal;
   try {
     status = Run(argc, argv, out, err, terminal);
@@ -335,8 +333,6 @@ int RunFitCommand(int argc, const char* const* argv, std::ostream& out,
         << ". Please report it with the input files.\n";
     status = kFitExitInternal;
   }
-  std::error_code ignored;
-  fs::current_path(start_directory, ignored);
   err.flush();
   return status;
 }

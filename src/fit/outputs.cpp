@@ -305,6 +305,7 @@ std::string FitJson(const FitReport& report) {
                         {"start", table_json(st.start)},
                         {"initial_ln_lh", st.outcome.initial_ln_lh},
                         {"refused", st.outcome.start_rejected},
+                        {"refusal", st.outcome.refusal},
                         {"ln_lh", st.outcome.result.final_ln_lh},
                         {"iterations", st.outcome.result.iteration_count},
                         {"evaluations", st.outcome.result.function_count},

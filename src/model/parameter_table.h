@@ -40,6 +40,17 @@ inline constexpr std::array<std::string_view, 17> kParameterNames = {
     "SIG  ", "Sex  ", "Tr1  ", "Tr2  ", "Tr3  ", "B1   ",
     "B2   ", "B3   ", "B4   ", "B5   ", "dec  "};
 
+// A row's name without its padding ("Q", "Tr1", "B2"): what users type and
+// what every table and message outside the fixed layouts shows. Rows outside
+// 1..16 have no name ("").
+constexpr std::string_view ShortParameterName(std::int32_t row) {
+  if (row < 1 || row >= static_cast<std::int32_t>(kParameterNames.size())) {
+    return {};
+  }
+  const std::string_view name = kParameterNames[row];
+  return name.substr(0, name.find(' '));
+}
+
 // -1e18 held in single precision and widened: -999999984306749440. Returned
 // for a rejected point or a failed evaluation; any log-likelihood at or below
 // the single-precision -1e17 counts as failed.

@@ -10,9 +10,9 @@
 #include "model/parameter_checks.h"
 #include "model/polygenic.h"
 #include "run/unit_numbers.h"
+#include "textio/statements.h"
 
 namespace segmix {
-namespace {}  // namespace
 
 Analysis LoadAnalysis(TextUnits& units, std::source_location where) {
   Analysis analysis;
@@ -39,6 +39,10 @@ Analysis LoadAnalysis(TextUnits& units, std::source_location where) {
                      settings.family_count);
   }
   analysis.counts = CountMembers(settings, analysis.store, units);
+  WriteStatement record(units, kConsole);
+  record << "N_izm=" << analysis.counts.observed
+         << " loop=" << analysis.counts.status0;
+  record.End();
   return analysis;
 }
 
@@ -99,26 +103,6 @@ EvaluationOutcome Fit::FinalPass(EvaluationObserver* observer) {
 
 bool StartFailed(const EvaluationOutcome& start) {
   return !start.Ok() || start.ln_lh <= kFailureThreshold;
-}
-
-FitResult FitParameters(const Analysis& analysis, ParameterTable& table,
-                        const FitObservers& observers,
-                        std::int32_t worker_count) {
-  FitResult result;
-  Fit fit(analysis, table, worker_count);
-  result.start = fit.Start(observers.start);
-  if (StartFailed(result.start)) {
-    result.status = FitStatus::kStartRefused;
-    return result;
-  }
-  if (const auto rejection = fit.CheckSteps()) {
-    result.status = FitStatus::kStepRefused;
-    result.step_rejection = *rejection;
-    return result;
-  }
-  result.search = fit.Search(observers.search, observers.report);
-  result.final_pass = fit.FinalPass(observers.final_pass);
-  return result;
 }
 
 }  // namespace segmix

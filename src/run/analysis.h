@@ -1,13 +1,13 @@
 // The core as a library: load an analysis (control file, family data,
 // polygenic tables) once, then fit parameter tables to it from any number of
-// starting points, silently or with observers. The program's run
-// (run_sequence.h) is one load, one fit and its records.
+// starting points. The program's run (run_sequence.h) is one load and one
+// RecordedFit (recorded_fit.h), which steps through a Fit.
 //
-//   TextUnits units(null_console);              // the loaders' console lines
+//   TextUnits units(console, "my/analysis");     // the loaders' console lines
 //   const Analysis analysis = LoadAnalysis(units);
 //   ParameterTable table = analysis.parameters;  // or another start
-//   const FitResult fit = FitParameters(analysis, table);
-//   if (fit.status == FitStatus::kCompleted) use(fit.search.final_ln_lh);
+//   const RunOutcome fit = RecordedFit(analysis, table, units, RunFiles{});
+//   if (fit.end == RunEnd::kCompleted) use(fit.search.final_ln_lh);
 #ifndef SEGMIX_RUN_ANALYSIS_H_
 #define SEGMIX_RUN_ANALYSIS_H_
 
@@ -41,12 +41,13 @@ struct Analysis {
       counts;  // observed and status-0 members of the selected families
 };
 
-// Loads the analysis in the working directory as the program does: par.inp
-// on unit 1 (opened here, as an existing file, unless the caller has opened
-// it already), the control file, the family data and its checks (the sex
-// codes when Sex is in the model), and the member counts. The family data
-// reader and the counts write their console records (member count, "g c"
-// lines, "No proband" lines) to the units' console. Throws what
+// Loads the analysis in the units' directory (TextUnits, where relative
+// names are opened) as the program does: par.inp on unit 1 (opened here, as
+// an existing file, unless the caller has opened it already), the control
+// file, the family data and its checks (the sex codes when Sex is in the
+// model), and the member counts. The family data reader and the counts write
+// their console records (member count, "g c" lines, "No proband" lines, then
+// "N_izm= ... loop= ...") to the units' console. Throws what
 // ReadControlFile and ReadFamilyData throw; `where`, the caller's place, is
 // what the error report of a par.inp that cannot be opened names.
 Analysis LoadAnalysis(TextUnits& units, std::source_location where =
@@ -60,9 +61,9 @@ SampleSettings SampleSettingsOf(const Analysis& analysis,
 // values widened to double, contraction 0.5, 500 cycles, blocks reported.
 MaximizerSettings ProgramMaximizerSettings();
 
-// One fit of `table` to `analysis`, step by step, for callers that act
-// between the steps (the program opens and closes its files there). Start,
-// then CheckSteps, Search and FinalPass, each at most once, in this order.
+// One fit of `table` to `analysis`, step by step, for RecordedFit, which
+// opens and closes the run's files between the steps. Start, then
+// CheckSteps, Search and FinalPass, each at most once, in this order.
 class Fit {
  public:
   Fit(const Analysis& analysis, ParameterTable& table,
@@ -93,35 +94,6 @@ class Fit {
 // True when a start ends the fit: a failed evaluation, or a log-likelihood at
 // or below the single-precision -1e17 (-99999998430674944).
 bool StartFailed(const EvaluationOutcome& start);
-
-enum class FitStatus {
-  kCompleted,     // searched, and the final pass made
-  kStartRefused,  // StartFailed(start): nothing searched
-  kStepRefused,   // a step the search would lose: nothing searched
-};
-
-struct FitResult {
-  FitStatus status = FitStatus::kCompleted;
-  EvaluationOutcome start;
-  ParameterRejection step_rejection;  // kStepRefused
-  MaximizerResult search;             // kCompleted
-  EvaluationOutcome final_pass;       // kCompleted
-};
-
-// Observers of each step; any may be null (silent).
-struct FitObservers {
-  EvaluationObserver* start = nullptr;
-  EvaluationObserver* search = nullptr;
-  MaximizerReport* report = nullptr;
-  EvaluationObserver* final_pass = nullptr;
-};
-
-// The whole fit in one call: Start, CheckSteps, Search, FinalPass, stopping
-// where one refuses. `table` holds the start on entry and the estimates on
-// return (as the search left them).
-FitResult FitParameters(const Analysis& analysis, ParameterTable& table,
-                        const FitObservers& observers = {},
-                        std::int32_t worker_count = 0);
 
 }  // namespace segmix
 

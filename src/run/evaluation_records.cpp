@@ -34,12 +34,6 @@ constexpr std::string_view kNotANumberLayout =
     "(' ERROR: ln LH is not a number at these parameter values: check the "
     "values, bounds and ties in par.inp')";
 
-// The parameter's name without its padding ("Q", "Tr1").
-std::string_view ShortName(std::int32_t row) {
-  const std::string_view name = kParameterNames[row];
-  return name.substr(0, name.find(' '));
-}
-
 }  // namespace
 
 void WriteParameterRejection(TextUnits& units,
@@ -59,13 +53,13 @@ void WriteParameterRejection(TextUnits& units,
       return;
     }
     case RejectionKind::kFrequency: {
-      WriteStatement w(units, kErrorMessageUnit, kFrequencyLayout);
+      WriteStatement w(units, kErrorUnit, kFrequencyLayout);
       w << rejection.value;
       w.End();
       return;
     }
     case RejectionKind::kNotANumber: {
-      WriteStatement w(units, kErrorMessageUnit, kNotANumberLayout);
+      WriteStatement w(units, kErrorUnit, kNotANumberLayout);
       w.End();
       return;
     }
@@ -76,13 +70,13 @@ void WriteParameterRejection(TextUnits& units,
   const std::string_view name = kParameterNames[row];
   switch (rejection.kind) {
     case RejectionKind::kBound: {
-      WriteStatement w(units, kErrorMessageUnit, kBoundLayout);
+      WriteStatement w(units, kErrorUnit, kBoundLayout);
       w << name << rejection.value << rejection.lower << rejection.upper;
       w.End();
       return;
     }
     case RejectionKind::kVariance: {
-      WriteStatement w(units, kErrorMessageUnit, kVarianceLayout);
+      WriteStatement w(units, kErrorUnit, kVarianceLayout);
       w << name << rejection.value;
       w.End();
       return;
@@ -91,13 +85,13 @@ void WriteParameterRejection(TextUnits& units,
       // Built by appending: GCC 12 misreads a chain of + as an overlapping
       // copy.
       std::string text(" ");
-      text.append(ShortName(row));
+      text.append(ShortParameterName(row));
       text.append(row == kQ ? " is an allele frequency"
                             : " is a transmission probability");
       text.append(" and must lie in 0..1: correct the ");
-      text.append(ShortName(row));
+      text.append(ShortParameterName(row));
       text.append(" record in par.inp (its value, or the row it is tied to)");
-      WriteStatement w(units, kErrorMessageUnit, kExplainedLayout);
+      WriteStatement w(units, kErrorUnit, kExplainedLayout);
       w << name << rejection.value << text;
       w.End();
       return;
@@ -106,9 +100,9 @@ void WriteParameterRejection(TextUnits& units,
       std::string text(
           " is so large that the search loses the value it steps from: give "
           "the ");
-      text.append(ShortName(row));
+      text.append(ShortParameterName(row));
       text.append(" record a smaller step in par.inp");
-      WriteStatement w(units, kErrorMessageUnit, kStepLayout);
+      WriteStatement w(units, kErrorUnit, kStepLayout);
       w << name << rejection.value << rejection.step << text;
       w.End();
       return;
@@ -119,18 +113,22 @@ void WriteParameterRejection(TextUnits& units,
 }
 
 void RunRecords::Rejected(const ParameterRejection& rejection) {
-  WriteParameterRejection(units_, rejection);
+  const bool on_console = rejection.kind == RejectionKind::kMeanOrder;
+  if (on_console ? console_records_ : units_.IsOpen(kErrorUnit)) {
+    WriteParameterRejection(units_, rejection);
+  }
 }
 
 void RunRecords::FamilyTerm(std::int32_t g, std::int32_t size,
                             double weighted_term) {
   if (!family_records_) return;
-  WriteStatement record(units_, kFamilyFileUnit);
+  WriteStatement record(units_, kFamilyUnit);
   record << g << size << weighted_term;
   record.End();
 }
 
 void RunRecords::Evaluated(double ln_lh, const ParameterTable& table) {
+  if (!console_records_) return;
   WriteStatement line(units_, kConsole, "(f15.4,9f8.5)");
   line << ln_lh << table.value[kQ] << table.value[kMU] << table.value[kA]
        << table.value[kD] << table.value[kSIG];

@@ -9,12 +9,10 @@
 
 #include "model/evaluation.h"
 #include "model/parameter_table.h"
+#include "run/unit_numbers.h"
 #include "textio/text_units.h"
 
 namespace segmix {
-
-inline constexpr int kFamilyFileUnit = 3;  // LH_fam.dat, open in the final pass
-inline constexpr int kErrorMessageUnit = 25;  // par.err, open for the whole run
 
 // Writes the message of a refused point: the mean order on the console (two
 // free-form records), every other kind on unit 25, which must be open.
@@ -24,9 +22,14 @@ void WriteParameterRejection(TextUnits& units,
 class RunRecords final : public EvaluationObserver {
  public:
   // With `family_records`, FamilyTerm writes the free-form record
-  // "g n_g term x weight" to unit 3, which must then be open.
-  RunRecords(TextUnits& units, bool family_records)
-      : units_(units), family_records_(family_records) {}
+  // "g n_g term x weight" to unit 3, which must then be open. Without
+  // `console_records`, nothing goes to the console (evaluation lines, the
+  // order of the means). A refusal's par.err message is written when unit 25
+  // is open.
+  RunRecords(TextUnits& units, bool family_records, bool console_records = true)
+      : units_(units),
+        family_records_(family_records),
+        console_records_(console_records) {}
   void Rejected(const ParameterRejection& rejection) override;
   void FamilyTerm(std::int32_t g, std::int32_t size,
                   double weighted_term) override;
@@ -36,6 +39,7 @@ class RunRecords final : public EvaluationObserver {
  private:
   TextUnits& units_;
   bool family_records_;
+  bool console_records_;
 };
 
 }  // namespace segmix

@@ -8,12 +8,10 @@
 
 #include "maximize/maximize.h"
 #include "model/parameter_table.h"
+#include "run/unit_numbers.h"
 #include "textio/text_units.h"
 
 namespace segmix {
-
-inline constexpr int kMaxFileUnit = 2;     // max.dat, open during the search
-inline constexpr int kErrorFileUnit = 25;  // par.err
 
 // Writes one iteration block to `unit`: three lines of counts and ln LH, a
 // heading, and ten lines showing positions 1 to 20 of the table, position i
@@ -34,11 +32,11 @@ class UnitReport final : public MaximizerReport {
   explicit UnitReport(TextUnits& units) : units_(units) {}
   void IterationBlock(std::int32_t iteration_count, std::int32_t function_count,
                       double ln_lh, const ParameterTable& table) override {
-    WriteIterationBlock(units_, kMaxFileUnit, iteration_count, function_count,
+    WriteIterationBlock(units_, kResultUnit, iteration_count, function_count,
                         ln_lh, table);
   }
   void Failure(MaximizerFailure failure) override {
-    WriteMaximizerFailure(units_, kErrorFileUnit, failure);
+    WriteMaximizerFailure(units_, kErrorUnit, failure);
   }
 
  private:

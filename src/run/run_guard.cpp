@@ -191,12 +191,6 @@ void StopIfSignalled(std::string_view where_stopped) {
                            std::string(where_stopped) + "\n");
 }
 
-void RemoveEarlierResults() {
-  std::error_code ignored;
-  std::filesystem::remove("sigma.dat", ignored);
-  std::filesystem::remove("LH_fam.dat", ignored);
-}
-
 int RunCommandLine(int argc, const char* const* argv) {
   ReopenClosedStandardStreams();
   ConsoleBuffer buffer;

@@ -49,12 +49,6 @@ int ReceivedStopSignal();
 // result files were and were not written.
 void StopIfSignalled(std::string_view where_stopped);
 
-// Removes sigma.dat and LH_fam.dat from the working directory, so that the
-// results of an earlier run never stand beside a new max.dat. Errors are
-// ignored: a file that cannot be removed cannot be rewritten either, and the
-// run reports that when it gets there.
-void RemoveEarlierResults();
-
 // The program: with no argument, the run in the working directory (what
 // RunProgram does, inside the safeguards above); "--help" and "--version"
 // print their text to standard output (exit 0); anything else prints the

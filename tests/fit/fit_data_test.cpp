@@ -86,7 +86,7 @@ TEST(StandardErrors, MatchTheNormalClosedFormsOnSingletons) {
     const ControlFile control = Control(n, 0.5, 1.0, 1.0, 1.0, 1.0, 1);
     segmix::testing::WriteControlFile(control);
     segmix::testing::WriteDataFiles(data, control);
-    const Analysis analysis = LoadAnalysis();
+    const Analysis analysis = LoadAnalysis(fs::current_path());
     const FitOutcome fit = RunFit(analysis, analysis.base, nullptr, {});
     ASSERT_TRUE(fit.converged);
     EXPECT_NEAR(fit.table.value[kMU], analysis.trait_mean, 1e-3);
@@ -142,7 +142,7 @@ TEST(GenotypePosteriors, MatchTheSumOverATriosGenotypes) {
   const ControlFile control = Control(1, Q, mean[1], mean[2], mean[3], SIG, 0);
   segmix::testing::WriteControlFile(control);
   segmix::testing::WriteDataFiles(data, control);
-  const Analysis analysis = LoadAnalysis();
+  const Analysis analysis = LoadAnalysis(fs::current_path());
   Evaluator evaluator(analysis, analysis.base);
   const auto posteriors = evaluator.GenotypePosteriors(analysis.base, 1);
   ASSERT_EQ(posteriors.size(), 5u);

@@ -1,7 +1,7 @@
 // The fit entry point used as a new caller uses it: load an example once,
 // fit silently from several starts, and get the program's own numbers; a
-// component left out of the model has no effect through any entry point; a
-// silent fit writes no file.
+// left-out component is zeroed once when a table is handed over, and from
+// then on its value acts as the table holds it; a silent fit writes no file.
 #include "run/analysis.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 
 #include "model/parameter_checks.h"
 #include "model/sample_likelihood.h"
+#include "run/recorded_fit.h"
 #include "run_test_support.h"
 
 namespace segmix::testing {
@@ -52,6 +53,18 @@ class AnalysisTest : public RunDirTest {
     TextUnits units(null_console);
     return LoadAnalysis(units);
   }
+  // A silent fit (no console, no file), as a library caller makes it.
+  static RunOutcome FitSilently(const Analysis& analysis, ParameterTable& table,
+                                EvaluationObserver* observer = nullptr) {
+    struct NullBuffer : std::streambuf {
+      int overflow(int c) override { return c; }
+    } null_buffer;
+    std::ostream null_console(&null_buffer);
+    TextUnits units(null_console);
+    RunHooks hooks;
+    hooks.observer = observer;
+    return RecordedFit(analysis, table, units, RunFiles{}, hooks);
+  }
 };
 
 TEST_F(AnalysisTest, SimulatedExampleFromThreeStartsSilently) {
@@ -70,8 +83,8 @@ TEST_F(AnalysisTest, SimulatedExampleFromThreeStartsSilently) {
       table.value[rows[k]] = values[k];
       table.step[rows[k]] *= 0.01;
     }
-    const FitResult fit = FitParameters(analysis, table);
-    ASSERT_EQ(fit.status, FitStatus::kCompleted);
+    const RunOutcome fit = FitSilently(analysis, table);
+    ASSERT_EQ(fit.end, RunEnd::kCompleted);
     EXPECT_NEAR(fit.search.final_ln_lh, -1294.222918, 1e-4);
     EXPECT_TRUE(fit.final_pass.Ok());
   }
@@ -80,16 +93,20 @@ TEST_F(AnalysisTest, SimulatedExampleFromThreeStartsSilently) {
     ParameterTable table = analysis.parameters;
     table.value[kSIG] = 1e-30;
     table.estimate[kSIG] = 0;
-    const FitResult fit = FitParameters(analysis, table);
-    EXPECT_EQ(fit.status, FitStatus::kStartRefused);
+    const RunOutcome fit = FitSilently(analysis, table);
+    EXPECT_EQ(fit.end, RunEnd::kStartRefused);
     EXPECT_EQ(fit.start.status, EvaluationStatus::kPeelingFailed);
     EXPECT_EQ(fit.start.family, 1);
     EXPECT_EQ(fit.search.function_count, 0);
+    // The reason segmix gives on standard error travels with the outcome.
+    EXPECT_NE(fit.failure_text.find("family 1 of iway.dat failed first"),
+              std::string::npos)
+        << fit.failure_text;
   }
 
   ParameterTable table = analysis.parameters;
-  const FitResult fit = FitParameters(analysis, table);
-  ASSERT_EQ(fit.status, FitStatus::kCompleted);
+  const RunOutcome fit = FitSilently(analysis, table);
+  ASSERT_EQ(fit.end, RunEnd::kCompleted);
   EXPECT_TRUE(fit.start.Ok());
   EXPECT_EQ(EditE(fit.start.ln_lh, 15, 8), "-0.16431772E+04");
   EXPECT_EQ(fit.search.iteration_count, 35);
@@ -116,40 +133,45 @@ class LnLhRecorder final : public EvaluationObserver {
   std::vector<std::uint64_t> values;
 };
 
-TEST_F(AnalysisTest, LeftOutPgaHasNoEffectWhicheverEntryPoint) {
+TEST_F(AnalysisTest, LeftOutPgaIsZeroedOnceThenActsAsTheTableHoldsIt) {
   CopyExample("small");  // pga is out of its model
   const Analysis analysis = LoadSilently();
   ASSERT_EQ(analysis.parameters.in_model[kPga], 0);
+  ASSERT_EQ(analysis.parameters.value[kPga], 0.0);
   ParameterTable with_pga = analysis.parameters;
-  with_pga.value[kPga] = 0.75;  // a value the switch-off never saw
+  with_pga.value[kPga] = 0.75;  // a value the load never saw
 
-  // The whole fit: the same evaluations, the same estimates.
+  // Handed to the fit, it is switched off first: the same evaluations.
   ParameterTable plain = analysis.parameters;
   LnLhRecorder plain_lines, pga_lines;
-  const FitResult a = FitParameters(analysis, plain, {.search = &plain_lines});
-  const FitResult b = FitParameters(analysis, with_pga, {.search = &pga_lines});
-  ASSERT_EQ(a.status, FitStatus::kCompleted);
-  ASSERT_EQ(b.status, FitStatus::kCompleted);
+  const RunOutcome a = FitSilently(analysis, plain, &plain_lines);
+  const RunOutcome b = FitSilently(analysis, with_pga, &pga_lines);
+  ASSERT_EQ(a.end, RunEnd::kCompleted);
+  ASSERT_EQ(b.end, RunEnd::kCompleted);
   EXPECT_EQ(Bits(a.search.final_ln_lh), Bits(b.search.final_ln_lh));
   EXPECT_EQ(a.search.function_count, b.search.function_count);
   EXPECT_EQ(plain_lines.values, pga_lines.values);
 
-  // The likelihood itself, through either gate, and the gate's quantities.
+  // Inside an evaluation the in-model flag of pga plays no part: a value a
+  // tie or the search gave it enters the likelihood through either gate.
   for (const Gate gate : {Gate::kChecked, Gate::kAccepted}) {
-    ParameterTable p0 = plain, p1 = plain;
-    p1.value[kPga] = -2.5;
+    ParameterTable p0 = plain, out = plain;
+    out.value[kPga] = 0.5;
+    ParameterTable in = out;
+    in.in_model[kPga] = 1;
     SampleLikelihood s0(p0, analysis.store, analysis.polygenic,
                         SampleSettingsOf(analysis));
-    SampleLikelihood s1(p1, analysis.store, analysis.polygenic,
-                        SampleSettingsOf(analysis));
-    const EvaluationOutcome o0 = s0.Evaluate(gate), o1 = s1.Evaluate(gate);
-    ASSERT_TRUE(o0.Ok());
-    EXPECT_EQ(Bits(o0.ln_lh), Bits(o1.ln_lh));
-    EXPECT_EQ(s1.Quantities().pga, 0.0);
-
-    // In the model, the same value does change it.
-    p1.in_model[kPga] = 1;
-    EXPECT_NE(Bits(s1.Evaluate(gate).ln_lh), Bits(o0.ln_lh));
+    SampleLikelihood s_out(out, analysis.store, analysis.polygenic,
+                           SampleSettingsOf(analysis));
+    SampleLikelihood s_in(in, analysis.store, analysis.polygenic,
+                          SampleSettingsOf(analysis));
+    const EvaluationOutcome o0 = s0.Evaluate(gate);
+    const EvaluationOutcome o_out = s_out.Evaluate(gate);
+    const EvaluationOutcome o_in = s_in.Evaluate(gate);
+    ASSERT_TRUE(o0.Ok() && o_out.Ok() && o_in.Ok());
+    EXPECT_NE(Bits(o_out.ln_lh), Bits(o0.ln_lh));
+    EXPECT_EQ(Bits(o_out.ln_lh), Bits(o_in.ln_lh));
+    EXPECT_EQ(s_out.Quantities().pga, 0.5);
   }
 }
 
@@ -158,12 +180,18 @@ TEST_F(AnalysisTest, StepsTheSearchWouldLoseRefuseTheFit) {
   const Analysis analysis = LoadSilently();
   ParameterTable table = analysis.parameters;
   table.step[kD] = 1e30;  // D = 10.5 in [5, 13]
-  const FitResult fit = FitParameters(analysis, table);
-  EXPECT_EQ(fit.status, FitStatus::kStepRefused);
-  EXPECT_EQ(fit.step_rejection.kind, RejectionKind::kStepLost);
-  EXPECT_EQ(fit.step_rejection.row, kD);
-  EXPECT_EQ(fit.step_rejection.step, 1e30);
+  const RunOutcome fit = FitSilently(analysis, table);
+  EXPECT_EQ(fit.end, RunEnd::kStepRefused);
+  ASSERT_TRUE(fit.rejection.has_value());
+  EXPECT_EQ(fit.rejection->kind, RejectionKind::kStepLost);
+  EXPECT_EQ(fit.rejection->row, kD);
+  EXPECT_EQ(fit.rejection->step, 1e30);
   EXPECT_EQ(fit.search.function_count, 0);  // nothing searched
+  // The message a run writes to par.err, from memory.
+  const std::string message = RejectionMessage(*fit.rejection);
+  EXPECT_EQ(
+      message.rfind(" ERROR OF INITIAL PARAMETER VALUE:\n        D  =", 0), 0u)
+      << message;
 }
 
 }  // namespace

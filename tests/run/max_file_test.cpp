@@ -71,8 +71,8 @@ class MaxFileTest : public testing::Test {
   fs::path MaxDat() const { return dir_ / "max.dat"; }
   fs::path ParErr() const { return dir_ / "par.err"; }
   void OpenBoth(TextUnits& units) {
-    units.Open(kMaxFileUnit, MaxDat().string(), OpenStatus::kNone);
-    units.Open(kErrorFileUnit, ParErr().string(), OpenStatus::kNone);
+    units.Open(kResultUnit, MaxDat().string(), OpenStatus::kNone);
+    units.Open(kErrorUnit, ParErr().string(), OpenStatus::kNone);
   }
 
   // The worked example: -(x - 1)^2 from 0, step 0.25, bounds -10 and 10.
@@ -120,7 +120,7 @@ TEST_F(MaxFileTest, IterationBlockByteExact) {
     OpenBoth(units);
     UnitReport report(units);
     // ln LH halfway at 8 digits: even 8 stays.
-    WriteIterationBlock(units, kMaxFileUnit, 7, 123, -123456785.0, table);
+    WriteIterationBlock(units, kResultUnit, 7, 123, -123456785.0, table);
     units.CloseAll();
   }
   const std::vector<std::string> expected = {
@@ -152,9 +152,9 @@ TEST_F(MaxFileTest, FailureRecords) {
     TextUnits units(console);
     OpenBoth(units);
     UnitReport report(units);
-    WriteMaximizerFailure(units, kErrorFileUnit,
+    WriteMaximizerFailure(units, kErrorUnit,
                           MaximizerFailure::kTooManyParameters);
-    WriteMaximizerFailure(units, kErrorFileUnit,
+    WriteMaximizerFailure(units, kErrorUnit,
                           MaximizerFailure::kMaximumNotFound);
     units.CloseAll();
   }
