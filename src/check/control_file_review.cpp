@@ -57,11 +57,14 @@ bool Estimated(const ParameterTable& p, int row) {
   return p.estimate[row] != 0 && p.tie[row] == row;
 }
 
-// A component a run switches off when it loads par.inp: pga, Sex or B1..B5
-// with in-model flag 0.
-bool LeftOut(const ParameterTable& p, int row) {
+// A component a run switches off when it loads par.inp and that would act
+// in the likelihood with another value: pga, Sex or one of B1..BK (K the
+// covariate count) with in-model flag 0.
+bool LeftOut(const ControlSettings& settings, const ParameterTable& p,
+             int row) {
   const bool switchable =
-      row == kPga || row == kSex || (row >= kB1 && row <= kB5);
+      row == kPga || row == kSex ||
+      (row >= kB1 && row <= kB5 && row - kB1 + 1 <= settings.covariate_count);
   return switchable && p.in_model[row] == 0;
 }
 
@@ -319,7 +322,7 @@ void ReviewParameters(const ControlSettings& settings, const ParameterTable& p,
     if (tie != row) {
       // A left-out component is 0 only until a tie moves it: the tie is
       // applied at every evaluation, whatever the in-model flags say.
-      if (LeftOut(p, row)) {
+      if (LeftOut(settings, p, row)) {
         report.Add(Severity::kWarning, file, place,
                    "the record's in-model flag (columns 4-6) is 0, but it is "
                    "tied to row " +
@@ -332,7 +335,7 @@ void ReviewParameters(const ControlSettings& settings, const ParameterTable& p,
                        std::to_string(row) +
                        ") to leave it out, or set its in-model flag to 1.");
       }
-      if (LeftOut(p, tie)) {
+      if (LeftOut(settings, p, tie)) {
         report.Add(Severity::kWarning, file, place,
                    "the record is tied to row " + std::to_string(tie) +
                        ", whose in-model flag (columns 4-6) is 0: it takes "
@@ -357,7 +360,7 @@ void ReviewParameters(const ControlSettings& settings, const ParameterTable& p,
     const std::string out = OutOfModel(settings, p, row);
     if (!out.empty()) {
       const std::string effect =
-          LeftOut(p, row) && row != kSex
+          LeftOut(settings, p, row) && row != kSex
               ? ": a run sets it to 0 at the start, then the search moves it "
                 "and the likelihood uses the value it moves to"
               : "";

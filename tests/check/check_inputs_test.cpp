@@ -137,6 +137,23 @@ const Row kRows[] = {
      "although "
      "it is out of the model: the covariate count in the first record is 1",
      1},
+    {"left_out_row_tied", "par.inp", "  5  0 0         0.0",
+     " 11  0 0         0.0",
+     "parameter record 5 (pga): the record's in-model flag (columns 4-6) is 0, "
+     "but it is tied to row 11: a run sets it to 0 at the start and then gives "
+     "it row 11's value at every evaluation",
+     1},
+    {"tied_to_left_out_row", "par.inp", " 11  1 1         0.0         0.1",
+     "  5  1 1         0.0         0.1",
+     "parameter record 11 (B1): the record is tied to row 5, whose in-model "
+     "flag (columns 4-6) is 0",
+     1},
+    {"left_out_row_estimated", "par.inp",
+     "  5  0 0         0.0         0.0         0.0         0.0",
+     "  5  0 1         0.0         0.1        -1.0         1.0",
+     "its in-model flag (columns 4-6) is 0: a run sets it to 0 at the start, "
+     "then the search moves it and the likelihood uses the value it moves to",
+     1},
     {"trait_values_left_over", "trait.dat", "10.1 12.3", "10.1 12.3 9.9 9.7",
      "trait.dat line 1: 2 values follow the record's last value (value 19)", 1},
     {"iway_lines_left_over", "iway.dat", "", "1 2 3\n",

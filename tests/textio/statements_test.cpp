@@ -373,3 +373,68 @@ TEST(Stops, CarryTheirTextAndStatus) {
 
 }  // namespace
 }  // namespace segmix
+
+namespace segmix::testing {
+namespace {
+
+// The folder seam: relative names are opened in the units' directory, while
+// messages keep the name as given, and memory units read and collect records
+// with no file at all.
+TEST(UnitPlaces, RelativeNamesOpenInTheUnitsDirectory) {
+  ScratchDir dir;
+  dir.Put("par.inp", "7 8\n");
+  std::ostringstream console;
+  TextUnits units(console, dir.Path());
+  EXPECT_EQ(units.PathOf("par.inp  "), dir.Path() / "par.inp");
+  EXPECT_EQ(units.PathOf("/tmp/x"), std::filesystem::path("/tmp/x"));
+  units.Open(1, "par.inp", OpenStatus::kOld);
+  int a = 0, b = 0;
+  ReadStatement(units, 1) >> a >> b;
+  EXPECT_EQ(a * 10 + b, 78);
+  units.Open(2, "out.dat", OpenStatus::kReplace);
+  {
+    WriteStatement w(units, 2);
+    w << "x";
+    w.End();
+  }
+  units.CloseAll();
+  EXPECT_EQ(dir.Get("out.dat"), " x\n");
+  // A missing file is named as it was given, not by its place.
+  TextUnits again(console, dir.Path());
+  EXPECT_EQ(ErrorOf([&] { again.Open(1, "gone.dat", OpenStatus::kOld); }),
+            "No such file or directory");
+}
+
+TEST(UnitPlaces, MemoryUnitsReadTextAndCaptureRecords) {
+  std::ostringstream console;
+  TextUnits units(console);
+  units.OpenText(1, "par.inp", "1 2\n3\n");
+  int a = 0, b = 0, c = 0;
+  ReadStatement(units, 1) >> a >> b;
+  ReadStatement(units, 1) >> c;
+  EXPECT_EQ(a + b + c, 6);
+  // A text unit cannot be written: the write fails as on a read-only file.
+  EXPECT_NE(ErrorOf([&] {
+              WriteStatement w(units, 1);
+              w << 1;
+              w.End();
+            }),
+            "");
+
+  units.OpenCapture(25, "par.err");
+  EXPECT_EQ(units.Captured(25), "");
+  for (int k = 1; k <= 2; ++k) {
+    WriteStatement w(units, 25, "(' ERROR: P1=',E11.4)");
+    w << 0.0;
+    w.End();
+  }
+  // Unlike a file, the second statement does not cut the first away: the
+  // capture starts empty and keeps every record.
+  EXPECT_EQ(units.Captured(25),
+            " ERROR: P1= 0.0000E+00\n ERROR: P1= 0.0000E+00\n");
+  units.CloseAll();
+  EXPECT_EQ(units.Captured(25), "");  // closed: nothing left to read
+}
+
+}  // namespace
+}  // namespace segmix::testing
