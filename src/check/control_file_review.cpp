@@ -260,7 +260,7 @@ void ReviewCovariateNames(FreeFormScanner& scanner, std::size_t& line,
 std::string ParameterRecordName(int row) {
   std::string name = "parameter record " + std::to_string(row);
   if (row >= 1 && row < static_cast<int>(kParameterNames.size()) - 1) {
-    name += " (" + Trimmed(kParameterNames[row]) + ")";
+    name += " (" + std::string(ShortParameterName(row)) + ")";
   }
   return name;
 }

@@ -30,17 +30,12 @@ constexpr BuiltIn kBuiltIns[] = {
 
 int RowOf(std::string_view name) {
   for (int j = 1; j <= kParameterCount; ++j) {
-    std::string_view known = kParameterNames[j];
-    known = known.substr(0, known.find(' '));
-    if (known == name) return j;
+    if (ShortParameterName(j) == name) return j;
   }
   return 0;
 }
 
-std::string NameOf(int row) {
-  std::string_view name = kParameterNames[row];
-  return std::string(name.substr(0, name.find(' ')));
-}
+std::string NameOf(int row) { return std::string(ShortParameterName(row)); }
 
 bool IsComponent(int row) {
   return row == kPga || row == kSex || (row >= kTr1 && row <= kTr3) ||

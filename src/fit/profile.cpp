@@ -21,8 +21,7 @@ Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
                          int row, Progress& progress) {
   Profile p;
   p.model = m.description.name;
-  std::string_view n = kParameterNames[row];
-  p.parameter = std::string(n.substr(0, n.find(' ')));
+  p.parameter = std::string(ShortParameterName(row));
   const double x = m.estimates.value[row];
   p.estimate = x;
   const double drop =

@@ -14,12 +14,6 @@
 namespace segmix {
 namespace {
 
-std::string Trimmed(std::string_view text) {
-  const auto end = text.find_last_not_of(' ');
-  return std::string(
-      text.substr(0, end == std::string_view::npos ? 0 : end + 1));
-}
-
 void CheckFirstRecord(const ControlSettings& settings) {
   const std::string family_count = std::to_string(settings.family_count);
   const std::string covariate_count = std::to_string(settings.covariate_count);
@@ -62,7 +56,7 @@ void CheckTieIndex(const ParameterTable& parameters, std::int32_t row,
   if (tie >= 1 && tie <= parameter_count) return;
   std::string record = "parameter record " + std::to_string(row);
   if (row < static_cast<std::int32_t>(kParameterNames.size()) - 1) {
-    record += " (" + Trimmed(kParameterNames[row]) + ")";
+    record += " (" + std::string(ShortParameterName(row)) + ")";
   }
   throw InputRejected(
       "par.inp, " + record + ": the tie index is " + std::to_string(tie) +
