@@ -5,9 +5,6 @@
 // message.
 #include "check/check_inputs.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -15,10 +12,7 @@
 #include "check/control_file_review.h"
 #include "check/data_review.h"
 #include "check/free_form_scan.h"
-#include "maximize/maximize.h"
 #include "model/evaluation.h"
-#include "model/model_quantities.h"
-#include "model/parameter_checks.h"
 #include "run/analysis.h"
 #include "run/control_file.h"
 #include "run/evaluation_records.h"
@@ -31,20 +25,10 @@ namespace {
 // The run's gate for its starting point and its check of the steps, without
 // the evaluation between them: a refusal with what the run writes about it
 // (par.err and the console, both kept in memory).
-void CheckStart(ParameterTable parameters, std::int32_t covariate_count,
-                CheckReport& report) {
-  ModelQuantities quantities;
-  std::optional<ParameterRejection> rejection =
-      CheckParameters(parameters, covariate_count, quantities);
-  if (!rejection) {
-    const std::int32_t row = FirstLostStepRow(kParameterCount, parameters,
-                                              ProgramMaximizerSettings());
-    if (row == 0) return;
-    rejection =
-        ParameterRejection{RejectionKind::kStepLost, row, parameters.value[row],
-                           parameters.GL[row], parameters.GR[row]};
-    rejection->step = parameters.step[row];
-  }
+void CheckStart(const Analysis& analysis, CheckReport& report) {
+  const std::optional<ParameterRejection> rejection =
+      StartRejection(analysis, analysis.parameters);
+  if (!rejection) return;
   std::ostringstream console;
   std::string errors;
   {
@@ -97,7 +81,7 @@ void CheckIn(const std::filesystem::path& dir, CheckReport& report) {
   ReviewDataFiles(dir, analysis->settings, analysis->store, report);
   ReviewFamilies(analysis->settings, analysis->store, report);
   ReviewTrait(analysis->settings, analysis->store, report);
-  CheckStart(analysis->parameters, analysis->settings.covariate_count, report);
+  CheckStart(*analysis, report);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "prep/command_line.h"
 #include "prep/output_file.h"
 #include "prep/pedigree_structure.h"
+#include "run/unit_numbers.h"
 #include "textio/statements.h"
 #include "textio/termination.h"
 #include "textio/text_units.h"
@@ -21,7 +22,8 @@
 namespace segmix::prep {
 namespace {
 
-constexpr int kFileUnit = 2;
+// The files are written on the unit the run reads its data files on.
+constexpr int kFileUnit = kDataUnit;
 
 std::string Padded(std::string_view name) {
   std::string padded(name);

@@ -75,14 +75,34 @@ EvaluationOutcome Fit::Start(EvaluationObserver* observer) {
   return sample_.Evaluate(Gate::kChecked, observer);
 }
 
-std::optional<ParameterRejection> Fit::CheckSteps() const {
-  const std::int32_t row =
-      FirstLostStepRow(kParameterCount, table_, maximizer_settings_);
+namespace {
+
+// The first free row whose step the search would lose, as a refusal.
+std::optional<ParameterRejection> LostStep(const ParameterTable& table,
+                                           const MaximizerSettings& settings) {
+  const std::int32_t row = FirstLostStepRow(kParameterCount, table, settings);
   if (row == 0) return std::nullopt;
-  ParameterRejection rejection{RejectionKind::kStepLost, row, table_.value[row],
-                               table_.GL[row], table_.GR[row]};
-  rejection.step = table_.step[row];
+  ParameterRejection rejection{RejectionKind::kStepLost, row, table.value[row],
+                               table.GL[row], table.GR[row]};
+  rejection.step = table.step[row];
   return rejection;
+}
+
+}  // namespace
+
+std::optional<ParameterRejection> Fit::CheckSteps() const {
+  return LostStep(table_, maximizer_settings_);
+}
+
+std::optional<ParameterRejection> StartRejection(const Analysis& analysis,
+                                                 ParameterTable table) {
+  SwitchOffLeftOutComponents(table);
+  ModelQuantities quantities;
+  if (auto rejection = CheckParameters(table, analysis.settings.covariate_count,
+                                       quantities)) {
+    return rejection;
+  }
+  return LostStep(table, ProgramMaximizerSettings());
 }
 
 MaximizerResult Fit::Search(EvaluationObserver* observer,

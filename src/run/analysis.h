@@ -91,6 +91,13 @@ class Fit {
   SampleLikelihood sample_;
 };
 
+// What a fit refuses of `table` as its start before evaluating anything: the
+// checked gate (bounds, variance, order of the means, frequencies) and then
+// the step check. `table` is a copy: the ties and moves the gate makes stay
+// here. Nothing when the start would be evaluated.
+std::optional<ParameterRejection> StartRejection(const Analysis& analysis,
+                                                 ParameterTable table);
+
 // True when a start ends the fit: a failed evaluation, or a log-likelihood at
 // or below the single-precision -1e17 (-99999998430674944).
 bool StartFailed(const EvaluationOutcome& start);
