@@ -289,6 +289,18 @@ ParameterTable ApplyModel(const ParameterTable& base,
       refuse(NameOf(r) + " is estimated but has no covariate");
     }
   }
+  // Keep genotype 1 the one of the higher mean (see the header).
+  const bool one_mean = t.tie[kA] == kMU && t.tie[kD] == kMU;
+  if (t.in_model[kTr1] == 0 && StateOf(t, kQ).kind == RowState::Kind::kFree &&
+      !one_mean) {
+    const double mendelian[] = {1.0, 0.5, 0.0};
+    for (int r = kTr1; r <= kTr3; ++r) {
+      t.in_model[r] = 1;
+      t.estimate[r] = 0;
+      t.tie[r] = r;
+      t.value[r] = mendelian[r - kTr1];
+    }
+  }
   for (int r : FreeRows(t)) {
     if (!(t.GL[r] < t.GR[r])) {
       std::ostringstream s;
@@ -299,6 +311,18 @@ ParameterTable ApplyModel(const ParameterTable& base,
     if (t.step[r] == 0) t.step[r] = (t.GR[r] - t.GL[r]) / 100;
   }
   return t;
+}
+
+bool MendelianTransmission(const ParameterTable& table) {
+  if (table.in_model[kTr1] == 0) return true;
+  const double mendelian[] = {1.0, 0.5, 0.0};
+  for (int r = kTr1; r <= kTr3; ++r) {
+    if (table.tie[r] != r || table.estimate[r] != 0 ||
+        table.value[r] != mendelian[r - kTr1]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::vector<int> FreeRows(const ParameterTable& table) {

@@ -14,6 +14,17 @@
 //
 // Changes apply left to right to the base table. A freed row whose step in
 // par.inp is 0 gets 1/100 of its bound range as step.
+//
+// Genotype 1 is the genotype of the higher mean: in a model whose Q is free
+// and whose genotype means are not all one, swapping the labels of genotypes
+// 1 and 3 (Q for 1 - Q, MU for D) gives the same likelihood, and the search
+// would wander between the two labellings (then A=D, "recessive", is A=MU,
+// "dominant", with the labels swapped). segmix tests D <= MU during the
+// search only under the general transmission model, so such a model with
+// Mendelian transmission switches it on with Tr1, Tr2 and Tr3 fixed at 1,
+// 1/2 and 0. Those rebuild the Mendelian transmission table exactly, so the
+// likelihood is the same bits, and segmix run on the model's par.inp keeps
+// the order too.
 #ifndef SEGMIX_FIT_MODEL_SERIES_H_
 #define SEGMIX_FIT_MODEL_SERIES_H_
 
@@ -72,6 +83,10 @@ std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path);
 // leave no room.
 ParameterTable ApplyModel(const ParameterTable& base,
                           const ModelDescription& model, int covariate_count);
+
+// True when transmission is Mendelian: Tr1 out, or Tr1..Tr3 fixed (untied,
+// not estimated) at 1, 1/2 and 0.
+bool MendelianTransmission(const ParameterTable& table);
 
 // Rows 1..15 the search moves: estimated, untied and in the model.
 std::vector<int> FreeRows(const ParameterTable& table);

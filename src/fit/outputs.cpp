@@ -27,7 +27,7 @@ std::string Name(int row) {
 // Rows a model uses: not a left-out component, no Tr under Mendelian
 // transmission, no coefficient without a covariate.
 bool Used(const ParameterTable& t, int row, int covariates) {
-  if (row >= kTr1 && row <= kTr3) return t.in_model[kTr1] != 0;
+  if (row >= kTr1 && row <= kTr3) return !MendelianTransmission(t);
   if (row >= kB1) return row - kB1 < covariates && t.in_model[row] != 0;
   if (row == kPga || row == kSex) return t.in_model[row] != 0;
   return true;

@@ -141,6 +141,37 @@ TEST(ModelTable, AppliesChangesAndRefusesImpossibleOnes) {
   }
 }
 
+// A free Q with more than one genotype mean keeps genotype 1 the one of the
+// higher mean: Mendelian transmission then stands as Tr1..Tr3 fixed at 1,
+// 1/2, 0 under the general switch, which makes the search test D <= MU.
+TEST(ModelTable, OrderedLabelsSwitchGeneralTransmissionOnAtMendelianValues) {
+  const ParameterTable base = BaseTable();
+  const struct {
+    const char* line;
+    bool switched;  // Tr1 in the model at 1, 1/2, 0, fixed
+    bool mendelian;
+  } cases[] = {
+      {"m Q=free A=free D=free Tr1=out", true, true},  // major
+      {"m Q=free A=MU D=free pga=in Tr1=out", true, true},
+      {"m Q=free A=D D=free pga=in Tr1=out", true, true},
+      {"m Q=fixed A=MU D=MU pga=in Tr1=out", false, true},  // polygenic
+      {"m Q=free A=MU D=MU Tr1=out", false, true},  // one mean: no labels
+      {"m Q=0.3 fixed A=free D=free Tr1=out", false, true},  // no symmetry
+      {"m Q=free Tr1=in Tr2=in Tr3=in", false, false},       // general-tau
+  };
+  for (const auto& c : cases) {
+    const ParameterTable t = ApplyModel(base, ParseModelLine(c.line), 1);
+    EXPECT_EQ(t.in_model[kTr1] != 0, c.switched || !c.mendelian) << c.line;
+    EXPECT_EQ(MendelianTransmission(t), c.mendelian) << c.line;
+    if (c.switched) {
+      EXPECT_EQ(t.value[kTr1], 1.0);
+      EXPECT_EQ(t.value[kTr2], 0.5);
+      EXPECT_EQ(t.value[kTr3], 0.0);
+      EXPECT_EQ(t.estimate[kTr1] + t.estimate[kTr2] + t.estimate[kTr3], 0);
+    }
+  }
+}
+
 TEST(ModelFile, NamesTheLineOfTheFirstBadModel) {
   const std::filesystem::path dir = testing::ScratchPathForCurrentTest("fit_");
   std::filesystem::create_directories(dir);
