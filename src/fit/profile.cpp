@@ -4,19 +4,27 @@
 
 #include <algorithm>
 #include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/tools/toms748_solve.hpp>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <map>
 
 namespace segmix::fit {
 namespace {
 
-constexpr int kHalvings = 6;
+// How close to max - 1.92 an endpoint's profile ln LH must come.
+constexpr double kEndTolerance = 1e-3;
+constexpr std::uintmax_t kRootIterations = 40;
 
 }  // namespace
 
 // The 95% profile interval of `row` in model `m`: fix the row, re-maximize
-// the rest warm-started from the neighbouring point, step out from the
+// the rest from the neighbouring point and from the model's estimates
+// (keeping the better: either alone can stall on a ridge), step out from the
 // estimate until ln LH falls below max - 1.92 (half the 95% point of
-// chi-square with 1 df), then halve the bracket six times.
+// chi-square with 1 df), then solve for the crossing in that bracket with
+// TOMS 748 until the profile ln LH is within 1e-3 of the level.
 Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
                          int row, Progress& progress) {
   Profile p;
@@ -33,59 +41,75 @@ Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
   }
   const double eps = 1e-6 * (m.estimates.GR[row] - m.estimates.GL[row]);
   int count = 0;
+  // The row fixed at `v` in a copy of `from`, with the model's steps (the
+  // final steps of a search are too short to move).
+  const auto fixed_at = [&](const ParameterTable& from, double v) {
+    ParameterTable t = from;
+    t.estimate = m.estimates.estimate;
+    t.tie = m.estimates.tie;
+    t.step = m.model.step;
+    t.value[row] = v;
+    t.estimate[row] = 0;
+    t.tie[row] = row;
+    return t;
+  };
+  const auto fit = [&](const ParameterTable& t, FitOutcome& o) {
+    ++count;
+    progress.Begin(1, 1, "profile " + p.parameter, count, count);
+    o = RunFit(analysis, t, nullptr,
+               [&](std::int64_t e, double b) { progress.Evaluation(e, b); });
+    return o.start_rejected ? FailureSentinel : o.result.final_ln_lh;
+  };
   for (int direction : {-1, 1}) {
     ParameterTable warm = m.estimates;
-    warm.step = m.model.step;
+    std::map<double, double> known;  // this side's points: value -> ln LH
     auto maximum_at = [&](double v) {
-      ParameterTable t = warm;
-      t.value[row] = v;
-      t.estimate[row] = 0;
-      t.tie[row] = row;
-      ++count;
-      progress.Begin(1, 1, "profile " + p.parameter, count, count);
-      const FitOutcome o =
-          RunFit(analysis, t, nullptr,
-                 [&](std::int64_t e, double b) { progress.Evaluation(e, b); });
-      const double l =
-          o.start_rejected ? FailureSentinel : o.result.final_ln_lh;
+      if (const auto it = known.find(v); it != known.end()) return it->second;
+      FitOutcome from_warm, from_best;
+      const double l_warm = fit(fixed_at(warm, v), from_warm);
+      const double l_best = fit(fixed_at(m.estimates, v), from_best);
+      const bool best_wins = l_best > l_warm;
+      const double l = best_wins ? l_best : l_warm;
       if (l > kFailureThreshold) {
-        warm = o.table;
-        warm.estimate = m.estimates.estimate;
-        warm.tie = m.estimates.tie;
-        warm.step = m.model.step;  // the final steps are too short to move
+        warm = best_wins ? from_best.table : from_warm.table;
       }
+      known[v] = l;
       p.points.emplace_back(v, l);
       return l;
     };
     const double bound =
         direction < 0 ? m.estimates.GL[row] + eps : m.estimates.GR[row] - eps;
-    double inside = x, l_inside = m.ln_lh, step = scale, end = bound;
+    double inside = x, step = scale, end = bound;
     bool reached = false;
     for (int k = 0; k < 20; ++k) {
       double v = inside + direction * step;
       if ((v - bound) * direction >= 0) v = bound;
       const double l = maximum_at(v);
       if (!(l >= target)) {
-        // lo inside the interval, hi outside; then the straight line
-        // between them, which the halvings have made short.
-        double lo = inside, hi = v, l_lo = l_inside, l_hi = l;
-        for (int b = 0; b < kHalvings; ++b) {
-          const double mid = 0.5 * (lo + hi);
-          const double l_mid = maximum_at(mid);
-          if (l_mid >= target) {
-            lo = mid, l_lo = l_mid;
-          } else {
-            hi = mid, l_hi = l_mid;
+        // `inside` lies in the interval, `v` outside: the crossing of the
+        // level between them. A failed fit counts as far below it.
+        const auto f = [&](double at) {
+          const double l_at = at == x ? m.ln_lh : maximum_at(at);
+          return l_at > kFailureThreshold ? l_at - target
+                                          : -std::numeric_limits<double>::max();
+        };
+        double closest = inside, closest_gap = std::abs(f(inside));
+        const auto close_enough = [&](double a, double b) {
+          for (const double at : {a, b}) {
+            const double gap = std::abs(f(at));
+            if (gap < closest_gap) closest = at, closest_gap = gap;
           }
-        }
-        end = l_hi > kFailureThreshold
-                  ? lo + (hi - lo) * (l_lo - target) / (l_lo - l_hi)
-                  : 0.5 * (lo + hi);
+          return closest_gap <= kEndTolerance || a == b;
+        };
+        std::uintmax_t iterations = kRootIterations;
+        const double a = std::min(inside, v), b = std::max(inside, v);
+        boost::math::tools::toms748_solve(f, a, b, f(a), f(b), close_enough,
+                                          iterations);
+        end = closest;
         reached = true;
         break;
       }
       inside = v;
-      l_inside = l;
       if (v == bound) break;
       step *= 2;
     }
