@@ -216,8 +216,23 @@ ParameterTable ApplyModel(const ParameterTable& base,
     t.estimate[row] = 1;
     if (IsComponent(row)) t.in_model[row] = 1;
   };
+  // Only Tr1's in-model flag switches the general transmission model on, so
+  // a change to Tr2 or Tr3 alone would be fitted as Mendelian while the
+  // report showed it. Any change of Tr1..Tr3 but Tr1=out puts the general
+  // model in (the other two at their values); Tr1=out, later, takes it out.
+  bool general = false;
   for (const ModelChange& c : model.changes) {
     const int r = c.row;
+    if (r >= kTr1 && r <= kTr3) {
+      if (c.kind == ModelChange::Kind::kOut && r != kTr1) {
+        refuse(NameOf(r) +
+               "=out cannot be honoured: only Tr1=out makes "
+               "transmission Mendelian; fix " +
+               NameOf(r) + " at a value instead (" + NameOf(r) +
+               (r == kTr2 ? "=0.5" : "=0") + " fixed)");
+      }
+      general = c.kind != ModelChange::Kind::kOut;
+    }
     if (r >= kB1 && r - kB1 + 1 > covariate_count &&
         c.kind != ModelChange::Kind::kOut &&
         c.kind != ModelChange::Kind::kFixed) {
@@ -260,6 +275,9 @@ ParameterTable ApplyModel(const ParameterTable& base,
         }
         break;
     }
+  }
+  if (general) {
+    for (int r = kTr1; r <= kTr3; ++r) t.in_model[r] = 1;
   }
   // Mendelian transmission has no transmission parameters.
   if (t.in_model[kTr1] == 0) {

@@ -155,6 +155,16 @@ std::string ReportText(const FitReport& report) {
         << "\n  " << m.description.definition << "\n";
     if (!m.Fitted()) {
       out << "  no start could be fitted\n";
+      // The core's reason for the first refused start, as segmix gives it.
+      for (const StartRecord& start : m.starts) {
+        if (start.outcome.refusal.empty()) continue;
+        std::istringstream reason(start.outcome.refusal);
+        out << "  " << start.origin << " start refused:\n";
+        for (std::string line; std::getline(reason, line);) {
+          out << "    " << line << "\n";
+        }
+        break;
+      }
       continue;
     }
     out << "  ln LH " << Fixed(m.ln_lh, 4) << " (with constants "

@@ -129,6 +129,7 @@ TEST(ModelTable, AppliesChangesAndRefusesImpossibleOnes) {
       {"m A=D D=MU", "tied itself"},
       {"m A=pga pga=out", "out of the model"},
       {"m Tr1=out A=Tr2", "Mendelian"},
+      {"m Tr3=out", "only Tr1=out makes transmission Mendelian"},
   };
   for (const auto& c : refused) {
     try {
@@ -158,6 +159,11 @@ TEST(ModelTable, OrderedLabelsSwitchGeneralTransmissionOnAtMendelianValues) {
       {"m Q=free A=MU D=MU Tr1=out", false, true},  // one mean: no labels
       {"m Q=0.3 fixed A=free D=free Tr1=out", false, true},  // no symmetry
       {"m Q=free Tr1=in Tr2=in Tr3=in", false, false},       // general-tau
+      // A change of Tr2 or Tr3 alone puts the general model in, the others
+      // at their values: fitted as written, not as Mendelian.
+      {"m Tr1=1 fixed Tr2=free Tr3=0 fixed", false, false},
+      {"m Tr2=in", false, false},
+      {"m Tr2=in Tr1=out", true, true},  // out, later, takes it out again
   };
   for (const auto& c : cases) {
     const ParameterTable t = ApplyModel(base, ParseModelLine(c.line), 1);
