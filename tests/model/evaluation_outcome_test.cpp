@@ -7,10 +7,10 @@
 #include <limits>
 #include <vector>
 
-#include "brute_force.h"
 #include "model/evaluation.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
+#include "model_test_support.h"
 
 namespace segmix {
 namespace {

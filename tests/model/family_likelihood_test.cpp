@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "brute_force.h"
+#include "model_test_support.h"
 
 namespace segmix {
 namespace {

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "brute_force.h"
 #include "model/evaluation.h"
 #include "model/parameter_table.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
+#include "model_test_support.h"
 #include "reference_peeling.h"
 
 namespace segmix {

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "brute_force.h"
 #include "model/polygenic.h"
+#include "model_test_support.h"
 #include "textio/statements.h"
 #include "textio/text_units.h"
 

@@ -6,14 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <stdexcept>
 
+#include "support/brute_force_likelihood.h"
+
 namespace segmix::testing {
 namespace {
-
-constexpr int kStates = 21;  // 3 major x 7 polygenic genotypes
 
 std::string Number9(float value) {
   char buffer[64];
@@ -48,102 +47,30 @@ std::string FixedInt(int value, int width) {
   return std::string(width - text.size(), ' ') + text;
 }
 
-// Binomial coefficient as an exact small integer.
-double Choose(int n, int k) {
-  if (k < 0 || k > n) return 0;
-  double c = 1;
-  for (int i = 1; i <= k; ++i) c = c * (n - k + i) / i;
-  return c;
+// The genetic tables of the model's values: Mendelian transmission unless
+// Tr1 is in the model, then Tr1..Tr3.
+test::GeneticTables TablesOf(const TestModel& m) {
+  std::array<long double, 3> pass = {1.0L, 0.5L, 0.0L};
+  if (m.in_model[8] != 0) pass = {m.value[8], m.value[9], m.value[10]};
+  return test::PlainGeneticTables(m.value[1], pass);
 }
 
-// The genetic tables of one model, indexed by state s = 7 (g - 1) + (j - 1).
-struct Tables {
-  std::array<long double, kStates> prior{};
-  // trans[c][a][b]: child state c given parent states a and b.
-  std::vector<long double> trans =
-      std::vector<long double>(kStates * kStates * kStates);
-  long double Trans(int c, int a, int b) const {
-    return trans[(c * kStates + a) * kStates + b];
-  }
-};
-
-Tables BuildTables(const TestModel& m) {
-  Tables t;
-  const long double q = m.value[1];
-  const long double major_prior[3] = {q * q, 2 * q * (1 - q),
-                                      (1 - q) * (1 - q)};
-  // Probability that a parent of major genotype g passes the allele that
-  // genotype 1 carries twice.
-  long double pass[3] = {1.0L, 0.5L, 0.0L};
-  if (m.in_model[8] != 0) {
-    pass[0] = m.value[8];
-    pass[1] = m.value[9];
-    pass[2] = m.value[10];
-  }
-  long double major[3][3][3];  // [child][g1][g2]
-  for (int a = 0; a < 3; ++a) {
-    for (int b = 0; b < 3; ++b) {
-      major[0][a][b] = pass[a] * pass[b];
-      major[1][a][b] = pass[a] * (1 - pass[b]) + pass[b] * (1 - pass[a]);
-      major[2][a][b] = (1 - pass[a]) * (1 - pass[b]);
-    }
-  }
-  // A parent with x increasing alleles among 6 passes k of them in a gamete
-  // of 3 drawn without replacement.
-  long double gamete[7][4];
-  for (int x = 0; x <= 6; ++x) {
-    for (int k = 0; k <= 3; ++k) {
-      gamete[x][k] = Choose(x, k) * Choose(6 - x, 3 - k) / Choose(6, 3);
-    }
-  }
-  long double poly[7][7][7] = {};  // [child][a][b]
-  for (int a = 0; a <= 6; ++a) {
-    for (int b = 0; b <= 6; ++b) {
-      for (int ka = 0; ka <= 3; ++ka) {
-        for (int kb = 0; kb <= 3; ++kb) {
-          poly[ka + kb][a][b] += gamete[a][ka] * gamete[b][kb];
-        }
-      }
-    }
-  }
-  for (int s = 0; s < kStates; ++s) {
-    t.prior[s] = major_prior[s / 7] * (Choose(6, s % 7) / 64.0L);
-  }
-  for (int c = 0; c < kStates; ++c) {
-    for (int a = 0; a < kStates; ++a) {
-      for (int b = 0; b < kStates; ++b) {
-        t.trans[(c * kStates + a) * kStates + b] =
-            major[c / 7][a / 7][b / 7] * poly[c % 7][a % 7][b % 7];
-      }
-    }
-  }
-  return t;
-}
-
-std::array<long double, kStates> Densities(const TestMember& member,
-                                           const TestModel& m,
-                                           int covariate_count,
-                                           bool correction) {
-  std::array<long double, kStates> d;
+// A member's trait densities in the ordinary pass or the correction pass.
+test::StateValues Densities(const TestMember& member, const TestModel& m,
+                            int covariate_count, bool correction) {
+  test::StateValues d;
   d.fill(1.0L);
   if (member.trait <= -998.0f) return d;
   if (correction && member.status == 2) return d;
   const bool second_sex = m.in_model[7] != 0 && member.sex == 2;
-  long double covariate_term = 0;
+  long double shift = second_sex ? m.value[7] : 0.0;
   for (int k = 0; k < covariate_count; ++k) {
-    covariate_term += static_cast<long double>(m.value[11 + k]) *
-                      static_cast<long double>(member.covariates.at(k));
+    shift += static_cast<long double>(m.value[11 + k]) *
+             static_cast<long double>(member.covariates.at(k));
   }
-  const double means[3] = {m.value[2], m.value[3], m.value[4]};
-  const long double sig = m.value[6];
-  for (int s = 0; s < kStates; ++s) {
-    const long double mean =
-        means[s / 7] + (second_sex ? m.value[7] : 0.0) +
-        (s % 7 - 3) * static_cast<long double>(m.value[5]) + covariate_term;
-    const long double r = static_cast<long double>(member.trait) - mean;
-    d[s] = std::exp(-r * r / (2 * sig)) / std::sqrt(sig);
-  }
-  return d;
+  return test::PlainDensities(member.trait,
+                              {m.value[2], m.value[3], m.value[4]}, shift,
+                              m.value[5], m.value[6]);
 }
 
 }  // namespace
@@ -362,94 +289,19 @@ TestModel Effective(const TestModel& model, int covariate_count) {
 
 long double FamilyPassValue(const TestFamily& family, const TestModel& model,
                             int covariate_count, bool correction) {
-  const Tables tables = BuildTables(model);
-  const int n = static_cast<int>(family.members.size());
-  std::vector<std::array<long double, kStates>> d(n + 1);
-  for (int x = 1; x <= n; ++x) {
-    d[x] = Densities(family.members[x - 1], model, covariate_count, correction);
+  // Members numbered from 0; a child in a nuclear family has its parents.
+  std::vector<test::BruteForceMember> members(family.members.size());
+  for (std::size_t x = 0; x < members.size(); ++x) {
+    members[x].density =
+        Densities(family.members[x], model, covariate_count, correction);
   }
-  // Who is listed, who is whose child, who is a parent.
-  std::vector<int> listed(n + 1, 0), parent_a(n + 1, 0), parent_b(n + 1, 0),
-      is_parent(n + 1, 0);
   for (const TestNuclear& w : family.nuclear) {
-    listed[w.p1] = listed[w.p2] = 1;
-    is_parent[w.p1] = is_parent[w.p2] = 1;
     for (int c : w.children) {
-      listed[c] = 1;
-      parent_a[c] = w.p1;
-      parent_b[c] = w.p2;
+      members[c - 1].father = w.p1 - 1;
+      members[c - 1].mother = w.p2 - 1;
     }
   }
-  long double value = 0;
-  // Members in no nuclear family: ln of their prior-weighted density.
-  for (int x = 1; x <= n; ++x) {
-    if (listed[x]) continue;
-    long double sum = 0;
-    for (int s = 0; s < kStates; ++s) sum += tables.prior[s] * d[x][s];
-    value += std::log(sum);
-  }
-  // The parents, ordered so that each comes after its own parents.
-  std::vector<int> order;
-  std::vector<int> placed(n + 1, 0);
-  bool progress = true;
-  while (progress) {
-    progress = false;
-    for (int x = 1; x <= n; ++x) {
-      if (!is_parent[x] || placed[x]) continue;
-      if (parent_a[x] != 0 && !(placed[parent_a[x]] && placed[parent_b[x]])) {
-        continue;
-      }
-      order.push_back(x);
-      placed[x] = 1;
-      progress = true;
-    }
-  }
-  std::vector<int> leaves;
-  for (int x = 1; x <= n; ++x) {
-    if (listed[x] && !is_parent[x]) leaves.push_back(x);
-  }
-  if (order.empty()) return value;
-  // A leaf's own sum, for every pair of parent states.
-  std::vector<std::vector<long double>> leaf_sum(
-      leaves.size(), std::vector<long double>(kStates * kStates, 0));
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    const int x = leaves[i];
-    for (int a = 0; a < kStates; ++a) {
-      for (int b = 0; b < kStates; ++b) {
-        long double sum = 0;
-        for (int c = 0; c < kStates; ++c)
-          sum += tables.Trans(c, a, b) * d[x][c];
-        leaf_sum[i][a * kStates + b] = sum;
-      }
-    }
-  }
-  std::vector<int> state(n + 1, 0);
-  long double total = 0;
-  std::function<void(std::size_t, long double)> visit =
-      [&](std::size_t depth, long double product) {
-        if (depth == order.size()) {
-          for (std::size_t i = 0; i < leaves.size(); ++i) {
-            const int x = leaves[i];
-            product *=
-                leaf_sum[i][state[parent_a[x]] * kStates + state[parent_b[x]]];
-          }
-          total += product;
-          return;
-        }
-        const int x = order[depth];
-        for (int s = 0; s < kStates; ++s) {
-          const long double factor =
-              parent_a[x] == 0
-                  ? tables.prior[s] * d[x][s]
-                  : tables.Trans(s, state[parent_a[x]], state[parent_b[x]]) *
-                        d[x][s];
-          if (factor == 0) continue;
-          state[x] = s;
-          visit(depth + 1, product * factor);
-        }
-      };
-  visit(0, 1.0L);
-  return value + std::log(total);
+  return std::log(test::BruteForceFamilyLikelihood(members, TablesOf(model)));
 }
 
 long double FamilyTerm(const TestFamily& family, const TestModel& model,

@@ -2,14 +2,12 @@
 // program: families written as members and nuclear families, the files
 // iway.dat / trait / covariate / par.inp made from them (or read back from a
 // directory), and a brute-force log-likelihood that sums the genotype states
-// of the listed members directly, with no peeling and no rescaling.
+// of the listed members directly, with no peeling and no rescaling
+// (support/brute_force_likelihood.h).
 //
-// The brute force sums over every joint state of the members that are parents
-// somewhere; a child who is nobody's parent is summed on its own given its
-// parents' states (its sum factors out of the joint sum). Everything else is
-// the model written down plainly: Hardy-Weinberg priors, Mendelian (or the
-// general Tr1..Tr3) transmission of the major genotype, the hypergeometric
-// transmission of the polygenic count, and the density
+// Everything in it is the model written down plainly: Hardy-Weinberg priors,
+// Mendelian (or the general Tr1..Tr3) transmission of the major genotype, the
+// hypergeometric transmission of the polygenic count, and the density
 // exp(-(y - mean)^2 / (2 SIG)) / sqrt(SIG).
 #ifndef SEGMIX_TESTS_RUN_PEDIGREE_DATA_H_
 #define SEGMIX_TESTS_RUN_PEDIGREE_DATA_H_

@@ -2,9 +2,11 @@
 // program's own likelihood, and compare:
 // - the loaded store, control file and map with what segmix-prep built;
 // - the peeled likelihood with a brute-force sum over every joint genotype
-//   of every member, computed here from the table itself with tables derived
-//   here (Mendelian and hypergeometric transmission, Hardy-Weinberg and
-//   binomial priors), for many random small pedigree shapes;
+//   of every member, with the parents taken from the table itself and
+//   tables derived from the model's values alone (Mendelian and
+//   hypergeometric transmission, Hardy-Weinberg and binomial priors; see
+//   support/brute_force_likelihood.h), for many random small pedigree
+//   shapes;
 // - the likelihood of the same pedigrees peeled in other directions, onto
 //   other connectors and with the parents swapped.
 #include <gtest/gtest.h>
@@ -14,7 +16,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
 
@@ -25,6 +26,7 @@
 #include "prep/prepared_data.h"
 #include "run/control_file.h"
 #include "simulate/simulate.h"
+#include "support/brute_force_likelihood.h"
 #include "support/companion_test_support.h"
 #include "textio/text_units.h"
 
@@ -120,143 +122,72 @@ double ProgramLogLikelihood(const FamilyStore& store, const ModelTruth& truth,
 
 // ---- Brute force, from the table alone ----
 
-class BruteForce {
- public:
-  BruteForce(const ModelTruth& t, int covariates, bool sex)
-      : t_(t), covariates_(covariates), sex_(sex) {
-    const long double q = t.Q;
-    prior_major_ = {q * q, 2 * q * (1 - q), (1 - q) * (1 - q)};
-    // Binomial(6, 1/2) polygenic genotypes; gametes of 3 of 6 alleles.
-    const int c6[7] = {1, 6, 15, 20, 15, 6, 1};
-    auto choose = [](int n, int k) -> long double {
-      if (k < 0 || k > n) return 0;
-      long double r = 1;
-      for (int i = 1; i <= k; ++i) r = r * (n - k + i) / i;
-      return r;
-    };
-    long double gamete[7][4];
-    for (int x = 0; x <= 6; ++x) {
-      prior_poly_[x] = c6[x] / 64.0L;
-      for (int k = 0; k <= 3; ++k) {
-        gamete[x][k] = choose(x, k) * choose(6 - x, 3 - k) / 20;
-      }
+// The densities of one person at every joint genotype; all 1 for a missing
+// trait and, in the correction pass, for a person who is not a proband.
+test::StateValues Densities(const PersonRow& r, const ModelTruth& t,
+                            int covariates, bool sex, bool correction) {
+  test::StateValues d;
+  d.fill(1.0L);
+  if (!r.trait_observed) return d;
+  if (correction && r.status == 2) return d;
+  long double shift = sex && r.sex == 2 ? t.Sex : 0.0;
+  for (int q = 0; q < covariates; ++q) {
+    shift += static_cast<long double>(t.B[q]) * r.covariates[q];
+  }
+  return test::PlainDensities(r.trait, {t.MU, t.A, t.D}, shift, t.pga, t.SIG);
+}
+
+// One family's likelihood with each person's parents found by id.
+long double FamilyLikelihood(const std::vector<const PersonRow*>& rows,
+                             const ModelTruth& t, int covariates, bool sex,
+                             bool correction,
+                             const test::GeneticTables& tables) {
+  const int n = static_cast<int>(rows.size());
+  std::map<std::string, int> index;
+  for (int k = 0; k < n; ++k) index[rows[k]->id] = k;
+  std::vector<test::BruteForceMember> members(n);
+  for (int k = 0; k < n; ++k) {
+    members[k].density = Densities(*rows[k], t, covariates, sex, correction);
+    if (rows[k]->father.empty()) continue;
+    members[k].father = index.at(rows[k]->father);
+    members[k].mother = index.at(rows[k]->mother);
+    // Parents come before their children in the table.
+    EXPECT_LT(members[k].father, k);
+    EXPECT_LT(members[k].mother, k);
+  }
+  return test::BruteForceFamilyLikelihood(members, tables);
+}
+
+// Sum over families of ln L(all) - ln L(probands only) when corrected, with
+// Mendelian transmission.
+long double BruteForceLogLikelihood(const PedigreeTable& table,
+                                    const ModelTruth& t, int covariates,
+                                    bool sex, int proband_switch) {
+  const test::GeneticTables tables = test::PlainGeneticTables(t.Q);
+  std::map<std::string, std::vector<const PersonRow*>> families;
+  std::vector<std::string> order;
+  for (const PersonRow& row : table.rows) {
+    if (!families.contains(row.family)) order.push_back(row.family);
+    families[row.family].push_back(&row);
+  }
+  long double total = 0;
+  for (const std::string& id : order) {
+    const auto& rows = families[id];
+    bool observed = false, status0 = false;
+    for (const PersonRow* r : rows) {
+      observed |= r->trait_observed;
+      status0 |= r->status == 0;
     }
-    for (int a = 0; a <= 6; ++a) {
-      for (int b = 0; b <= 6; ++b) {
-        for (int o = 0; o <= 6; ++o) {
-          long double sum = 0;
-          for (int k = 0; k <= 3; ++k) {
-            if (o - k >= 0 && o - k <= 3)
-              sum += gamete[a][k] * gamete[b][o - k];
-          }
-          poly_[o][a][b] = sum;
-        }
-      }
-    }
-    // Probability that a parent of major genotype g passes the Q allele.
-    const long double pass[3] = {1, 0.5L, 0};
-    for (int g1 = 0; g1 < 3; ++g1) {
-      for (int g2 = 0; g2 < 3; ++g2) {
-        major_[0][g1][g2] = pass[g1] * pass[g2];
-        major_[1][g1][g2] =
-            pass[g1] * (1 - pass[g2]) + pass[g2] * (1 - pass[g1]);
-        major_[2][g1][g2] = (1 - pass[g1]) * (1 - pass[g2]);
-      }
+    if (!observed) continue;
+    total +=
+        std::log(FamilyLikelihood(rows, t, covariates, sex, false, tables));
+    if (proband_switch != 0 || status0) {
+      total -=
+          std::log(FamilyLikelihood(rows, t, covariates, sex, true, tables));
     }
   }
-
-  // Sum over families of ln L(all) - ln L(probands only) when corrected.
-  long double SampleLogLikelihood(const PedigreeTable& table,
-                                  int proband_switch) {
-    std::map<std::string, std::vector<const PersonRow*>> families;
-    std::vector<std::string> order;
-    for (const PersonRow& row : table.rows) {
-      if (!families.contains(row.family)) order.push_back(row.family);
-      families[row.family].push_back(&row);
-    }
-    long double total = 0;
-    for (const std::string& id : order) {
-      const auto& rows = families[id];
-      bool observed = false, status0 = false;
-      for (const PersonRow* r : rows) {
-        observed |= r->trait_observed;
-        status0 |= r->status == 0;
-      }
-      if (!observed) continue;
-      total += std::log(FamilyLikelihood(rows, false));
-      if (proband_switch != 0 || status0) {
-        total -= std::log(FamilyLikelihood(rows, true));
-      }
-    }
-    return total;
-  }
-
- private:
-  long double Density(const PersonRow& r, int g, int x, bool correction) const {
-    if (!r.trait_observed) return 1;
-    if (correction && r.status == 2) return 1;
-    long double mean = g == 0 ? t_.MU : g == 1 ? t_.A : t_.D;
-    if (sex_ && r.sex == 2) mean += t_.Sex;
-    for (int q = 0; q < covariates_; ++q) mean += t_.B[q] * r.covariates[q];
-    mean += (x - 3) * t_.pga;
-    const long double d = r.trait - mean;
-    return std::exp(-d * d / (2 * t_.SIG)) / std::sqrt((long double)t_.SIG);
-  }
-
-  // Sum over all joint genotypes (21 per person) of priors x transmissions x
-  // densities. Parents come before their children in the table.
-  long double FamilyLikelihood(const std::vector<const PersonRow*>& rows,
-                               bool correction) {
-    const int n = static_cast<int>(rows.size());
-    std::map<std::string, int> index;
-    for (int k = 0; k < n; ++k) index[rows[k]->id] = k;
-    std::vector<int> father(n, -1), mother(n, -1);
-    for (int k = 0; k < n; ++k) {
-      if (rows[k]->father.empty()) continue;
-      father[k] = index.at(rows[k]->father);
-      mother[k] = index.at(rows[k]->mother);
-      EXPECT_LT(father[k], k);
-      EXPECT_LT(mother[k], k);
-    }
-    // Densities do not depend on the other members: one table per person.
-    std::vector<std::array<long double, 21>> density(n);
-    for (int k = 0; k < n; ++k) {
-      for (int s = 0; s < 21; ++s) {
-        density[k][s] = Density(*rows[k], s / 7, s % 7, correction);
-      }
-    }
-    std::vector<int> g(n), x(n);
-    std::function<long double(int)> sum = [&](int k) -> long double {
-      if (k == n) return 1;
-      long double total = 0;
-      for (int gk = 0; gk < 3; ++gk) {
-        for (int xk = 0; xk <= 6; ++xk) {
-          long double f;
-          if (father[k] < 0) {
-            f = prior_major_[gk] * prior_poly_[xk];
-          } else {
-            f = major_[gk][g[father[k]]][g[mother[k]]] *
-                poly_[xk][x[father[k]]][x[mother[k]]];
-          }
-          if (f == 0) continue;
-          g[k] = gk;
-          x[k] = xk;
-          total += f * density[k][gk * 7 + xk] * sum(k + 1);
-        }
-      }
-      return total;
-    };
-    return sum(0);
-  }
-
-  ModelTruth t_;
-  int covariates_;
-  bool sex_;
-  std::array<long double, 3> prior_major_;
-  std::array<long double, 7> prior_poly_;
-  long double poly_[7][7][7];
-  long double major_[3][3][3];
-};
+  return total;
+}
 
 // A table of the families of `text` with at most `largest` members.
 std::string SmallFamilies(const std::string& text, std::size_t largest) {
@@ -393,8 +324,8 @@ void ExpectBruteForce(const std::string& text, const ModelTruth& truth,
   const Loaded loaded = WriteAndLoad(data, dir.Path());
   const double program = ProgramLogLikelihood(loaded.store, truth, covariates,
                                               sex, proband_switch);
-  BruteForce brute(truth, covariates, sex);
-  const long double expected = brute.SampleLogLikelihood(table, proband_switch);
+  const long double expected =
+      BruteForceLogLikelihood(table, truth, covariates, sex, proband_switch);
   EXPECT_NEAR(program, static_cast<double>(expected),
               1e-10 * std::max(1.0L, std::fabs(expected)))
       << text;

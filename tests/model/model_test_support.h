@@ -1,10 +1,9 @@
 // Test support for the family and sample likelihood: building a FamilyStore
-// from short family descriptions, model quantities from parameter values,
-// random pedigrees, and a brute-force likelihood that knows nothing of
-// peeling: the sum, over every joint genotype assignment of the members, of
-// founder priors x transmission probabilities x trait densities.
-#ifndef SEGMIX_TESTS_MODEL_BRUTE_FORCE_H_
-#define SEGMIX_TESTS_MODEL_BRUTE_FORCE_H_
+// from short family descriptions, model quantities from parameter values and
+// random pedigrees. The brute-force likelihood they are checked with is
+// support/brute_force_likelihood.h.
+#ifndef SEGMIX_TESTS_MODEL_MODEL_TEST_SUPPORT_H_
+#define SEGMIX_TESTS_MODEL_MODEL_TEST_SUPPORT_H_
 
 #include <algorithm>
 #include <array>
@@ -20,6 +19,7 @@
 #include "model/model_quantities.h"
 #include "model/polygenic.h"
 #include "model/trait_density.h"
+#include "support/brute_force_likelihood.h"
 
 namespace segmix::test {
 
@@ -131,102 +131,6 @@ struct Model {
     }
   }
 };
-
-// Brute force over the members of family f: every member listed in a nuclear
-// family, and with `include_unlisted` also the others. A member that is a
-// child in some list has that list's parents; everyone else is a founder with
-// the Hardy-Weinberg and binomial priors. Enumerates parents before
-// children, dropping partial products that are exactly 0 (they add nothing).
-class BruteForce {
- public:
-  BruteForce(const LikelihoodModel& model, std::int32_t f,
-             bool include_unlisted)
-      : model_(model) {
-    const FamilyStore& s = model.store;
-    const std::int32_t n = s.FamilySize(f), base = s.MemberOffset(f);
-    father_.assign(n + 1, 0);
-    mother_.assign(n + 1, 0);
-    std::vector<bool> listed(n + 1, false);
-    for (std::int32_t w = s.FirstNuclear(f); w <= s.LastNuclear(f); ++w) {
-      const auto e = s.NuclearMembers(w);
-      for (std::size_t i = 0; i < e.size(); ++i) {
-        listed[e[i]] = true;
-        if (i >= 2) {
-          father_[e[i]] = e[0];
-          mother_[e[i]] = e[1];
-        }
-      }
-    }
-    std::vector<bool> placed(n + 1, false);
-    for (bool progress = true; progress;) {
-      progress = false;
-      for (std::int32_t k = 1; k <= n; ++k) {
-        if (placed[k] || !(listed[k] || include_unlisted)) continue;
-        const std::int32_t a = father_[k], b = mother_[k];
-        if (a != 0 && !(placed[a] && placed[b])) continue;
-        placed[k] = true;
-        order_.push_back(k);
-        progress = true;
-      }
-    }
-    density_.resize(n + 1);
-    for (std::int32_t k : order_) {
-      for (int g = 1; g <= 3; ++g) {
-        for (int j = 1; j <= 7; ++j) {
-          density_[k][(g - 1) * 7 + j - 1] =
-              TraitDensity(model, base + k, g, j);
-        }
-      }
-    }
-    state_.assign(n + 1, 0);
-  }
-
-  Extended Sum() {
-    total_ = 0;
-    Visit(0, 1);
-    return total_;
-  }
-
- private:
-  void Visit(std::size_t at, Extended product) {
-    if (at == order_.size()) {
-      total_ += product;
-      return;
-    }
-    const std::int32_t k = order_[at];
-    const std::int32_t a = father_[k], b = mother_[k];
-    const auto& q = model_.quantities;
-    const auto& poly = model_.polygenic;
-    for (int s = 0; s < 21; ++s) {
-      const int g = s / 7 + 1, j = s % 7 + 1;
-      Extended factor;
-      if (a == 0) {
-        factor = static_cast<Extended>(q.GenotypeFrequency[g]) *
-                 poly.PolygenicFrequency[j];
-      } else {
-        const int ga = state_[a] / 7 + 1, ja = state_[a] % 7 + 1;
-        const int gb = state_[b] / 7 + 1, jb = state_[b] % 7 + 1;
-        factor =
-            static_cast<Extended>(
-                q.MajorTransmission[(g - 1) + 3 * (ga - 1) + 9 * (gb - 1)]) *
-            poly.PolygenicTransmission[(j - 1) + 7 * (ja - 1) + 49 * (jb - 1)];
-      }
-      if (factor == 0) continue;
-      state_[k] = s;
-      Visit(at + 1, product * factor * density_[k][s]);
-    }
-  }
-
-  const LikelihoodModel& model_;
-  std::vector<std::int32_t> father_, mother_, order_, state_;
-  std::vector<std::array<Extended, 21>> density_;
-  Extended total_ = 0;
-};
-
-inline Extended BruteForceLikelihood(const LikelihoodModel& model,
-                                     std::int32_t f, bool include_unlisted) {
-  return BruteForce(model, f, include_unlisted).Sum();
-}
 
 // Random pedigree shapes; labels 1..K are listed members (at most 6), then
 // `unlisted` members listed nowhere, all placed at shuffled positions.
@@ -360,4 +264,4 @@ class PedigreeMaker {
 
 }  // namespace segmix::test
 
-#endif  // SEGMIX_TESTS_MODEL_BRUTE_FORCE_H_
+#endif  // SEGMIX_TESTS_MODEL_MODEL_TEST_SUPPORT_H_
