@@ -19,10 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-std::string Name(int row) {
-  std::string_view n = kParameterNames[row];
-  return std::string(n.substr(0, n.find(' ')));
-}
+std::string Name(int row) { return std::string(ShortParameterName(row)); }
 
 // Rows a model uses: not a left-out component, no Tr under Mendelian
 // transmission, no coefficient without a covariate.
@@ -38,6 +35,17 @@ int IndexIn(const std::vector<int>& rows, int row) {
     if (rows[i] == row) return static_cast<int>(i);
   }
   return -1;
+}
+
+// What a row is in a fitted model: "out" (not used by the model), "tied"
+// (to another row), "fixed", "at bound" (free, but its estimate is held at
+// a bound, so it has no SE) or "free".
+std::string RowStatus(const ModelResult& m, int row, int covariates) {
+  if (!Used(m.estimates, row, covariates)) return "out";
+  if (m.estimates.tie[row] != row) return "tied";
+  if (IndexIn(m.free_rows, row) < 0) return "fixed";
+  if (IndexIn(m.se.at_bound, row) >= 0) return "at bound";
+  return "free";
 }
 
 // "" when the row has no SE.
@@ -232,8 +240,9 @@ std::string ModelsCsv(const FitReport& report) {
   std::ostringstream out;
   out << "model,ln_lh,ln_lh_with_constants,free_parameters,aic,bic,converged,"
          "starts,starts_agreeing";
-  for (int r = 1; r <= kParameterCount; ++r)
-    out << ',' << Name(r) << ',' << Name(r) << "_se";
+  for (int r = 1; r <= kParameterCount; ++r) {
+    out << ',' << Name(r) << ',' << Name(r) << "_se," << Name(r) << "_status";
+  }
   out << '\n';
   const int covariates = report.analysis->settings.covariate_count;
   for (const ModelResult& m : report.models) {
@@ -241,7 +250,7 @@ std::string ModelsCsv(const FitReport& report) {
     if (!m.Fitted()) {
       out << ",,,,"
           << ",,false," << m.starts.size() << ",0";
-      for (int r = 1; r <= kParameterCount; ++r) out << ",,";
+      for (int r = 1; r <= kParameterCount; ++r) out << ",,,";
       out << '\n';
       continue;
     }
@@ -253,7 +262,7 @@ std::string ModelsCsv(const FitReport& report) {
       out << ','
           << (Used(m.estimates, r, covariates) ? Number17(m.estimates.value[r])
                                                : "")
-          << ',' << SeText(m, r);
+          << ',' << SeText(m, r) << ',' << RowStatus(m, r, covariates);
     }
     out << '\n';
   }
@@ -340,6 +349,17 @@ std::string FitJson(const FitReport& report) {
       for (int r : m.se.at_bound) at_bound.push_back(Name(r));
       mj["standard_errors"] = se;
       mj["at_bound"] = at_bound;
+      // Every row's status as models.csv gives it, and each tie's target.
+      Json status = Json::object(), tied_to = Json::object();
+      const int covariates = report.analysis->settings.covariate_count;
+      for (int r = 1; r <= kParameterCount; ++r) {
+        status[Name(r)] = RowStatus(m, r, covariates);
+        if (status[Name(r)] == "tied") {
+          tied_to[Name(r)] = Name(m.estimates.tie[r]);
+        }
+      }
+      mj["parameter_status"] = status;
+      mj["tied_to"] = tied_to;
       mj["covariance_parameters"] = rows;
       mj["covariance"] = m.se.covariance;
       mj["correlation"] = m.se.correlation;

@@ -132,9 +132,18 @@ TEST(FitCommand, SmallExampleShowsTheCheckWarningAndWritesEveryOutput) {
       std::string::npos)
       << err.str();
   EXPECT_NE(report.str().find("Model major"), std::string::npos);
-  EXPECT_EQ(ReadCsv(dir / "out" / "models.csv").size(), 2u);
+  const auto models = ReadCsv(dir / "out" / "models.csv");
+  ASSERT_EQ(models.size(), 2u);
+  // What each row is: a fixed or tied value is not one held at a bound.
+  const std::map<std::string, std::string> sporadic = {
+      {"Q", "fixed"}, {"MU", "free"}, {"A", "tied"},  {"D", "tied"},
+      {"pga", "out"}, {"Tr1", "out"}, {"B1", "free"}, {"B2", "out"}};
+  for (const auto& [name, status] : sporadic) {
+    EXPECT_EQ(models[0].at(name + "_status"), status) << name;
+  }
   const auto json = nlohmann::json::parse(ReadText(dir / "out" / "fit.json"));
   EXPECT_EQ(json.at("input_warnings").size(), 1u);
+  EXPECT_EQ(json.at("models").at(0).at("tied_to").at("A"), "MU");
   for (const char* model : {"sporadic", "major"}) {
     for (const char* file : {"par.inp", "sigma.dat", "max.dat", "LH_fam.dat"}) {
       EXPECT_TRUE(fs::exists(dir / "out" / model / file)) << model << file;
