@@ -3,6 +3,8 @@
 #
 #   0. source format: every C++ file of the tree as clang-format (the
 #      checked-in .clang-format) lays it out, or the script stops at once;
+#      and the layer order (tools/check-layers.sh): no file under src/
+#      includes a header of a layer above its own;
 #   1. release build (build/release, warnings as errors) and the whole test
 #      suite (CTest);
 #   2. sanitizer build (build/asan: g++ with AddressSanitizer and
@@ -40,6 +42,10 @@ else
   (cd "$root" && find src apps tests bench -name '*.cpp' -o -name '*.h' | tr '\n' '\0')
 fi | (cd "$root" && xargs -0 clang-format --dry-run --Werror)
 timings+=("source format: $((SECONDS - start)) s")
+
+echo "=== layer order of the includes (tools/check-layers.sh)"
+bash "$root/tools/check-layers.sh"
+
 # Runs CTest in build dir $1, keeping its output to count the tests.
 run_ctest() {
   local log="$logs/ctest-$(basename "$1").log"
