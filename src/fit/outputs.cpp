@@ -180,11 +180,17 @@ std::string ReportText(const FitReport& report) {
         << m.free_rows.size() << ", AIC " << Fixed(m.aic, 2) << ", BIC "
         << Fixed(m.bic, 2) << "\n";
     out << "  starts agreeing " << m.agreeing << " of " << m.starts.size()
-        << (m.Converged() ? "" : ", search did not converge")
-        << (m.agreeing == 1 && m.starts.size() > 1
-                ? "  WARNING: only one start reached the best ln LH"
-                : "")
-        << "\n";
+        << (m.Converged() ? "" : ", search did not converge") << "\n";
+    if (m.maxima.size() > 1) {
+      out << "  distinct maxima reached (ln LH, starts):";
+      for (const Maximum& x : m.maxima) {
+        out << " " << Fixed(x.ln_lh, 4) << " (" << x.starts << ")";
+      }
+      out << "\n";
+    }
+    for (const std::string& warning : m.warnings) {
+      out << "  WARNING: " << warning << "\n";
+    }
     out << "  " << Pad("Parameter", 10) << LeftPad("Estimate", 14)
         << LeftPad("SE", 14) << "\n";
     for (int r = 1; r <= kParameterCount; ++r) {
@@ -329,9 +335,11 @@ std::string FitJson(const FitReport& report) {
                         {"iterations", st.outcome.result.iteration_count},
                         {"evaluations", st.outcome.result.function_count},
                         {"converged", st.outcome.converged},
+                        {"end", table_json(st.outcome.table)},
                         {"best", static_cast<int>(s) == m.best}});
     }
     mj["starts"] = starts;
+    mj["warnings"] = m.warnings;
     mj["fitted"] = m.Fitted();
     if (m.Fitted()) {
       mj["ln_lh"] = m.ln_lh;
@@ -340,6 +348,11 @@ std::string FitJson(const FitReport& report) {
       mj["bic"] = m.bic;
       mj["converged"] = m.Converged();
       mj["starts_agreeing"] = m.agreeing;
+      Json maxima = Json::array();
+      for (const Maximum& x : m.maxima) {
+        maxima.push_back({{"ln_lh", x.ln_lh}, {"starts", x.starts}});
+      }
+      mj["maxima"] = maxima;
       mj["estimates"] = table_json(m.estimates);
       Json se = Json::object(), at_bound = Json::array(), rows = Json::array();
       for (std::size_t i = 0; i < m.se.rows.size() && !m.se.se.empty(); ++i) {

@@ -1,6 +1,9 @@
 // Fitting a series of models: for each model every start (base values, warm
-// starts from the models it contains, spread starts), the best kept with
-// segmix's files in the model's folder, then the standard errors there.
+// starts from the maxima of the models nested in it and of those it is nested
+// in, spread starts), the best kept with segmix's files in the model's folder,
+// then the standard errors there. Rounds of starts from nested models' maxima
+// follow until no maximum moves, so that a model's maximum is at least that
+// of every model nested in it, whatever order they were fitted in.
 #ifndef SEGMIX_FIT_SERIES_H_
 #define SEGMIX_FIT_SERIES_H_
 
@@ -21,8 +24,16 @@ inline constexpr double kAgreement = 0.01;
 struct StartRecord {
   std::string origin;    // "base", "from MODEL", "spread S"
   ParameterTable start;  // as read back from its par.inp
-  FitOutcome outcome;
+  FitOutcome outcome;    // outcome.table: where the start ended
   long evaluations = 0;
+  std::filesystem::path folder;  // its scratch folder while the series runs
+};
+
+// A maximum the starts of a model reached: starts within kAgreement of each
+// other count as one.
+struct Maximum {
+  double ln_lh = 0;
+  int starts = 0;
 };
 
 struct ModelResult {
@@ -36,6 +47,8 @@ struct ModelResult {
   double ln_lh_constants = 0;  // with the normal densities' constants
   double aic = 0, bic = 0;
   int agreeing = 0;
+  std::vector<Maximum> maxima;        // distinct maxima, best first
+  std::vector<std::string> warnings;  // about the search, for the report
   StandardErrors se;
   bool Fitted() const { return best >= 0; }
   bool Converged() const { return Fitted() && starts[best].outcome.converged; }
