@@ -7,7 +7,7 @@
 #include <map>
 #include <system_error>
 
-#include "prep/command_line.h"
+#include "cli/command_line.h"
 #include "textio/termination.h"
 
 namespace segmix::prep {
@@ -98,12 +98,12 @@ bool IsCommentOrBlank(std::string_view line) {
 }
 
 bool IsMissingText(std::string_view text) {
-  return text.empty() || text == "." || LowerCase(text) == "na";
+  return text.empty() || text == "." || cli::LowerCase(text) == "na";
 }
 
 // Equal as text (any case), or as numbers when both are numbers.
 bool SameValue(std::string_view text, std::string_view code) {
-  if (LowerCase(text) == LowerCase(code)) return true;
+  if (cli::LowerCase(text) == cli::LowerCase(code)) return true;
   double a = 0, b = 0;
   const auto [end_a, error_a] =
       std::from_chars(text.data(), text.data() + text.size(), a);
@@ -296,7 +296,7 @@ std::string JoinPhenotypes(TextTable& pedigree, const TextTable& phenotypes,
   }
   std::size_t c_family = pedigree.header.size(), c_id = c_family;
   for (std::size_t c = 0; c < pedigree.header.size(); ++c) {
-    const std::string name = LowerCase(pedigree.header[c]);
+    const std::string name = cli::LowerCase(pedigree.header[c]);
     if (name == "family" && c_family == pedigree.header.size()) c_family = c;
     if (name == "id" && c_id == pedigree.header.size()) c_id = c;
   }
@@ -306,7 +306,7 @@ std::string JoinPhenotypes(TextTable& pedigree, const TextTable& phenotypes,
   bool clash = false;
   for (std::size_t c = 2; c < phenotypes.header.size(); ++c) {
     for (const std::string& existing : pedigree.header) {
-      if (LowerCase(existing) == LowerCase(phenotypes.header[c])) {
+      if (cli::LowerCase(existing) == cli::LowerCase(phenotypes.header[c])) {
         problems.Add(header_place + "the column \"" + phenotypes.header[c] +
                      "\" is also in the pedigree or an earlier phenotype"
                      " file; rename one of them.");
@@ -391,11 +391,11 @@ PedigreeTable CheckPedigreeRows(const TextTable& text, std::string_view source,
   // ambiguous only when it is one the table is read by.
   std::map<std::string, std::vector<std::size_t>> columns;
   for (std::size_t c = 0; c < text.header.size(); ++c) {
-    columns[LowerCase(text.header[c])].push_back(c);
+    columns[cli::LowerCase(text.header[c])].push_back(c);
   }
   const std::string header_place = RowPlace(source, text.header_line);
   auto column_of = [&](std::string_view name, std::string_view role) {
-    const auto found = columns.find(LowerCase(name));
+    const auto found = columns.find(cli::LowerCase(name));
     if (found == columns.end()) {
       problems.Add(
           header_place +

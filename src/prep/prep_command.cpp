@@ -8,12 +8,13 @@
 #include <map>
 #include <set>
 
+#include "cli/command_line.h"
 #include "data/capacities.h"
 #include "data/family_store.h"
-#include "prep/command_line.h"
 #include "prep/pedigree_structure.h"
 #include "prep/pedigree_table.h"
 #include "prep/prepared_data.h"
+#include "textio/number_text.h"
 #include "textio/termination.h"
 
 namespace segmix::prep {
@@ -36,12 +37,12 @@ struct PrepArguments {
 // A comma-separated list of names or codes, none empty.
 std::vector<std::string> NonEmptyList(std::string_view option,
                                       const std::string& list) {
-  std::vector<std::string> pieces = SplitList(list, ',');
+  std::vector<std::string> pieces = cli::SplitList(list, ',');
   for (const std::string& piece : pieces) {
     if (piece.empty()) {
-      throw UsageError(std::string(option) +
-                       " needs values separated by commas, not \"" + list +
-                       "\".");
+      throw cli::UsageError(std::string(option) +
+                            " needs values separated by commas, not \"" + list +
+                            "\".");
     }
   }
   return pieces;
@@ -56,10 +57,11 @@ void CheckFileName(std::string_view option, const std::string& name) {
           "abcdefghijklmnopqrstuvwxyz"
           "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos;
   if (!plain) {
-    throw UsageError(std::string(option) +
-                     " needs a file name of 1 to 16"
-                     " letters, digits, dots, underscores or hyphens, not \"" +
-                     name + "\".");
+    throw cli::UsageError(
+        std::string(option) +
+        " needs a file name of 1 to 16"
+        " letters, digits, dots, underscores or hyphens, not \"" +
+        name + "\".");
   }
 }
 
@@ -70,7 +72,7 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   std::string proband_switch;
   std::vector<std::string> positional;
   CLI::App app("segmix-prep", "segmix-prep");
-  PrepareCommandLine(app);
+  cli::PrepareCommandLine(app);
   app.add_flag("-h,--help", parsed.help);
   app.add_flag("--version", parsed.version);
   app.add_flag("--check", parsed.check_only);
@@ -89,29 +91,29 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   CLI::Option* coding_option = app.add_option("--proband-coding", coding);
   CLI::Option* proband_option = app.add_option("--proband", proband);
   app.add_option("arguments", positional);
-  ParseCommandLine(app, args, "segmix-prep", "option");
+  cli::ParseCommandLine(app, args, "segmix-prep", "option");
   if (parsed.help || parsed.version) return parsed;
   has_covariates = covariates_option->count() > 0;
   if (has_covariates) {
-    parsed.options.covariates = SplitList(covariates, ',');
+    parsed.options.covariates = cli::SplitList(covariates, ',');
     std::set<std::string> seen;
     for (const std::string& name : parsed.options.covariates) {
       if (name.empty()) {
-        throw UsageError(
+        throw cli::UsageError(
             "--covariates needs column names separated by"
             " commas, not \"" +
             covariates + "\".");
       }
-      if (!seen.insert(LowerCase(name)).second) {
-        throw UsageError("--covariates names the column \"" + name +
-                         "\" twice.");
+      if (!seen.insert(cli::LowerCase(name)).second) {
+        throw cli::UsageError("--covariates names the column \"" + name +
+                              "\" twice.");
       }
     }
     if (parsed.options.covariates.size() > kMaxCovariates) {
-      throw UsageError("--covariates names " +
-                       std::to_string(parsed.options.covariates.size()) +
-                       " columns; the model has at most 5 covariates"
-                       " (B1 to B5).");
+      throw cli::UsageError("--covariates names " +
+                            std::to_string(parsed.options.covariates.size()) +
+                            " columns; the model has at most 5 covariates"
+                            " (B1 to B5).");
     }
   }
   if (trait_file_option->count() > 0) {
@@ -119,12 +121,12 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   }
   if (switch_option->count() > 0) {
     parsed.options.proband_switch = static_cast<std::int32_t>(
-        ParseIntegerOption("--proband-switch", proband_switch, 0, 1));
+        cli::ParseIntegerOption("--proband-switch", proband_switch, 0, 1));
   }
   std::vector<std::string> columns;
   if (columns_option->count() > 0) {
     if (parsed.fam.empty()) {
-      throw UsageError(
+      throw cli::UsageError(
           "--columns names the phenotype columns of a --fam file; a table"
           " with a header names its own columns.");
     }
@@ -135,11 +137,12 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   }
   using Coding = ReadingRules::ProbandCoding;
   if (coding_option->count() > 0 && proband_option->count() > 0) {
-    throw UsageError("give either --proband-coding or --proband, not both.");
+    throw cli::UsageError(
+        "give either --proband-coding or --proband, not both.");
   }
   if (coding_option->count() > 0) {
     if (coding != "12" && coding != "01") {
-      throw UsageError(
+      throw cli::UsageError(
           "--proband-coding needs 12 (status 0 or 1 a proband,"
           " 2 not) or 01 (status 1 a proband, 0 not), not \"" +
           coding + "\".");
@@ -151,7 +154,7 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
     const std::size_t equals = proband.find('=');
     if (equals == 0 || equals == std::string::npos ||
         equals + 1 == proband.size()) {
-      throw UsageError(
+      throw cli::UsageError(
           "--proband needs COLUMN=VALUE (for example"
           " affected=2), not \"" +
           proband + "\".");
@@ -164,7 +167,7 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   const bool fam = !parsed.fam.empty();
   const std::size_t wanted = (parsed.check_only ? 1 : 2) - (fam ? 1 : 0);
   if (positional.size() != wanted) {
-    throw UsageError(
+    throw cli::UsageError(
         fam ? (parsed.check_only
                    ? "with --fam and --check give no table; the pedigree is"
                      " the --fam file."
@@ -181,16 +184,17 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   for (const std::string& name :
        CovariateFileNames(parsed.options.covariates, trait)) {
     if (trait == name) {
-      throw UsageError("--trait-file " + trait +
-                       " is the name of a covariate file; choose another.");
+      throw cli::UsageError(
+          "--trait-file " + trait +
+          " is the name of a covariate file; choose another.");
     }
   }
   for (const std::string_view reserved :
        {kStructureFileName, kControlFileName, kMapFileName}) {
     if (trait == reserved) {
-      throw UsageError("--trait-file " + trait +
-                       " is the name of another output file; choose"
-                       " another.");
+      throw cli::UsageError("--trait-file " + trait +
+                            " is the name of another output file; choose"
+                            " another.");
     }
   }
   return parsed;
@@ -426,17 +430,17 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
   PrepArguments arguments;
   try {
     arguments = ParseArguments(args);
-  } catch (const UsageError& error) {
+  } catch (const cli::UsageError& error) {
     err << "segmix-prep: " << error.what() << "\n";
-    return kToolExitUsage;
+    return cli::kToolExitUsage;
   }
   if (arguments.help) {
     out << PrepHelpText();
-    return kToolExitOk;
+    return cli::kToolExitOk;
   }
   if (arguments.version) {
     out << VersionText("segmix-prep");
-    return kToolExitOk;
+    return cli::kToolExitOk;
   }
   try {
     // Problems of the rows' values and of the relations between the rows
@@ -444,7 +448,7 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
     auto read = [&](const std::string& name, auto reader) {
       if (name == "-") return reader(in, std::string("standard input"));
       std::ifstream file(name, std::ios::binary);
-      if (!file) throw FileError("cannot open the table " + name + ".");
+      if (!file) throw cli::FileError("cannot open the table " + name + ".");
       return reader(file, name);
     };
     const bool fam = !arguments.fam.empty();
@@ -481,17 +485,17 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
       WritePreparedFiles(data, arguments.directory, arguments.force);
     }
     Report(arguments, table, data, warnings, out);
-    return kToolExitOk;
+    return cli::kToolExitOk;
   } catch (const InputRejected& refusal) {
     err << refusal.StderrText();
     err << "segmix-prep: the table was refused; nothing was written.\n";
-    return kToolExitRejected;
-  } catch (const FileError& error) {
+    return cli::kToolExitRejected;
+  } catch (const cli::FileError& error) {
     err << "segmix-prep: " << error.what() << "\n";
-    return kToolExitFile;
+    return cli::kToolExitFile;
   } catch (const InternalFault& fault) {
     err << fault.what() << "\n";
-    return kToolExitInternal;
+    return cli::kToolExitInternal;
   }
 }
 

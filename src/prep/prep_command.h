@@ -11,7 +11,7 @@ namespace segmix::prep {
 
 // Runs segmix-prep with `args` (without the program name). `in` is read
 // when the table is "-". The report of a successful run goes to `out`, every
-// refusal to `err`. Returns the exit status (prep/command_line.h): 0 done,
+// refusal to `err`. Returns the exit status (cli/command_line.h): 0 done,
 // 1 table refused, 2 bad command line, 3 file not readable or writable (or an
 // output that would be overwritten), 4 a fault of segmix-prep.
 int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,

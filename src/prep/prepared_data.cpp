@@ -9,10 +9,10 @@
 #include <sstream>
 #include <system_error>
 
+#include "cli/command_line.h"
+#include "cli/output_file.h"
 #include "data/family_weights.h"
 #include "data/validate_family_structure.h"
-#include "prep/command_line.h"
-#include "prep/output_file.h"
 #include "prep/pedigree_structure.h"
 #include "run/unit_numbers.h"
 #include "textio/statements.h"
@@ -189,7 +189,7 @@ std::string Trimmed(std::string_view text) {
 }
 
 // Runs `write` with a unit open on `path`, turning every failure of the
-// text-record layer into a FileError.
+// text-record layer into a cli::FileError.
 template <typename Write>
 void WriteThroughUnits(const std::filesystem::path& path, Write write) {
   std::ostringstream console;
@@ -200,8 +200,8 @@ void WriteThroughUnits(const std::filesystem::path& path, Write write) {
     units.Close(kFileUnit);
   } catch (const RunTermination& failure) {
     units.CloseAll();
-    throw FileError("cannot write " + path.string() + ": " +
-                    failure.StderrText());
+    throw cli::FileError("cannot write " + path.string() + ": " +
+                         failure.StderrText());
   }
 }
 
@@ -305,7 +305,7 @@ void WriteMapFile(const PreparedData& data, const std::filesystem::path& path) {
         << ShownId(e.family) << ' ' << ShownId(e.id) << ' ' << e.line << '\n';
   }
   out.flush();
-  if (!out) throw FileError("cannot write " + path.string() + ".");
+  if (!out) throw cli::FileError("cannot write " + path.string() + ".");
 }
 
 }  // namespace
@@ -325,9 +325,9 @@ std::vector<std::string> CovariateFileNames(
                                     "sigma.dat",
                                     "lh_fam.dat",
                                     "par.err"};
-  for (std::string& name : taken) name = LowerCase(name);
+  for (std::string& name : taken) name = cli::LowerCase(name);
   auto free = [&](const std::string& name) {
-    return std::find(taken.begin(), taken.end(), LowerCase(name)) ==
+    return std::find(taken.begin(), taken.end(), cli::LowerCase(name)) ==
            taken.end();
   };
   std::vector<std::string> names;
@@ -340,7 +340,7 @@ std::vector<std::string> CovariateFileNames(
             "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos;
     names.push_back(
         plain && free(named) ? named : CovariateFileName(static_cast<int>(q)));
-    taken.push_back(LowerCase(names.back()));
+    taken.push_back(cli::LowerCase(names.back()));
   }
   return names;
 }
@@ -464,29 +464,31 @@ void WritePreparedFiles(const PreparedData& data,
   if (!overwrite) {
     for (const std::string& name : names) {
       if (fs::exists(directory / name, error)) {
-        throw FileError((directory / name).string() +
-                        " exists; segmix-prep does not overwrite an earlier"
-                        " output (par.inp may hold your own edits). Choose"
-                        " another directory, or give --force to overwrite.");
+        throw cli::FileError(
+            (directory / name).string() +
+            " exists; segmix-prep does not overwrite an earlier"
+            " output (par.inp may hold your own edits). Choose"
+            " another directory, or give --force to overwrite.");
       }
     }
   }
   fs::create_directories(directory, error);
   if (error || !fs::is_directory(directory)) {
-    throw FileError("cannot create the directory " + directory.string() +
-                    (error ? ": " + error.message() : std::string()) + ".");
+    throw cli::FileError("cannot create the directory " + directory.string() +
+                         (error ? ": " + error.message() : std::string()) +
+                         ".");
   }
 
   // Each name resolved first: a link is followed, a device or FIFO written
   // in place; the temporary sits beside the file it will replace.
-  std::vector<OutputTarget> targets;
+  std::vector<cli::OutputTarget> targets;
   std::vector<fs::path> temporaries;
   for (const std::string& name : names) {
-    targets.push_back(ResolveOutput(directory / name));
+    targets.push_back(cli::ResolveOutput(directory / name));
     temporaries.push_back(
         targets.back().in_place
             ? directory / ("." + name + ".segmix-prep.tmp")
-            : TemporaryBeside(targets.back(), ".segmix-prep.tmp"));
+            : cli::TemporaryBeside(targets.back(), ".segmix-prep.tmp"));
   }
   auto remove_temporaries = [&] {
     std::error_code ignored;
@@ -509,7 +511,8 @@ void WritePreparedFiles(const PreparedData& data,
                       [&](TextUnits& units) { WriteControlFile(data, units); });
     WriteMapFile(data, temporaries[i++]);
     for (std::size_t k = 0; k < names.size(); ++k) {
-      CommitOutput(temporaries[k], targets[k], (directory / names[k]).string());
+      cli::CommitOutput(temporaries[k], targets[k],
+                        (directory / names[k]).string());
     }
   } catch (...) {
     remove_temporaries();

@@ -114,7 +114,7 @@ PreparedData PrepareData(const PedigreeTable& table,
 std::vector<std::string> OutputFileNames(const PreparedData& data);
 
 // Writes the files into `directory` (created if missing) through temporary
-// files renamed into place only when all are written. Throws FileError,
+// files renamed into place only when all are written. Throws cli::FileError,
 // having written nothing, when a file of that name exists and `overwrite` is
 // false, or when a file cannot be written.
 void WritePreparedFiles(const PreparedData& data,

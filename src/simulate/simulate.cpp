@@ -12,8 +12,9 @@
 #include <deque>
 #include <ostream>
 
-#include "prep/command_line.h"
+#include "cli/command_line.h"
 #include "simulate/portable_random.h"
+#include "textio/number_text.h"
 
 namespace segmix::simulate {
 namespace {
@@ -28,7 +29,7 @@ std::string Shortest(double value) {
 // `value` rounded as FixedText writes it, so that the model's mean uses
 // exactly the covariate the table shows.
 double Rounded(double value, int decimals) {
-  const std::string text = prep::FixedText(value, decimals);
+  const std::string text = FixedText(value, decimals);
   double rounded = 0;
   std::from_chars(text.data(), text.data() + text.size(), rounded);
   return rounded;
@@ -269,9 +270,9 @@ void WriteSimulatedTable(const SimulationSettings& s,
   for (const SimulatedPerson& p : persons) {
     out << p.family << ' ' << p.id << ' ' << p.father << ' ' << p.mother << ' '
         << p.sex << ' ' << p.status << ' '
-        << (p.observed ? prep::FixedText(p.trait, 4) : std::string("NA"));
+        << (p.observed ? FixedText(p.trait, 4) : std::string("NA"));
     for (int q = 0; q < s.covariates; ++q) {
-      out << ' ' << prep::FixedText(p.covariates[q], 3);
+      out << ' ' << FixedText(p.covariates[q], 3);
     }
     out << "\n";
   }

@@ -10,23 +10,23 @@
 #include <sstream>
 #include <utility>
 
+#include "cli/command_line.h"
+#include "cli/output_file.h"
 #include "data/capacities.h"
-#include "prep/command_line.h"
-#include "prep/output_file.h"
 
 namespace segmix::simulate {
 
-using prep::kToolExitFile;
-using prep::kToolExitOk;
-using prep::kToolExitRejected;
-using prep::kToolExitUsage;
-using prep::ParseCommandLine;
-using prep::ParseIntegerOption;
-using prep::ParseProbabilityOption;
-using prep::ParseRealOption;
-using prep::ParseSeedOption;
-using prep::PrepareCommandLine;
-using prep::UsageError;
+using cli::kToolExitFile;
+using cli::kToolExitOk;
+using cli::kToolExitRejected;
+using cli::kToolExitUsage;
+using cli::ParseCommandLine;
+using cli::ParseIntegerOption;
+using cli::ParseProbabilityOption;
+using cli::ParseRealOption;
+using cli::ParseSeedOption;
+using cli::PrepareCommandLine;
+using cli::UsageError;
 
 std::string SimulateHelpText() {
   return R"(Usage: segmix-simulate [OPTIONS]
@@ -107,24 +107,25 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
   auto integer = [](int& target, std::int64_t low, std::int64_t high) {
     return [&target, low, high](const std::string& name,
                                 const std::string& value) {
-      target = static_cast<int>(ParseIntegerOption(name, value, low, high));
+      target =
+          static_cast<int>(cli::ParseIntegerOption(name, value, low, high));
     };
   };
   auto real = [](double& target) {
     return [&target](const std::string& name, const std::string& value) {
-      target = ParseRealOption(name, value);
+      target = cli::ParseRealOption(name, value);
     };
   };
   auto probability = [](double& target) {
     return [&target](const std::string& name, const std::string& value) {
-      target = ParseProbabilityOption(name, value);
+      target = cli::ParseProbabilityOption(name, value);
     };
   };
   // The options with a value, each applied after the whole line is parsed.
   std::vector<std::pair<std::string, Setter>> setters = {
       {"--seed",
        [&](const std::string& name, const std::string& value) {
-         s.seed = ParseSeedOption(name, value);
+         s.seed = cli::ParseSeedOption(name, value);
        }},
       {"--families", integer(s.families, 1, 1000000)},
       {"--generations", integer(s.generations, 1, 10)},
@@ -136,7 +137,7 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
       {"--proband-status", integer(s.proband_code, 0, 1)},
       {"--ascertain",
        [&](const std::string& name, const std::string& value) {
-         s.ascertain = ParseRealOption(name, value);
+         s.ascertain = cli::ParseRealOption(name, value);
        }},
       {"--covariates", integer(s.covariates, 0, 5)},
       {"--Q", probability(t.Q)},
@@ -151,7 +152,8 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
       {"--Tr3", probability(t.Tr[2])},
       {"--output",
        [&](const std::string&, const std::string& value) {
-         if (value.empty()) throw UsageError("--output needs a file name.");
+         if (value.empty())
+           throw cli::UsageError("--output needs a file name.");
          output = value;
        }},
   };
@@ -159,7 +161,7 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
     setters.emplace_back("--B" + std::to_string(q), real(t.B[q - 1]));
   }
   CLI::App app("segmix-simulate", "segmix-simulate");
-  PrepareCommandLine(app);
+  cli::PrepareCommandLine(app);
   bool no_probands = false;
   app.add_flag("-h,--help", help);
   app.add_flag("--version", version);
@@ -169,7 +171,7 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
   for (std::size_t k = 0; k < setters.size(); ++k) {
     options.push_back(app.add_option(setters[k].first, values[k]));
   }
-  ParseCommandLine(app, args, "segmix-simulate", "argument");
+  cli::ParseCommandLine(app, args, "segmix-simulate", "argument");
   if (help || version) return;
   for (std::size_t k = 0; k < setters.size(); ++k) {
     if (options[k]->count() > 0) setters[k].second(setters[k].first, values[k]);
@@ -178,7 +180,7 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
   try {
     CheckSimulationSettings(s);
   } catch (const std::invalid_argument& bad) {
-    throw UsageError(std::string(bad.what()) + ".");
+    throw cli::UsageError(std::string(bad.what()) + ".");
   }
 }
 
@@ -190,36 +192,36 @@ int RunSimulateCommand(const std::vector<std::string>& args, std::ostream& out,
   bool version = false;
   try {
     ParseSimulateArguments(args, settings, output, help, version);
-  } catch (const UsageError& error) {
+  } catch (const cli::UsageError& error) {
     err << "segmix-simulate: " << error.what() << "\n";
-    return kToolExitUsage;
+    return cli::kToolExitUsage;
   }
   if (help) {
     out << SimulateHelpText();
-    return kToolExitOk;
+    return cli::kToolExitOk;
   }
   if (version) {
     out << VersionText("segmix-simulate");
-    return kToolExitOk;
+    return cli::kToolExitOk;
   }
   std::ostringstream table;
   try {
     WriteSimulatedTable(settings, SimulatePersons(settings), table);
   } catch (const SimulationFailed& failure) {
     err << "segmix-simulate: " << failure.what() << "\n";
-    return kToolExitRejected;
+    return cli::kToolExitRejected;
   }
   if (output.empty()) {
     out << table.str();
     out.flush();
-    return out ? kToolExitOk : kToolExitFile;
+    return out ? cli::kToolExitOk : cli::kToolExitFile;
   }
   // Written whole or not at all: a temporary file renamed into place, or
   // written in place onto a device or FIFO.
   try {
-    const prep::OutputTarget target = prep::ResolveOutput(output);
+    const cli::OutputTarget target = cli::ResolveOutput(output);
     const std::filesystem::path temporary =
-        prep::TemporaryBeside(target, ".segmix-simulate.tmp");
+        cli::TemporaryBeside(target, ".segmix-simulate.tmp");
     {
       std::ofstream file(temporary, std::ios::binary);
       file << table.str();
@@ -227,15 +229,15 @@ int RunSimulateCommand(const std::vector<std::string>& args, std::ostream& out,
       if (!file) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        throw prep::FileError("cannot write " + output + ".");
+        throw cli::FileError("cannot write " + output + ".");
       }
     }
-    prep::CommitOutput(temporary, target, output);
-  } catch (const prep::FileError& error) {
+    cli::CommitOutput(temporary, target, output);
+  } catch (const cli::FileError& error) {
     err << "segmix-simulate: " << error.what() << "\n";
-    return kToolExitFile;
+    return cli::kToolExitFile;
   }
-  return kToolExitOk;
+  return cli::kToolExitOk;
 }
 
 }  // namespace segmix::simulate

@@ -12,7 +12,7 @@
 namespace segmix::simulate {
 
 // Parses `args` (without the program name) into `settings`, `output` (empty:
-// standard output), `help` and `version`. Throws UsageError.
+// standard output), `help` and `version`. Throws cli::UsageError.
 void ParseSimulateArguments(const std::vector<std::string>& args,
                             SimulationSettings& settings, std::string& output,
                             bool& help, bool& version);

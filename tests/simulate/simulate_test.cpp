@@ -12,11 +12,12 @@
 #include <set>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "data/capacities.h"
-#include "prep/command_line.h"
 #include "prep/pedigree_structure.h"
 #include "simulate/simulate_command.h"
 #include "support/companion_test_support.h"
+#include "textio/number_text.h"
 
 namespace segmix::simulate {
 namespace {
@@ -245,7 +246,7 @@ TEST(Simulate, CovariatesAreRoundedAsWritten) {
   settings.covariates = 3;
   for (const auto& p : SimulatePersons(settings)) {
     for (int q = 0; q < 3; ++q) {
-      EXPECT_EQ(std::stod(prep::FixedText(p.covariates[q], 3)),
+      EXPECT_EQ(std::stod(FixedText(p.covariates[q], 3)),
                 p.covariates[q]);
       EXPECT_LT(std::fabs(p.covariates[q] * 1000 -
                           std::round(p.covariates[q] * 1000)),
@@ -393,7 +394,7 @@ TEST(SimulateCommand, UsageErrorsExitTwo) {
   };
   for (const Case& c : cases) {
     const SimulateRun run = Simulate(c.args);
-    EXPECT_EQ(run.status, prep::kToolExitUsage) << c.message;
+    EXPECT_EQ(run.status, cli::kToolExitUsage) << c.message;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
   }
@@ -401,7 +402,7 @@ TEST(SimulateCommand, UsageErrorsExitTwo) {
 
 TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
   const SimulateRun run = Simulate({"--families", "3", "--seed", "4"});
-  EXPECT_EQ(run.status, prep::kToolExitOk);
+  EXPECT_EQ(run.status, cli::kToolExitOk);
   SimulationSettings settings;
   settings.families = 3;
   settings.seed = 4;
@@ -411,11 +412,11 @@ TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
   const std::string file = (dir / "t.txt").string();
   EXPECT_EQ(
       Simulate({"--families", "3", "--seed", "4", "--output", file}).status,
-      prep::kToolExitOk);
+      cli::kToolExitOk);
   EXPECT_EQ(prep::testing::ReadFile(file), run.out);
   const SimulateRun bad =
       Simulate({"--output", (dir / "no/such/dir/t.txt").string()});
-  EXPECT_EQ(bad.status, prep::kToolExitFile);
+  EXPECT_EQ(bad.status, cli::kToolExitFile);
   EXPECT_NE(bad.err.find("cannot write"), std::string::npos);
 }
 
@@ -424,12 +425,12 @@ TEST(SimulateCommand, OutputFollowsALinkAndRefusesADirectory) {
   std::filesystem::create_symlink("file.txt", dir / "link.txt");
   const SimulateRun run =
       Simulate({"--families", "2", "--output", (dir / "link.txt").string()});
-  EXPECT_EQ(run.status, prep::kToolExitOk);
+  EXPECT_EQ(run.status, cli::kToolExitOk);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
   EXPECT_EQ(prep::testing::ReadFile(dir / "file.txt"),
             Simulate({"--families", "2"}).out);
   const SimulateRun bad = Simulate({"--output", dir.Path().string()});
-  EXPECT_EQ(bad.status, prep::kToolExitFile);
+  EXPECT_EQ(bad.status, cli::kToolExitFile);
   EXPECT_NE(bad.err.find("is a directory"), std::string::npos) << bad.err;
 }
 
@@ -485,11 +486,11 @@ TEST(SimulateTransmission, FlatTransmissionForgetsTheParents) {
 TEST(SimulateCommand, HelpVersionAndUnreachableThreshold) {
   EXPECT_EQ(Simulate({"--version"}).out, VersionText("segmix-simulate"));
   const SimulateRun help = Simulate({"--help"});
-  EXPECT_EQ(help.status, prep::kToolExitOk);
+  EXPECT_EQ(help.status, cli::kToolExitOk);
   EXPECT_NE(help.out.find("Usage: segmix-simulate"), std::string::npos);
   const SimulateRun failed =
       Simulate({"--families", "1", "--generations", "2", "--ascertain", "1e6"});
-  EXPECT_EQ(failed.status, prep::kToolExitRejected);
+  EXPECT_EQ(failed.status, cli::kToolExitRejected);
   EXPECT_NE(failed.err.find("lower the threshold"), std::string::npos);
 }
 

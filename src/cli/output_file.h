@@ -3,13 +3,13 @@
 // replaced whole through a temporary file renamed onto it, a symbolic link is
 // followed to the file it names, and anything else that takes writes (a
 // device such as /dev/null, a FIFO) is written in place and never replaced.
-#ifndef SEGMIX_PREP_OUTPUT_FILE_H_
-#define SEGMIX_PREP_OUTPUT_FILE_H_
+#ifndef SEGMIX_CLI_OUTPUT_FILE_H_
+#define SEGMIX_CLI_OUTPUT_FILE_H_
 
 #include <filesystem>
 #include <string_view>
 
-namespace segmix::prep {
+namespace segmix::cli {
 
 struct OutputTarget {
   // `name` with every symbolic link along its last component followed.
@@ -34,6 +34,6 @@ std::filesystem::path TemporaryBeside(const OutputTarget& target,
 void CommitOutput(const std::filesystem::path& temporary,
                   const OutputTarget& target, std::string_view shown);
 
-}  // namespace segmix::prep
+}  // namespace segmix::cli
 
-#endif  // SEGMIX_PREP_OUTPUT_FILE_H_
+#endif  // SEGMIX_CLI_OUTPUT_FILE_H_

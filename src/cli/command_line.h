@@ -2,8 +2,8 @@
 // statuses, the two errors a command reports outside its input data (a bad
 // command line, a file that cannot be read or written), the CLI11 set-up and
 // strict parsers for option values.
-#ifndef SEGMIX_PREP_COMMAND_LINE_H_
-#define SEGMIX_PREP_COMMAND_LINE_H_
+#ifndef SEGMIX_CLI_COMMAND_LINE_H_
+#define SEGMIX_CLI_COMMAND_LINE_H_
 
 #include <cstdint>
 #include <stdexcept>
@@ -15,7 +15,7 @@ namespace CLI {
 class App;
 }  // namespace CLI
 
-namespace segmix::prep {
+namespace segmix::cli {
 
 // Exit statuses of segmix-prep and segmix-simulate.
 inline constexpr int kToolExitOk = 0;        // done (also --help)
@@ -67,12 +67,6 @@ std::vector<std::string> SplitList(std::string_view text, char separator);
 // ASCII lower case, for case-insensitive names.
 std::string LowerCase(std::string_view text);
 
-// Shortest decimal text that reads back as exactly `value` (std::to_chars).
-std::string ShortestText(float value);
-// `value` rounded to `decimals` places, fixed notation (std::to_chars, exact
-// and the same on every standard library).
-std::string FixedText(double value, int decimals);
+}  // namespace segmix::cli
 
-}  // namespace segmix::prep
-
-#endif  // SEGMIX_PREP_COMMAND_LINE_H_
+#endif  // SEGMIX_CLI_COMMAND_LINE_H_

@@ -2,16 +2,16 @@
 // name is: a symbolic link would become a regular file, and /dev/null (when
 // running as root) a regular file too. So the name is resolved first and only
 // regular files and new names are replaced.
-#include "prep/output_file.h"
+#include "cli/output_file.h"
 
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <system_error>
 
-#include "prep/command_line.h"
+#include "cli/command_line.h"
 
-namespace segmix::prep {
+namespace segmix::cli {
 namespace fs = std::filesystem;
 
 namespace {
@@ -86,4 +86,4 @@ void CommitOutput(const fs::path& temporary, const OutputTarget& target,
   }
 }
 
-}  // namespace segmix::prep
+}  // namespace segmix::cli

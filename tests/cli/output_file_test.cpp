@@ -1,6 +1,6 @@
 // Output placement: what each kind of name becomes after a write, and that
 // nothing but a regular file or a new name is ever replaced.
-#include "prep/output_file.h"
+#include "cli/output_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "prep/command_line.h"
+#include "cli/command_line.h"
 #include "support/companion_test_support.h"
 
 namespace segmix::prep {
@@ -23,10 +23,10 @@ using testing::WriteFile;
 
 // Writes `text` to `name` the way both programs do.
 void WriteOutput(const fs::path& name, const std::string& text) {
-  const OutputTarget target = ResolveOutput(name);
-  const fs::path temporary = TemporaryBeside(target, ".tmp");
+  const cli::OutputTarget target = cli::ResolveOutput(name);
+  const fs::path temporary = cli::TemporaryBeside(target, ".tmp");
   WriteFile(temporary, text);
-  CommitOutput(temporary, target, name.string());
+  cli::CommitOutput(temporary, target, name.string());
 }
 
 TEST(OutputFile, EachKindOfName) {
@@ -93,7 +93,7 @@ TEST(OutputFile, EachKindOfName) {
 
 TEST(OutputFile, DevicesAreWrittenInPlaceAndDirectoriesRefused) {
   // Only resolved, never written: a fault here must not touch /dev/null.
-  const OutputTarget device = ResolveOutput("/dev/null");
+  const cli::OutputTarget device = cli::ResolveOutput("/dev/null");
   EXPECT_TRUE(device.in_place);
   EXPECT_EQ(device.path, fs::path("/dev/null"));
 
@@ -111,9 +111,9 @@ TEST(OutputFile, DevicesAreWrittenInPlaceAndDirectoriesRefused) {
   };
   for (const Case& c : cases) {
     try {
-      ResolveOutput(dir / c.name);
+      cli::ResolveOutput(dir / c.name);
       ADD_FAILURE() << c.name << " accepted";
-    } catch (const FileError& error) {
+    } catch (const cli::FileError& error) {
       EXPECT_TRUE(std::string(error.what()).ends_with(c.message))
           << error.what();
     }

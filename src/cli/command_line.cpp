@@ -1,7 +1,7 @@
 // Option-value parsers and number formatting shared by segmix-prep and
 // segmix-simulate. Everything goes through std::from_chars / std::to_chars:
 // locale-free, exact, and the same text on every standard library.
-#include "prep/command_line.h"
+#include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include <limits>
 #include <system_error>
 
-namespace segmix::prep {
+namespace segmix::cli {
 namespace {
 
 std::string Quoted(std::string_view text) {
@@ -132,22 +132,4 @@ std::string LowerCase(std::string_view text) {
   return lower;
 }
 
-std::string ShortestText(float value) {
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
-
-std::string FixedText(double value, int decimals) {
-  char buffer[512];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                    std::chars_format::fixed, decimals);
-  std::string text(buffer, result.ptr);
-  // "-0.0000" would claim a sign the rounded value does not have.
-  if (text.find_first_not_of("-0.") == std::string::npos && text[0] == '-') {
-    text.erase(0, 1);
-  }
-  return text;
-}
-
-}  // namespace segmix::prep
+}  // namespace segmix::cli
