@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the README's walk-through on a fresh clone, exactly as written: clones
+# Runs the manual's walk-through (docs/walk-through.md) on a fresh clone, as written: clones
 # the repository's committed HEAD into a temporary directory and runs every
-# code block of README.md fenced as ```sh, in order, in one bash session
+# code block of docs/walk-through.md fenced as ```sh, in order, in one bash session
 # (errexit, pipefail) started at the clone's root. Blocks fenced otherwise
 # are excerpts, output or examples to adapt, and are not run. Exits nonzero
 # when a command fails, naming it.
@@ -15,11 +15,11 @@ git clone -q "$root" "$scratch/segmix"
 cd "$scratch/segmix"
 awk '/^ *```sh$/ { inside = 1; next }
      /^ *```/    { inside = 0 }
-     inside      { sub(/^ +/, ""); print }' README.md >"$scratch/readme.sh"
+     inside      { sub(/^ +/, ""); print }' docs/walk-through.md >"$scratch/readme.sh"
 if ! [ -s "$scratch/readme.sh" ]; then
-  echo "check-readme.sh: README.md has no \`\`\`sh block" >&2
+  echo "check-readme.sh: docs/walk-through.md has no \`\`\`sh block" >&2
   exit 1
 fi
-echo "== running the README's $(wc -l <"$scratch/readme.sh") commands in a fresh clone"
+echo "== running the walk-through's $(wc -l <"$scratch/readme.sh") commands in a fresh clone"
 bash -euo pipefail -x "$scratch/readme.sh"
-echo "== the README's commands ran"
+echo "== the walk-through's commands ran"

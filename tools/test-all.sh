@@ -16,7 +16,7 @@
 #      is skipped;
 #   4. raised capacities (tools/check-capacity.sh): a build with N_FAM 2000
 #      in build/capacity runs 1,000 simulated families to estimates;
-#   5. the README's walk-through run on a fresh clone of the committed HEAD
+#   5. the manual's walk-through (docs/walk-through.md) run on a fresh clone of the committed HEAD
 #      (tools/check-readme.sh).
 #
 # Exit status nonzero on any build or test failure or fuzzing finding.
@@ -100,10 +100,10 @@ if [ "${SEGMIX_CAPACITY_STAGE:-1}" != 0 ]; then
 fi
 
 if [ "${SEGMIX_README_STAGE:-1}" != 0 ]; then
-  echo "=== the README's commands on a fresh clone"
+  echo "=== the walk-through on a fresh clone"
   start=$SECONDS
   bash "$root/tools/check-readme.sh"
-  timings+=("README walk-through on a fresh clone: $((SECONDS - start)) s")
+  timings+=("walk-through on a fresh clone: $((SECONDS - start)) s")
 fi
 
 echo "=== summary"

@@ -1,9 +1,12 @@
 // Chi-square tail probabilities from Boost.Math.
 #include "fit/comparisons.h"
 
+#include <algorithm>
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
+#include <stdexcept>
 
+#include "fit/chi_bar_squared.h"
 #include "fit/model_series.h"
 
 namespace segmix::fit {
@@ -21,7 +24,12 @@ double MixtureUpper(double x, int df) {
 
 int RowsOnBound(const ParameterTable& null_table,
                 const ParameterTable& alternative_table) {
-  int count = 0;
+  return static_cast<int>(BoundRows(null_table, alternative_table).size());
+}
+
+std::vector<std::pair<int, int>> BoundRows(
+    const ParameterTable& null_table, const ParameterTable& alternative_table) {
+  std::vector<std::pair<int, int>> rows;
   for (int r : FreeRows(alternative_table)) {
     bool free_in_null = false;
     for (int n : FreeRows(null_table)) free_in_null = free_in_null || n == r;
@@ -33,9 +41,12 @@ int RowsOnBound(const ParameterTable& null_table,
                null_table.in_model[r] == 0) {
       v = 0;
     }
-    if (v == alternative_table.GL[r] || v == alternative_table.GR[r]) ++count;
+    if (v == alternative_table.GL[r])
+      rows.emplace_back(r, +1);
+    else if (v == alternative_table.GR[r])
+      rows.emplace_back(r, -1);
   }
-  return count;
+  return rows;
 }
 
 Comparison Compare(const std::string& label, const std::string& null_name,
@@ -43,16 +54,54 @@ Comparison Compare(const std::string& label, const std::string& null_name,
                    int null_free, const std::string& alternative_name,
                    double alternative_ln_lh,
                    const ParameterTable& alternative_table,
-                   int alternative_free) {
+                   int alternative_free, const StandardErrors* alternative_se) {
   Comparison c;
   c.label = label;
   c.null_model = null_name;
   c.alternative = alternative_name;
   c.statistic = 2 * (alternative_ln_lh - null_ln_lh);
   c.df = alternative_free - null_free;
-  const int on_bound = RowsOnBound(null_table, alternative_table);
+  const auto bound_rows = BoundRows(null_table, alternative_table);
+  const int on_bound = static_cast<int>(bound_rows.size());
   const double x = std::max(c.statistic, 0.0);
-  if (on_bound == 1) {
+  // The covariance block of the rows on bounds, when the alternative has an
+  // SE for each of them.
+  bool mixture = false;
+  if (on_bound > 1 && alternative_se != nullptr &&
+      !alternative_se->covariance.empty()) {
+    std::vector<int> at;
+    std::vector<int> direction;
+    for (const auto& [row, side] : bound_rows) {
+      const auto& rows = alternative_se->rows;
+      const auto it = std::find(rows.begin(), rows.end(), row);
+      if (it == rows.end()) break;
+      at.push_back(static_cast<int>(it - rows.begin()));
+      direction.push_back(side);
+    }
+    if (static_cast<int>(at.size()) == on_bound) {
+      Eigen::MatrixXd block(on_bound, on_bound);
+      for (int i = 0; i < on_bound; ++i) {
+        for (int j = 0; j < on_bound; ++j) {
+          block(i, j) = alternative_se->covariance[at[i]][at[j]];
+        }
+      }
+      try {
+        const ChiBarSquared law =
+            ChiBarSquaredFor(block, direction, c.df - on_bound);
+        c.p_value = law.Upper(x);
+        c.distribution = law.Name();
+        c.note = std::to_string(on_bound) +
+                 " null values on bounds: weights from the alternative's "
+                 "covariance at its maximum";
+        mixture = true;
+      } catch (const std::invalid_argument&) {
+        // a covariance that is not positive definite: the fallback below
+      }
+    }
+  }
+  if (mixture) {
+    // p-value and distribution are the mixture's
+  } else if (on_bound == 1) {
     c.p_value = MixtureUpper(x, c.df);
     c.distribution = "50:50 chi2(" + std::to_string(c.df - 1) + "):chi2(" +
                      std::to_string(c.df) + ")";

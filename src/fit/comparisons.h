@@ -3,7 +3,10 @@
 #define SEGMIX_FIT_COMPARISONS_H_
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "fit/standard_errors.h"
 #include "model/parameter_table.h"
 
 namespace segmix::fit {
@@ -29,15 +32,26 @@ struct Comparison {
   std::string note;
 };
 
-// The test of `null_model` (ln LH, table) within `alternative`. One row on a
-// bound: the mixture; more than one: the plain chi-square (conservative),
-// said in the note.
+// The rows RowsOnBound counts, each with the side of its admissible values
+// (+1 above a lower bound, -1 below an upper bound).
+std::vector<std::pair<int, int>> BoundRows(
+    const ParameterTable& null_table, const ParameterTable& alternative_table);
+
+// The test of `null_model` (ln LH, table) within `alternative`. Rows the null
+// holds on a bound: the chi-bar-squared mixture whose weights come from the
+// covariance of those rows' estimators in `alternative_se` (the inverse
+// information at the alternative's maximum, which estimates the information
+// at the null when the null holds); one row gives 1/2:1/2 whatever the
+// covariance. Without that covariance (no SE for one of the rows), several
+// rows on bounds fall back to the plain chi-square, said in the note as
+// conservative.
 Comparison Compare(const std::string& label, const std::string& null_name,
                    double null_ln_lh, const ParameterTable& null_table,
                    int null_free, const std::string& alternative_name,
                    double alternative_ln_lh,
                    const ParameterTable& alternative_table,
-                   int alternative_free);
+                   int alternative_free,
+                   const StandardErrors* alternative_se = nullptr);
 
 // -2 lnL + 2k and -2 lnL + k ln n.
 double Aic(double ln_lh, int free_parameters);

@@ -264,6 +264,45 @@ TEST(ChiSquare, TailsAgainstClosedForms) {
   EXPECT_DOUBLE_EQ(Bic(-100, 2, 100), 200 + 2 * std::log(100.0));
 }
 
+// Mendelian within general transmission puts Tr1 (on GR = 1) and Tr3 (on
+// GL = 0) on bounds: with their estimators correlated 0.5, turned towards
+// their admissible sides -0.5, the weights are arccos(-0.5)/2pi = 1/3, 1/2
+// and 1/6 on 0, 1 and 2 bounded df, beside Tr2's interior one.
+TEST(Compare, MendelianTestTakesTheChiBarSquaredOfItsBoundedRows) {
+  const ParameterTable base = BaseTable();
+  auto table = [&](const std::string& name) {
+    for (const ModelDescription& m : BuiltInModels()) {
+      if (m.name == name) return ApplyModel(base, m, 1);
+    }
+    throw std::runtime_error(name);
+  };
+  const ParameterTable null = table("mixed"),
+                       alternative = table("general-tau");
+  StandardErrors se;
+  se.rows = FreeRows(alternative);
+  const std::size_t n = se.rows.size();
+  se.covariance.assign(n, std::vector<double>(n, 0.0));
+  std::size_t tr1 = 0, tr3 = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    se.covariance[i][i] = 0.04;
+    if (se.rows[i] == kTr1) tr1 = i;
+    if (se.rows[i] == kTr3) tr3 = i;
+  }
+  se.covariance[tr1][tr3] = se.covariance[tr3][tr1] = 0.02;  // rho 0.5
+  const double x = 3.1;
+  const Comparison c = Compare("Mendelian", "mixed", -10 - x / 2, null, 7,
+                               "general-tau", -10, alternative, 10, &se);
+  const double expected = ChiSquareUpper(x, 1) / 3 + ChiSquareUpper(x, 2) / 2 +
+                          ChiSquareUpper(x, 3) / 6;
+  EXPECT_NEAR(c.p_value, expected, 1e-12) << c.distribution;
+  EXPECT_NE(c.distribution.find("chi-bar-squared"), std::string::npos);
+  // Without the covariance: the conservative plain chi2(3), said so.
+  const Comparison plain = Compare("Mendelian", "mixed", -10 - x / 2, null, 7,
+                                   "general-tau", -10, alternative, 10);
+  EXPECT_NEAR(plain.p_value, ChiSquareUpper(x, 3), 1e-15);
+  EXPECT_NE(plain.note.find("conservative"), std::string::npos);
+}
+
 TEST(Starts, SpreadRuleIsReproducibleAndAdmissible) {
   EXPECT_EQ(Halton(1, 2), 0.5);
   EXPECT_EQ(Halton(3, 2), 0.75);
