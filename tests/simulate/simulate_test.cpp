@@ -246,8 +246,7 @@ TEST(Simulate, CovariatesAreRoundedAsWritten) {
   settings.covariates = 3;
   for (const auto& p : SimulatePersons(settings)) {
     for (int q = 0; q < 3; ++q) {
-      EXPECT_EQ(std::stod(FixedText(p.covariates[q], 3)),
-                p.covariates[q]);
+      EXPECT_EQ(std::stod(FixedText(p.covariates[q], 3)), p.covariates[q]);
       EXPECT_LT(std::fabs(p.covariates[q] * 1000 -
                           std::round(p.covariates[q] * 1000)),
                 1e-9);
