@@ -12,6 +12,7 @@
 
 #include "fit/model_series.h"
 #include "fit/standard_errors.h"
+#include "fit/variance_components.h"
 
 namespace segmix::fit {
 namespace {
@@ -218,6 +219,13 @@ std::string ReportText(const FitReport& report) {
       out << "  SEs agree within " << General(100 * m.se.step_disagreement)
           << "% with the doubled step\n";
     }
+    // Within one sex and covariate class; SEs by the delta method.
+    out << "  Variance components (delta-method SE):";
+    for (const VarianceComponent& v : VarianceComponents(m.estimates, m.se)) {
+      out << " " << v.name << " " << General(v.estimate);
+      if (std::isfinite(v.se)) out << " (" << General(v.se) << ")";
+    }
+    out << "\n";
   }
   out << "\nTests\n";
   out << "  " << Pad("Test", 26) << Pad("Null", 17) << Pad("Alternative", 17)
@@ -379,6 +387,13 @@ std::string FitJson(const FitReport& report) {
       mj["hessian_negative_definite"] = m.se.negative_definite;
       mj["se_step_disagreement"] = m.se.step_disagreement;
       mj["se_problem"] = m.se.problem;
+      Json components = Json::object();
+      for (const VarianceComponent& v : VarianceComponents(m.estimates, m.se)) {
+        components[v.name] = {
+            {"estimate", v.estimate},
+            {"se", std::isfinite(v.se) ? Json(v.se) : Json(nullptr)}};
+      }
+      mj["variance_components"] = components;
     }
     models.push_back(mj);
   }
