@@ -4,6 +4,7 @@
 #include <string>
 
 #include "check/check_inputs.h"
+#include "cli/exit_status.h"
 #include "data/capacities.h"
 
 namespace segmix {
@@ -20,8 +21,9 @@ constexpr const char* kDescription =
 constexpr const char* kFooter =
     "Exit status: 0 nothing suspicious (information lines only); 1 warnings; "
     "otherwise the status a run of segmix would end with on this input (2 "
-    "for a missing or malformed text file, 1 for data or a starting point it "
-    "refuses), with segmix's own message on standard error.";
+    "for a missing or malformed text file or folder, 1 for data or a "
+    "starting point it refuses), with segmix's own message on standard "
+    "error; 3 bad command line; 5 a fault of segmix-check.";
 
 }  // namespace
 
@@ -37,14 +39,14 @@ int RunCheckCommand(int argc, const char* const* argv, std::ostream& out,
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
-    return 0;
+    return cli::kExitDone;
   } catch (const CLI::ParseError& failure) {
     err << "segmix-check: " << failure.what() << "\n" << app.help();
-    return 2;
+    return cli::kExitUsage;
   }
   if (version) {
     out << VersionText("segmix-check");
-    return 0;
+    return cli::kExitDone;
   }
   const CheckReport report = CheckInputs(dir);
   out << FormatReport(report);

@@ -12,6 +12,7 @@
 #include "check/control_file_review.h"
 #include "check/data_review.h"
 #include "check/free_form_scan.h"
+#include "cli/exit_status.h"
 #include "model/evaluation.h"
 #include "run/analysis.h"
 #include "run/control_file.h"
@@ -111,7 +112,7 @@ CheckReport CheckInputs(const std::filesystem::path& dir) {
         "machine can give. Check the counts in par.inp and iway.dat.\n"};
   } catch (const std::exception& failure) {
     report.refusal =
-        Refusal{kExitRejected,
+        Refusal{cli::kExitInternal,
                 std::string("segmix-check: internal error: ") + failure.what() +
                     ". Please report it with the input files.\n"};
   }

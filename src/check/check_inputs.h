@@ -29,7 +29,7 @@ CheckReport CheckInputs(const std::filesystem::path& dir);
 
 // The program: `segmix-check [DIR]` (DIR defaults to the working directory),
 // `--help`, `--version`. Writes FormatReport to `out` and a refusal's text to
-// `err`; returns the exit status (CheckReport::ExitStatus; 2 for a command
+// `err`; returns the exit status (CheckReport::ExitStatus; 3 for a command
 // line it cannot use, with the usage on `err`).
 int RunCheckCommand(int argc, const char* const* argv, std::ostream& out,
                     std::ostream& err);

@@ -1,7 +1,7 @@
-// What segmix-prep and segmix-simulate share on their command lines: the exit
-// statuses, the two errors a command reports outside its input data (a bad
-// command line, a file that cannot be read or written), the CLI11 set-up and
-// strict parsers for option values.
+// What the companion programs share on their command lines: the errors a
+// command reports outside its input data (a bad command line, a file that
+// cannot be read or written; their statuses in cli/exit_status.h), the CLI11
+// set-up, strict parsers for option values and list splitting.
 #ifndef SEGMIX_CLI_COMMAND_LINE_H_
 #define SEGMIX_CLI_COMMAND_LINE_H_
 
@@ -11,30 +11,49 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/exit_status.h"
+
 namespace CLI {
 class App;
 }  // namespace CLI
 
 namespace segmix::cli {
 
-// Exit statuses of segmix-prep and segmix-simulate.
-inline constexpr int kToolExitOk = 0;        // done (also --help)
-inline constexpr int kToolExitRejected = 1;  // the input data were refused
-inline constexpr int kToolExitUsage = 2;     // bad command line
-inline constexpr int kToolExitFile = 3;  // a file could not be read or written
-inline constexpr int kToolExitInternal = 4;  // a fault of the tool itself
-
-// A command line the tool cannot act on; the text says what to change.
+// A command line the program cannot act on; the text says what to change.
+// Exit status kExitUsage.
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// A file the tool cannot open, read, create or write, or an output it
-// refuses to overwrite; the text names the file.
+// A file the program cannot use; the text names the file. Thrown as one of
+// the two kinds below, which carry their exit status.
 class FileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  int ExitStatus() const { return exit_status_; }
+
+ protected:
+  FileError(int exit_status, const std::string& text)
+      : std::runtime_error(text), exit_status_(exit_status) {}
+
+ private:
+  int exit_status_;
+};
+
+// An input file or folder that is missing or cannot be opened or read:
+// kExitInputUnreadable.
+class InputFileError : public FileError {
+ public:
+  explicit InputFileError(const std::string& text)
+      : FileError(kExitInputUnreadable, text) {}
+};
+
+// An output that cannot be created, written or moved into place, or earlier
+// output the program will not overwrite: kExitOutputNotWritten.
+class OutputFileError : public FileError {
+ public:
+  explicit OutputFileError(const std::string& text)
+      : FileError(kExitOutputNotWritten, text) {}
 };
 
 // Sets up `app` the way both programs parse: their own --help text (CLI11's
@@ -61,7 +80,10 @@ std::uint64_t ParseSeedOption(std::string_view option, std::string_view text);
 // A probability: a real in [0, 1].
 double ParseProbabilityOption(std::string_view option, std::string_view text);
 
-// `text` cut at every `separator`; blanks around each piece are dropped.
+// `text` cut at every `separator`; blanks and tabs around each piece are
+// dropped. Empty pieces are kept (so "a,,b" gives "a", "", "b" and "" gives
+// one empty piece): whether an empty name is an error or nothing is the
+// caller's to say.
 std::vector<std::string> SplitList(std::string_view text, char separator);
 
 // ASCII lower case, for case-insensitive names.

@@ -4,6 +4,10 @@
 // regular files and new names are replaced.
 #include "cli/output_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,6 +23,20 @@ namespace {
 // More links than any sane chain; a loop ends here.
 constexpr int kMaxLinks = 40;
 
+// Forces `path`'s data (a file) or its entries (a directory) to the disk, so
+// that a rename cannot be on disk before the bytes it points at. False (errno
+// set) when that fails.
+bool SyncToDisk(const fs::path& path, bool directory) {
+  const int fd =
+      ::open(path.c_str(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return synced;
+}
+
 }  // namespace
 
 OutputTarget ResolveOutput(const fs::path& name) {
@@ -27,8 +45,8 @@ OutputTarget ResolveOutput(const fs::path& name) {
   for (int links = 0;; ++links) {
     const fs::file_status status = fs::symlink_status(target.path, error);
     if (error && status.type() != fs::file_type::not_found) {
-      throw FileError("cannot examine " + name.string() + ": " +
-                      error.message() + ".");
+      throw OutputFileError("cannot examine " + name.string() + ": " +
+                            error.message() + ".");
     }
     if (status.type() != fs::file_type::symlink) {
       switch (status.type()) {
@@ -36,20 +54,22 @@ OutputTarget ResolveOutput(const fs::path& name) {
         case fs::file_type::regular:
           return target;
         case fs::file_type::directory:
-          throw FileError(name.string() + " is a directory; give a file name.");
+          throw OutputFileError(name.string() +
+                                " is a directory; give a file name.");
         default:
           target.in_place = true;
           return target;
       }
     }
     if (links == kMaxLinks) {
-      throw FileError(name.string() +
-                      " is a symbolic link that leads to no file (a loop).");
+      throw OutputFileError(
+          name.string() +
+          " is a symbolic link that leads to no file (a loop).");
     }
     const fs::path next = fs::read_symlink(target.path, error);
     if (error) {
-      throw FileError("cannot read the link " + target.path.string() + ": " +
-                      error.message() + ".");
+      throw OutputFileError("cannot read the link " + target.path.string() +
+                            ": " + error.message() + ".");
     }
     target.path = next.is_absolute() ? next : target.path.parent_path() / next;
   }
@@ -74,16 +94,44 @@ void CommitOutput(const fs::path& temporary, const OutputTarget& target,
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     ok = !in.bad() && out.good();
+  } else if (!SyncToDisk(temporary, false)) {
+    error = std::error_code(errno, std::generic_category());
+    ok = false;
   } else {
     fs::rename(temporary, target.path, error);
     ok = !error;
+    // The new entry itself; a folder that cannot be synced (some network
+    // file systems) still holds the complete file.
+    const fs::path folder = target.path.parent_path();
+    if (ok) SyncToDisk(folder.empty() ? fs::path(".") : folder, true);
   }
   std::error_code ignored;
   fs::remove(temporary, ignored);
   if (!ok) {
-    throw FileError("cannot write " + std::string(shown) +
-                    (error ? ": " + error.message() : std::string()) + ".");
+    throw OutputFileError("cannot write " + std::string(shown) +
+                          (error ? ": " + error.message() : std::string()) +
+                          ".");
   }
+}
+
+void WriteOutputFile(const fs::path& name, std::string_view text,
+                     std::string_view suffix) {
+  const OutputTarget target = ResolveOutput(name);
+  // A device's folder (/dev) takes no new files: the temporary of an
+  // in-place target sits beside the name given instead.
+  const fs::path temporary = TemporaryBeside(
+      target.in_place ? OutputTarget{name, true} : target, suffix);
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.flush();
+    if (!file) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      throw OutputFileError("cannot write " + name.string() + ".");
+    }
+  }
+  CommitOutput(temporary, target, name.string());
 }
 
 }  // namespace segmix::cli

@@ -18,7 +18,7 @@ struct OutputTarget {
   bool in_place = false;
 };
 
-// Resolves `name`. Throws FileError naming `name` when it is a directory,
+// Resolves `name`. Throws OutputFileError naming `name` when it is a directory,
 // its links do not end (a loop) or its type cannot be read.
 OutputTarget ResolveOutput(const std::filesystem::path& name);
 
@@ -27,12 +27,20 @@ OutputTarget ResolveOutput(const std::filesystem::path& name);
 std::filesystem::path TemporaryBeside(const OutputTarget& target,
                                       std::string_view suffix);
 
-// Moves the finished `temporary` onto `target`: renamed onto it, or, for an
-// in-place target, copied into it and removed. Throws FileError naming
+// Moves the finished `temporary` onto `target`: forced to the disk (fsync)
+// and renamed onto it, then the folder's entry synced; or, for an in-place
+// target, copied into it and removed. Until the rename the old file stands
+// whole. Throws OutputFileError naming
 // `shown` (the name the user gave) when that fails; the temporary is removed
 // either way.
 void CommitOutput(const std::filesystem::path& temporary,
                   const OutputTarget& target, std::string_view shown);
+
+// The whole of `text` into `name` the same way: ResolveOutput, a temporary
+// "<dir>/.<file name><suffix>" beside the file, CommitOutput. Throws
+// OutputFileError naming `name`; no temporary is left behind.
+void WriteOutputFile(const std::filesystem::path& name, std::string_view text,
+                     std::string_view suffix);
 
 }  // namespace segmix::cli
 

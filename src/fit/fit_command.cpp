@@ -15,6 +15,9 @@
 #include <sstream>
 
 #include "check/check_inputs.h"
+#include "cli/command_line.h"
+#include "cli/exit_status.h"
+#include "cli/output_file.h"
 #include "data/capacities.h"
 #include "fit/comparisons.h"
 #include "fit/engine.h"
@@ -31,18 +34,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using cli::UsageError;
 
-std::vector<std::string> SplitList(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::stringstream in(text);
-  for (std::string part; std::getline(in, part, separator);) {
-    if (!part.empty()) parts.push_back(part);
-  }
-  return parts;
+// The names of a comma-separated list, blanks around them dropped; an empty
+// piece ("mixed,,major", a trailing comma) names nothing.
+std::vector<std::string> NameList(std::string_view text) {
+  std::vector<std::string> names = cli::SplitList(text, ',');
+  std::erase(names, std::string());
+  return names;
 }
 
 int RowNamed(const std::string& name) {
@@ -102,23 +101,24 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
       "model file's.\nOutputs in --out: the report on standard output, "
       "models.csv, tests.csv, fit.json, families.csv, persons.csv and one "
       "folder per model with segmix's files.\nExit status: 0 done; 1 input "
-      "refused; 2 an input file could not be read; 3 bad command line or "
+      "refused; 2 an input file or folder could not be read; 3 bad command "
+      "line or "
       "model file (nothing written); 4 an output could not be written; 5 a "
       "fault of the program.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
-    return kFitExitOk;
+    return cli::kExitDone;
   } catch (const CLI::ParseError& error) {
     err << "segmix-fit: " << error.what()
         << "\nRun segmix-fit --help for the options.\n";
-    return kFitExitUsage;
+    return cli::kExitUsage;
   }
   if (version) {
     const std::string text = VersionText("segmix-fit");
     out << text << (text.empty() || text.back() != '\n' ? "\n" : "");
-    return kFitExitOk;
+    return cli::kExitDone;
   }
 
   // Models: the built-in series, then the model file's, in that order.
@@ -132,7 +132,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     chosen = all;
   } else {
     std::set<std::string> wanted;
-    for (const std::string& name : SplitList(models_list, ',')) {
+    for (const std::string& name : NameList(models_list)) {
       const bool known = std::any_of(
           all.begin(), all.end(),
           [&](const ModelDescription& s) { return s.name == name; });
@@ -168,7 +168,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     extra_tests.emplace_back(a, b);
   }
   std::vector<int> profile_rows;
-  for (const std::string& name : SplitList(profile_list, ',')) {
+  for (const std::string& name : NameList(profile_list)) {
     const int row = RowNamed(name);
     if (row == 0)
       throw UsageError("--profile: unknown parameter '" + name + "'");
@@ -181,7 +181,9 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
 
   const fs::path input = fs::absolute(dir);
   if (!fs::is_directory(input)) {
-    throw UsageError("DIR " + dir + " is not a folder");
+    throw cli::InputFileError("DIR " + dir +
+                              " is not a folder; give the folder that holds"
+                              " par.inp.");
   }
   const fs::path output =
       out_dir.empty() ? input / "fit" : fs::absolute(out_dir);
@@ -305,43 +307,50 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     text << in.rdbuf();
     idmap = text.str();
   }
-  WriteFileAtomically(output / "models.csv", ModelsCsv(report));
-  WriteFileAtomically(output / "tests.csv", TestsCsv(report));
-  WriteFileAtomically(output / "families.csv", FamiliesCsv(report, idmap));
-  WriteFileAtomically(output / "persons.csv", PersonsCsv(report, idmap));
-  WriteFileAtomically(output / "fit.json", FitJson(report));
+  cli::WriteOutputFile(output / "models.csv", ModelsCsv(report),
+                       ".segmix-fit.tmp");
+  cli::WriteOutputFile(output / "tests.csv", TestsCsv(report),
+                       ".segmix-fit.tmp");
+  cli::WriteOutputFile(output / "families.csv", FamiliesCsv(report, idmap),
+                       ".segmix-fit.tmp");
+  cli::WriteOutputFile(output / "persons.csv", PersonsCsv(report, idmap),
+                       ".segmix-fit.tmp");
+  cli::WriteOutputFile(output / "fit.json", FitJson(report), ".segmix-fit.tmp");
   progress.Finish();
   out << ReportText(report);
   out.flush();
-  return kFitExitOk;
+  return cli::kExitDone;
 }
 
 }  // namespace
 
 int RunFitCommand(int argc, const char* const* argv, std::ostream& out,
                   std::ostream& err, bool terminal) {
-  int status = kFitExitInternal;
+  int status = cli::kExitInternal;
   try {
     status = Run(argc, argv, out, err, terminal);
   } catch (const UsageError& error) {
     err << "segmix-fit: " << error.what() << "\n";
-    status = kFitExitUsage;
+    status = cli::kExitUsage;
   } catch (const ModelError& error) {
     err << "segmix-fit: " << error.what() << "\n";
-    status = kFitExitUsage;
+    status = cli::kExitUsage;
+  } catch (const cli::FileError& error) {
+    err << "segmix-fit: " << error.what() << "\n";
+    status = error.ExitStatus();
   } catch (const RunTermination& termination) {
     err << termination.StderrText();
     status = termination.ExitStatus();
   } catch (const fs::filesystem_error& error) {
     err << "segmix-fit: " << error.what() << "\n";
-    status = kFitExitOutput;
+    status = cli::kExitOutputNotWritten;
   } catch (const std::runtime_error& error) {
     err << "segmix-fit: " << error.what() << "\n";
-    status = kFitExitOutput;
+    status = cli::kExitOutputNotWritten;
   } catch (const std::exception& error) {
     err << "segmix-fit: internal error: " << error.what()
         << ". Please report it with the input files.\n";
-    status = kFitExitInternal;
+    status = cli::kExitInternal;
   }
   err.flush();
   return status;

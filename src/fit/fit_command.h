@@ -2,23 +2,17 @@
 // segmix does, fit the model series, compare the models, write the report
 // and the files.
 //
-// Exit statuses: 0 done (also --help and --version); 1 the input was refused
-// (segmix's checks, with segmix's message); 2 an input file could not be read
-// (segmix's error report); 3 a bad command line or model file (nothing is
-// written); 4 an output file could not be written; 5 a fault of the program.
+// Exit statuses (cli/exit_status.h): 0 done (also --help and --version); 1 the
+// input was refused (segmix's checks, with segmix's message); 2 an input file
+// or folder could not be read (DIR, the model file, or segmix's error report);
+// 3 a bad command line or model file (nothing is written); 4 an output file
+// could not be written; 5 a fault of the program.
 #ifndef SEGMIX_FIT_FIT_COMMAND_H_
 #define SEGMIX_FIT_FIT_COMMAND_H_
 
 #include <iosfwd>
 
 namespace segmix::fit {
-
-inline constexpr int kFitExitOk = 0;
-inline constexpr int kFitExitRejected = 1;
-inline constexpr int kFitExitTextIo = 2;
-inline constexpr int kFitExitUsage = 3;
-inline constexpr int kFitExitOutput = 4;
-inline constexpr int kFitExitInternal = 5;
 
 // Runs segmix-fit with `argv`; the report goes to `out`, progress and
 // messages to `err`. `terminal`: err is a terminal (one updating line).

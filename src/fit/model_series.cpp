@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "cli/command_line.h"
+
 namespace segmix::fit {
 namespace {
 
@@ -178,7 +180,8 @@ ModelDescription ParseModelLine(std::string_view line) {
 std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path) {
   std::ifstream in(path);
   if (!in) {
-    throw ModelError(path.string() + ": cannot read the model file");
+    throw cli::InputFileError(path.string() +
+                              ": cannot read the model file; check its name.");
   }
   std::set<std::string> names;
   for (const ModelDescription& b : BuiltInModels()) names.insert(b.name);

@@ -72,8 +72,8 @@ ModelDescription ParseModelLine(std::string_view line);
 
 // A model file: one model per line; blank lines and lines starting with '#'
 // are skipped. Throws ModelError "FILE:LINE: reason" for the first bad line,
-// for a name used twice or taken by a built-in model, and when the file
-// cannot be read.
+// and for a name used twice or taken by a built-in model; cli::InputFileError
+// when the file cannot be read.
 std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path);
 
 // The model's table: `base` with the changes applied. Throws ModelError naming

@@ -130,22 +130,6 @@ std::string Number17(double value) {
   return b;
 }
 
-void WriteFileAtomically(const fs::path& path, const std::string& text) {
-  const fs::path temporary = path.string() + ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.flush();
-    if (!file) throw std::runtime_error("cannot write " + temporary.string());
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  if (error) {
-    throw std::runtime_error("cannot rename " + temporary.string() + " to " +
-                             path.string() + ": " + error.message());
-  }
-}
-
 std::string ReportText(const FitReport& report) {
   const Analysis& a = *report.analysis;
   const int covariates = a.settings.covariate_count;

@@ -39,11 +39,6 @@ struct FitReport {
 // "%.17g", and "" for a value that is not finite.
 std::string Number17(double value);
 
-// Writes `text` to path + ".tmp" and renames it to `path`; throws
-// std::runtime_error naming the file when it cannot.
-void WriteFileAtomically(const std::filesystem::path& path,
-                         const std::string& text);
-
 std::string ReportText(const FitReport& report);
 std::string ModelsCsv(const FitReport& report);
 std::string TestsCsv(const FitReport& report);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "cli/command_line.h"
 #include "textio/text_units.h"
 
 namespace segmix::fit {
@@ -127,7 +128,7 @@ ParameterTable WriteAndReadBack(const std::filesystem::path& path,
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
     if (!file.flush()) {
-      throw std::runtime_error("cannot write " + path.string());
+      throw cli::OutputFileError("cannot write " + path.string() + ".");
     }
   }
   std::ostringstream console;

@@ -419,9 +419,10 @@ Options:
   --version           print the version and the capacities of this build
 
 Exit status: 0 done; 1 the table was refused (every problem is listed on
-standard error); 2 bad command line; 3 a file could not be read or written,
-or DIRECTORY holds earlier output and --force was not given; 4 a fault of
-segmix-prep itself (its output failed segmix's validator).
+standard error); 2 a table or --pheno file could not be opened; 3 bad
+command line; 4 an output could not be written, or DIRECTORY holds earlier
+output and --force was not given; 5 a fault of segmix-prep itself (its
+output failed segmix's validator).
 )";
 }
 
@@ -432,15 +433,15 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
     arguments = ParseArguments(args);
   } catch (const cli::UsageError& error) {
     err << "segmix-prep: " << error.what() << "\n";
-    return cli::kToolExitUsage;
+    return cli::kExitUsage;
   }
   if (arguments.help) {
     out << PrepHelpText();
-    return cli::kToolExitOk;
+    return cli::kExitDone;
   }
   if (arguments.version) {
     out << VersionText("segmix-prep");
-    return cli::kToolExitOk;
+    return cli::kExitDone;
   }
   try {
     // Problems of the rows' values and of the relations between the rows
@@ -448,7 +449,8 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
     auto read = [&](const std::string& name, auto reader) {
       if (name == "-") return reader(in, std::string("standard input"));
       std::ifstream file(name, std::ios::binary);
-      if (!file) throw cli::FileError("cannot open the table " + name + ".");
+      if (!file)
+        throw cli::InputFileError("cannot open the table " + name + ".");
       return reader(file, name);
     };
     const bool fam = !arguments.fam.empty();
@@ -485,17 +487,17 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
       WritePreparedFiles(data, arguments.directory, arguments.force);
     }
     Report(arguments, table, data, warnings, out);
-    return cli::kToolExitOk;
+    return cli::kExitDone;
   } catch (const InputRejected& refusal) {
     err << refusal.StderrText();
     err << "segmix-prep: the table was refused; nothing was written.\n";
-    return cli::kToolExitRejected;
+    return cli::kExitInputRefused;
   } catch (const cli::FileError& error) {
     err << "segmix-prep: " << error.what() << "\n";
-    return cli::kToolExitFile;
+    return error.ExitStatus();
   } catch (const InternalFault& fault) {
     err << fault.what() << "\n";
-    return cli::kToolExitInternal;
+    return cli::kExitInternal;
   }
 }
 

@@ -11,9 +11,10 @@ namespace segmix::prep {
 
 // Runs segmix-prep with `args` (without the program name). `in` is read
 // when the table is "-". The report of a successful run goes to `out`, every
-// refusal to `err`. Returns the exit status (cli/command_line.h): 0 done,
-// 1 table refused, 2 bad command line, 3 file not readable or writable (or an
-// output that would be overwritten), 4 a fault of segmix-prep.
+// refusal to `err`. Returns the exit status (cli/exit_status.h): 0 done,
+// 1 table refused, 2 an input file not readable, 3 bad command line, 4 an
+// output not written (or one that would be overwritten), 5 a fault of
+// segmix-prep.
 int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
                    std::ostream& out, std::ostream& err);
 

@@ -200,8 +200,8 @@ void WriteThroughUnits(const std::filesystem::path& path, Write write) {
     units.Close(kFileUnit);
   } catch (const RunTermination& failure) {
     units.CloseAll();
-    throw cli::FileError("cannot write " + path.string() + ": " +
-                         failure.StderrText());
+    throw cli::OutputFileError("cannot write " + path.string() + ": " +
+                               failure.StderrText());
   }
 }
 
@@ -305,7 +305,7 @@ void WriteMapFile(const PreparedData& data, const std::filesystem::path& path) {
         << ShownId(e.family) << ' ' << ShownId(e.id) << ' ' << e.line << '\n';
   }
   out.flush();
-  if (!out) throw cli::FileError("cannot write " + path.string() + ".");
+  if (!out) throw cli::OutputFileError("cannot write " + path.string() + ".");
 }
 
 }  // namespace
@@ -464,7 +464,7 @@ void WritePreparedFiles(const PreparedData& data,
   if (!overwrite) {
     for (const std::string& name : names) {
       if (fs::exists(directory / name, error)) {
-        throw cli::FileError(
+        throw cli::OutputFileError(
             (directory / name).string() +
             " exists; segmix-prep does not overwrite an earlier"
             " output (par.inp may hold your own edits). Choose"
@@ -474,9 +474,9 @@ void WritePreparedFiles(const PreparedData& data,
   }
   fs::create_directories(directory, error);
   if (error || !fs::is_directory(directory)) {
-    throw cli::FileError("cannot create the directory " + directory.string() +
-                         (error ? ": " + error.message() : std::string()) +
-                         ".");
+    throw cli::OutputFileError(
+        "cannot create the directory " + directory.string() +
+        (error ? ": " + error.message() : std::string()) + ".");
   }
 
   // Each name resolved first: a link is followed, a device or FIFO written

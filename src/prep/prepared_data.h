@@ -114,9 +114,9 @@ PreparedData PrepareData(const PedigreeTable& table,
 std::vector<std::string> OutputFileNames(const PreparedData& data);
 
 // Writes the files into `directory` (created if missing) through temporary
-// files renamed into place only when all are written. Throws cli::FileError,
-// having written nothing, when a file of that name exists and `overwrite` is
-// false, or when a file cannot be written.
+// files renamed into place only when all are written. Throws
+// cli::OutputFileError, having written nothing, when a file of that name exists
+// and `overwrite` is false, or when a file cannot be written.
 void WritePreparedFiles(const PreparedData& data,
                         const std::filesystem::path& directory, bool overwrite);
 

@@ -16,10 +16,6 @@
 
 namespace segmix::simulate {
 
-using cli::kToolExitFile;
-using cli::kToolExitOk;
-using cli::kToolExitRejected;
-using cli::kToolExitUsage;
 using cli::ParseCommandLine;
 using cli::ParseIntegerOption;
 using cli::ParseProbabilityOption;
@@ -83,7 +79,7 @@ Options (defaults in brackets):
   --version           print the version and the capacities of this build
 
 Exit status: 0 done; 1 the ascertainment threshold was not reached in 100000
-draws of a family; 2 bad command line; 3 the output file could not be
+draws of a family; 3 bad command line; 4 the output file could not be
 written.
 )";
 }
@@ -194,50 +190,37 @@ int RunSimulateCommand(const std::vector<std::string>& args, std::ostream& out,
     ParseSimulateArguments(args, settings, output, help, version);
   } catch (const cli::UsageError& error) {
     err << "segmix-simulate: " << error.what() << "\n";
-    return cli::kToolExitUsage;
+    return cli::kExitUsage;
   }
   if (help) {
     out << SimulateHelpText();
-    return cli::kToolExitOk;
+    return cli::kExitDone;
   }
   if (version) {
     out << VersionText("segmix-simulate");
-    return cli::kToolExitOk;
+    return cli::kExitDone;
   }
   std::ostringstream table;
   try {
     WriteSimulatedTable(settings, SimulatePersons(settings), table);
   } catch (const SimulationFailed& failure) {
     err << "segmix-simulate: " << failure.what() << "\n";
-    return cli::kToolExitRejected;
+    return cli::kExitInputRefused;
   }
   if (output.empty()) {
     out << table.str();
     out.flush();
-    return out ? cli::kToolExitOk : cli::kToolExitFile;
+    return out ? cli::kExitDone : cli::kExitOutputNotWritten;
   }
   // Written whole or not at all: a temporary file renamed into place, or
   // written in place onto a device or FIFO.
   try {
-    const cli::OutputTarget target = cli::ResolveOutput(output);
-    const std::filesystem::path temporary =
-        cli::TemporaryBeside(target, ".segmix-simulate.tmp");
-    {
-      std::ofstream file(temporary, std::ios::binary);
-      file << table.str();
-      file.flush();
-      if (!file) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw cli::FileError("cannot write " + output + ".");
-      }
-    }
-    cli::CommitOutput(temporary, target, output);
+    cli::WriteOutputFile(output, table.str(), ".segmix-simulate.tmp");
   } catch (const cli::FileError& error) {
     err << "segmix-simulate: " << error.what() << "\n";
-    return cli::kToolExitFile;
+    return error.ExitStatus();
   }
-  return cli::kToolExitOk;
+  return cli::kExitDone;
 }
 
 }  // namespace segmix::simulate

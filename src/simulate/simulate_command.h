@@ -22,9 +22,9 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
                             bool& help);
 
 // Runs segmix-simulate: the table goes to `out` or to the --output file,
-// refusals to `err`. Returns the exit status: 0 done, 1 the ascertainment
-// threshold was not reached, 2 bad command line, 3 the output file could not
-// be written.
+// refusals to `err`. Returns the exit status (cli/exit_status.h): 0 done,
+// 1 the ascertainment threshold was not reached, 3 bad command line, 4 the
+// output file could not be written.
 int RunSimulateCommand(const std::vector<std::string>& args, std::ostream& out,
                        std::ostream& err);
 

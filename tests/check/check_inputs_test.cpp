@@ -13,6 +13,7 @@
 #include <string>
 
 #include "check/findings.h"
+#include "cli/exit_status.h"
 #include "support/scratch_path.h"
 
 namespace segmix {
@@ -299,7 +300,7 @@ TEST(CheckCommandTest, VersionHelpAndUsage) {
   EXPECT_EQ(RunCheckCommand(2, help, out, err), 0);
   EXPECT_NE(out.str().find("Exit status"), std::string::npos);
   const char* extra[] = {"segmix-check", "a", "b"};
-  EXPECT_EQ(RunCheckCommand(3, extra, out, err), 2);
+  EXPECT_EQ(RunCheckCommand(3, extra, out, err), cli::kExitUsage);
   EXPECT_NE(err.str().find("Usage"), std::string::npos);
 }
 

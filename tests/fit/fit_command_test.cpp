@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "support/scratch_path.h"
 
 namespace segmix::fit {
@@ -68,27 +69,27 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
     int status;
     const char* message;
   } cases[] = {
-      {{"--starts", "-1"}, kFitExitUsage, "--starts"},
-      {{"--starts", "many"}, kFitExitUsage, "--starts"},
-      {{"--bogus"}, kFitExitUsage, "--bogus"},
-      {{"--models", "mixed,nosuch"}, kFitExitUsage, "unknown model 'nosuch'"},
+      {{"--starts", "-1"}, cli::kExitUsage, "--starts"},
+      {{"--starts", "many"}, cli::kExitUsage, "--starts"},
+      {{"--bogus"}, cli::kExitUsage, "--bogus"},
+      {{"--models", "mixed,nosuch"}, cli::kExitUsage, "unknown model 'nosuch'"},
       {{"--model-file", (dir / "bad.txt").string()},
-       kFitExitUsage,
+       cli::kExitUsage,
        "bad.txt:3: "},
       {{"--model-file", (dir / "missing.txt").string()},
-       kFitExitUsage,
+       cli::kExitInputUnreadable,
        "cannot read"},
       {{"--model-file", (dir / "b3.txt").string()},
-       kFitExitUsage,
+       cli::kExitUsage,
        "model 'three': B3 has no covariate"},
-      {{"--compare", "mixed"}, kFitExitUsage, "NULL:ALTERNATIVE"},
+      {{"--compare", "mixed"}, cli::kExitUsage, "NULL:ALTERNATIVE"},
       {{"--compare", "mixed:major"},
-       kFitExitUsage,
+       cli::kExitUsage,
        "mixed is not nested in major"},
       {{"--models", "major", "--compare", "major:mixed"},
-       kFitExitUsage,
+       cli::kExitUsage,
        "is not fitted"},
-      {{"--profile", "XYZ"}, kFitExitUsage, "unknown parameter 'XYZ'"},
+      {{"--profile", "XYZ"}, cli::kExitUsage, "unknown parameter 'XYZ'"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"segmix-fit", example, "--out",
@@ -107,7 +108,8 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
   // A folder without par.inp: segmix's own report and status.
   const char* argv[] = {"segmix-fit", dir.c_str(), "--out", out.c_str()};
   std::ostringstream report, err;
-  EXPECT_EQ(RunFitCommand(4, argv, report, err, false), kFitExitTextIo);
+  EXPECT_EQ(RunFitCommand(4, argv, report, err, false),
+            cli::kExitInputUnreadable);
   EXPECT_NE(err.str().find("par.inp"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(out));
   fs::remove_all(dir);
@@ -125,7 +127,7 @@ TEST(FitCommand, SmallExampleShowsTheCheckWarningAndWritesEveryOutput) {
                         out.c_str(),      "--quiet",       "--models",
                         "sporadic,major", "--starts",      "1"};
   std::ostringstream report, err;
-  ASSERT_EQ(RunFitCommand(9, argv, report, err, false), kFitExitOk)
+  ASSERT_EQ(RunFitCommand(9, argv, report, err, false), cli::kExitDone)
       << err.str();
   EXPECT_NE(
       err.str().find("segmix-fit: warning: family 4 has no observed member"),

@@ -69,17 +69,17 @@ TEST(FamInput, GivesTheFilesOfTheEquivalentHeaderTable) {
   const auto table =
       RunPrep({"--covariates", "age", (dir / "a" / "ped.txt").string(),
                (dir / "a" / "out").string()});
-  ASSERT_EQ(table.status, cli::kToolExitOk) << table.err;
+  ASSERT_EQ(table.status, cli::kExitDone) << table.err;
   const auto fam =
       RunPrep({"--fam", (dir / "b" / "ped.txt").string(), "--columns", "trait",
                "--pheno", (dir / "b" / "pheno.txt").string(), "--missing", "-9",
                "--proband-coding", "01", "--covariates", "age",
                (dir / "b" / "out").string()});
-  ASSERT_EQ(fam.status, cli::kToolExitOk) << fam.err;
+  ASSERT_EQ(fam.status, cli::kExitDone) << fam.err;
   const auto value =
       RunPrep({"--proband", "affected=1", "--covariates", "age",
                (dir / "c" / "ped.txt").string(), (dir / "c" / "out").string()});
-  ASSERT_EQ(value.status, cli::kToolExitOk) << value.err;
+  ASSERT_EQ(value.status, cli::kExitDone) << value.err;
   for (const char* name :
        {"iway.dat", "trait.dat", "age.dat", "par.inp", "idmap.dat"}) {
     const std::string expected = ReadFile(dir / "a" / "out" / name);
@@ -103,7 +103,7 @@ TEST(FamInput, SummaryCountsWhatCatchesMistakes) {
                                                  "F3 1 0 0 1 1 8 1\n"
                                                  "F3 2 0 0 2 2 NA 1\n"
                                                  "F4 1 0 0 1 2 -9 1\n");
-  ASSERT_EQ(run.status, cli::kToolExitOk) << run.err;
+  ASSERT_EQ(run.status, cli::kExitDone) << run.err;
   for (const char* line : {
            "  founders: 7; sex unknown (0): 1 (keep Sex out of the model).\n",
            "  missing values: trait 3.\n",
@@ -187,7 +187,7 @@ TEST(FamInput, RefusalsNameFileLineAndValue) {
     }
     args.insert(args.end(), c.options.begin(), c.options.end());
     const auto run = RunPrep(args);
-    EXPECT_EQ(run.status, cli::kToolExitRejected) << c.message;
+    EXPECT_EQ(run.status, cli::kExitInputRefused) << c.message;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
 }

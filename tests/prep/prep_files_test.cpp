@@ -50,7 +50,7 @@ std::string Dir(const ScratchDir& dir) { return dir.Path().string(); }
 TEST(PrepFiles, TrioIwayByHand) {
   ScratchDir dir;
   const auto result = RunPrep({"-", Dir(dir) + "/out"}, kTrio);
-  ASSERT_EQ(result.status, cli::kToolExitOk) << result.err;
+  ASSERT_EQ(result.status, cli::kExitDone) << result.err;
   // Record 1: n = 1, stored count 1, member offsets 0 3. Record 2: index 0
   // (the family count), offsets 0 1. Record 3: M = 3, index 0 (the nuclear
   // count), list offsets 0 3. Record 4: L = 3 and the list. Record 5: one
@@ -68,7 +68,7 @@ TEST(PrepFiles, TrioIwayByHand) {
 
 TEST(PrepFiles, TrioParInpTemplateByHand) {
   ScratchDir dir;
-  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, cli::kToolExitOk);
+  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, cli::kExitDone);
   // Observed traits 1 and 3: mean m = 2, variance 2, s = sqrt 2 =
   // 1.41421..., range 1..3 widened on each side by 2 s = 2.8284 (more than
   // its width 2) to -1.8284..5.8284 -> -1.83..5.83.
@@ -110,8 +110,7 @@ TEST(PrepFiles, TrioParInpTemplateByHand) {
 
 TEST(PrepFiles, ThreeGenerationsPeeledUpwardsByHand) {
   ScratchDir dir;
-  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kThreeGenerations).status,
-            cli::kToolExitOk);
+  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kThreeGenerations).status, cli::kExitDone);
   // Terminal: the first mating (1,2). (3,4) is peeled onto its parent 3
   // (position 4) first: entries 4 5 6, connector 4. Then (1,2): entries
   // 1 2 3 4 (children 6 and 3 in table order), connector 0.
@@ -172,7 +171,7 @@ TEST(PrepFiles, TwoNuclearFamiliesAsInTheDataFileExample) {
                               "2 5 0 0 1 2 11.0\n"
                               "2 6 0 0 2 2 NA\n"
                               "2 7 5 6 1 1 10.4\n");
-  ASSERT_EQ(result.status, cli::kToolExitOk) << result.err;
+  ASSERT_EQ(result.status, cli::kExitDone) << result.err;
   EXPECT_EQ(ReadFile(dir / "iway.dat"),
             " 2 2 0 4 7\n"
             " 2 0 1 2\n"
@@ -211,7 +210,7 @@ TEST(PrepFiles, CovariateFilesAndTheirParameters) {
       "F 1 0 0 1 2 1 30 20\n"
       "F 2 0 0 2 2 NA NA NA\n"
       "F 3 1 2 1 1 3 50 24.5\n");
-  ASSERT_EQ(result.status, cli::kToolExitOk) << result.err;
+  ASSERT_EQ(result.status, cli::kExitDone) << result.err;
   EXPECT_EQ(ReadFile(dir / "age.dat"), " 30. 0. 50.\n");
   EXPECT_EQ(ReadFile(dir / "Bmi.dat"), " 20. 0. 24.5\n");
   EXPECT_EQ(ReadFile(dir / "y.dat"), " 1. -999. 3.\n");
@@ -269,7 +268,7 @@ TEST(PrepCommand, RefusedTableWritesNothingAndExitsOne) {
   const auto result =
       RunPrep({"-", Dir(dir) + "/out"},
               "family id father mother sex status trait\nF 1 2 0 1 2 1\n");
-  EXPECT_EQ(result.status, cli::kToolExitRejected);
+  EXPECT_EQ(result.status, cli::kExitInputRefused);
   EXPECT_NE(result.err.find("standard input, line 2, family F, person 1:"
                             " only the father (2) is given"),
             std::string::npos)
@@ -286,7 +285,7 @@ TEST(PrepCommand, ReportsValueAndRelationProblemsTogether) {
                               "F 1 0 0 1 2 x\n"
                               "F 0 0 0 1 2 1\n"
                               "F 0 0 0 1 2 1\n");
-  EXPECT_EQ(result.status, cli::kToolExitRejected);
+  EXPECT_EQ(result.status, cli::kExitInputRefused);
   for (const char* message :
        {"line 3, family F, person 1: trait x is not a number",
         "line 4, family F: the id is 0;", "line 5, family F: the id is 0;",
@@ -303,7 +302,7 @@ TEST(PrepCommand, NoObservedTraitIsRefused) {
   const auto result =
       RunPrep({"--check", "-"},
               "family id father mother sex status trait\nF 1 0 0 1 2 NA\n");
-  EXPECT_EQ(result.status, cli::kToolExitRejected);
+  EXPECT_EQ(result.status, cli::kExitInputRefused);
   EXPECT_NE(result.err.find("standard input: no person has an observed trait"
                             " value"),
             std::string::npos)
@@ -312,17 +311,17 @@ TEST(PrepCommand, NoObservedTraitIsRefused) {
 
 TEST(PrepCommand, DoesNotOverwriteWithoutForce) {
   ScratchDir dir;
-  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, cli::kToolExitOk);
+  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, cli::kExitDone);
   WriteFile(dir / "par.inp", "my edits\n");
   const auto again = RunPrep({"-", Dir(dir)}, kThreeGenerations);
-  EXPECT_EQ(again.status, cli::kToolExitFile);
+  EXPECT_EQ(again.status, cli::kExitOutputNotWritten);
   EXPECT_NE(again.err.find("iway.dat exists; segmix-prep does not overwrite"),
             std::string::npos)
       << again.err;
   EXPECT_EQ(ReadFile(dir / "par.inp"), "my edits\n");
   EXPECT_EQ(ReadFile(dir / "trait.dat"), " 1. -999. 3.\n");
   const auto forced = RunPrep({"--force", "-", Dir(dir)}, kThreeGenerations);
-  EXPECT_EQ(forced.status, cli::kToolExitOk) << forced.err;
+  EXPECT_EQ(forced.status, cli::kExitDone) << forced.err;
   EXPECT_EQ(ReadFile(dir / "trait.dat"), " 10.5 -999. 10. 11.25 9.5 12. 8.\n");
   // No temporary file is left behind.
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
@@ -334,7 +333,7 @@ TEST(PrepCommand, CheckWritesNothing) {
   ScratchDir dir;
   WriteFile(dir / "ped.txt", kThreeGenerations);
   const auto result = RunPrep({"--check", (dir / "ped.txt").string()});
-  EXPECT_EQ(result.status, cli::kToolExitOk) << result.err;
+  EXPECT_EQ(result.status, cli::kExitDone) << result.err;
   EXPECT_NE(result.out.find(": 1 families, 7 persons (1 outside every nuclear"
                             " family), 2 nuclear families."),
             std::string::npos)
@@ -351,14 +350,14 @@ TEST(PrepCommand, CheckWritesNothing) {
 
 TEST(PrepCommand, HelpDocumentsTheOneParentDecisionAndExitStatuses) {
   const auto result = RunPrep({"--help"});
-  EXPECT_EQ(result.status, cli::kToolExitOk);
+  EXPECT_EQ(result.status, cli::kExitDone);
   EXPECT_NE(result.out.find("One parent given without the other is refused"),
             std::string::npos);
   EXPECT_NE(result.out.find("Exit status: 0 done; 1 the table was refused"),
             std::string::npos);
 }
 
-TEST(PrepCommand, UsageErrorsExitTwo) {
+TEST(PrepCommand, UsageErrorsExitThree) {
   struct Case {
     std::vector<std::string> args;
     const char* message;
@@ -394,7 +393,7 @@ TEST(PrepCommand, UsageErrorsExitTwo) {
   };
   for (const Case& c : cases) {
     const auto result = RunPrep(c.args);
-    EXPECT_EQ(result.status, cli::kToolExitUsage) << c.message;
+    EXPECT_EQ(result.status, cli::kExitUsage) << c.message;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
   }
 }
@@ -402,29 +401,28 @@ TEST(PrepCommand, UsageErrorsExitTwo) {
 TEST(PrepCommand, VersionAndALinkedOutputKeptALink) {
   EXPECT_EQ(RunPrep({"--version"}).out, VersionText("segmix-prep"));
   ScratchDir dir;
-  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, cli::kToolExitOk);
+  ASSERT_EQ(RunPrep({"-", Dir(dir)}, kTrio).status, cli::kExitDone);
   const std::string first = ReadFile(dir / "par.inp");
   std::filesystem::rename(dir / "par.inp", dir / "kept.inp");
   std::filesystem::create_symlink("kept.inp", dir / "par.inp");
   WriteFile(dir / "kept.inp", "edited\n");
-  ASSERT_EQ(RunPrep({"--force", "-", Dir(dir)}, kTrio).status,
-            cli::kToolExitOk);
+  ASSERT_EQ(RunPrep({"--force", "-", Dir(dir)}, kTrio).status, cli::kExitDone);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "par.inp"));
   EXPECT_EQ(ReadFile(dir / "kept.inp"), first);
 }
 
-TEST(PrepCommand, UnreadableTableExitsThree) {
+TEST(PrepCommand, UnreadableTableExitsTwo) {
   ScratchDir dir;
   const auto result =
       RunPrep({(dir / "missing.txt").string(), (dir / "out").string()});
-  EXPECT_EQ(result.status, cli::kToolExitFile);
+  EXPECT_EQ(result.status, cli::kExitInputUnreadable);
   EXPECT_NE(result.err.find("cannot open the table"), std::string::npos);
 }
 
 TEST(PrepCommand, ProbandSwitchZeroGoesIntoParInp) {
   ScratchDir dir;
   ASSERT_EQ(RunPrep({"--proband-switch=0", "-", Dir(dir)}, kTrio).status,
-            cli::kToolExitOk);
+            cli::kExitDone);
   EXPECT_TRUE(ReadFile(dir / "par.inp").starts_with(" 1 0 trait.dat 0 "));
 }
 

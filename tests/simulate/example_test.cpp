@@ -48,7 +48,7 @@ TEST(Example, TableIsReproducedFromItsRecordedCommand) {
   ASSERT_FALSE(truth.empty());
   args.insert(args.end(), truth.begin(), truth.end());
   std::ostringstream out, err;
-  ASSERT_EQ(RunSimulateCommand(args, out, err), cli::kToolExitOk) << err.str();
+  ASSERT_EQ(RunSimulateCommand(args, out, err), cli::kExitDone) << err.str();
   EXPECT_EQ(out.str(), table);
 }
 
@@ -58,7 +58,7 @@ TEST(Example, FilesAreWhatPrepWritesFromTheTable) {
   const auto result =
       RunPrep({"--covariates", "cov1", (dir / "table.txt").string(),
                dir.Path().string()});
-  ASSERT_EQ(result.status, cli::kToolExitOk) << result.err;
+  ASSERT_EQ(result.status, cli::kExitDone) << result.err;
   for (const char* name :
        {"iway.dat", "trait.dat", "cov1.dat", "par.inp", "idmap.dat"}) {
     EXPECT_EQ(ReadFile(dir / name), ReadFile(kExample / name)) << name;

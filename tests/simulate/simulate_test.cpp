@@ -365,7 +365,7 @@ TEST(SimulateCommand, OptionsReachTheSettings) {
   EXPECT_EQ(output, "t.txt");
 }
 
-TEST(SimulateCommand, UsageErrorsExitTwo) {
+TEST(SimulateCommand, UsageErrorsExitThree) {
   struct Case {
     std::vector<std::string> args;
     const char* message;
@@ -393,7 +393,7 @@ TEST(SimulateCommand, UsageErrorsExitTwo) {
   };
   for (const Case& c : cases) {
     const SimulateRun run = Simulate(c.args);
-    EXPECT_EQ(run.status, cli::kToolExitUsage) << c.message;
+    EXPECT_EQ(run.status, cli::kExitUsage) << c.message;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
   }
@@ -401,7 +401,7 @@ TEST(SimulateCommand, UsageErrorsExitTwo) {
 
 TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
   const SimulateRun run = Simulate({"--families", "3", "--seed", "4"});
-  EXPECT_EQ(run.status, cli::kToolExitOk);
+  EXPECT_EQ(run.status, cli::kExitDone);
   SimulationSettings settings;
   settings.families = 3;
   settings.seed = 4;
@@ -411,11 +411,11 @@ TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
   const std::string file = (dir / "t.txt").string();
   EXPECT_EQ(
       Simulate({"--families", "3", "--seed", "4", "--output", file}).status,
-      cli::kToolExitOk);
+      cli::kExitDone);
   EXPECT_EQ(prep::testing::ReadFile(file), run.out);
   const SimulateRun bad =
       Simulate({"--output", (dir / "no/such/dir/t.txt").string()});
-  EXPECT_EQ(bad.status, cli::kToolExitFile);
+  EXPECT_EQ(bad.status, cli::kExitOutputNotWritten);
   EXPECT_NE(bad.err.find("cannot write"), std::string::npos);
 }
 
@@ -424,12 +424,12 @@ TEST(SimulateCommand, OutputFollowsALinkAndRefusesADirectory) {
   std::filesystem::create_symlink("file.txt", dir / "link.txt");
   const SimulateRun run =
       Simulate({"--families", "2", "--output", (dir / "link.txt").string()});
-  EXPECT_EQ(run.status, cli::kToolExitOk);
+  EXPECT_EQ(run.status, cli::kExitDone);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.txt"));
   EXPECT_EQ(prep::testing::ReadFile(dir / "file.txt"),
             Simulate({"--families", "2"}).out);
   const SimulateRun bad = Simulate({"--output", dir.Path().string()});
-  EXPECT_EQ(bad.status, cli::kToolExitFile);
+  EXPECT_EQ(bad.status, cli::kExitOutputNotWritten);
   EXPECT_NE(bad.err.find("is a directory"), std::string::npos) << bad.err;
 }
 
@@ -485,11 +485,11 @@ TEST(SimulateTransmission, FlatTransmissionForgetsTheParents) {
 TEST(SimulateCommand, HelpVersionAndUnreachableThreshold) {
   EXPECT_EQ(Simulate({"--version"}).out, VersionText("segmix-simulate"));
   const SimulateRun help = Simulate({"--help"});
-  EXPECT_EQ(help.status, cli::kToolExitOk);
+  EXPECT_EQ(help.status, cli::kExitDone);
   EXPECT_NE(help.out.find("Usage: segmix-simulate"), std::string::npos);
   const SimulateRun failed =
       Simulate({"--families", "1", "--generations", "2", "--ascertain", "1e6"});
-  EXPECT_EQ(failed.status, cli::kToolExitRejected);
+  EXPECT_EQ(failed.status, cli::kExitInputRefused);
   EXPECT_NE(failed.err.find("lower the threshold"), std::string::npos);
 }
 
