@@ -33,6 +33,21 @@ void ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
+  } catch (const CLI::ExcludesError& error) {
+    // CLI11: "A excludes B".
+    const std::string text = error.what();
+    const std::size_t at = text.find(" excludes ");
+    throw UsageError(at == std::string::npos
+                         ? text + "."
+                         : "give either " + text.substr(0, at) + " or " +
+                               text.substr(at + 10) + ", not both.");
+  } catch (const CLI::ValidationError& error) {
+    // CLI11: "<option>: <what the validator says>"; Needing's text reads on
+    // from the option's name.
+    std::string text = error.what();
+    const std::size_t at = text.find(": ");
+    if (at != std::string::npos) text.replace(at, 2, " ");
+    throw UsageError(text);
   } catch (const CLI::ParseError& error) {
     // The only errors the programs' option sets can raise: an option at the
     // end of the line without its value, or a value given to a flag.
@@ -52,6 +67,17 @@ void ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
     throw UsageError("unknown " + std::string(unknown) + " " + extras.front() +
                      "; see " + std::string(program) + " --help.");
   }
+}
+
+CLI::Validator Needing(CLI::Validator check, std::string what) {
+  return CLI::Validator(
+      [check, what](std::string& text) {
+        std::string copy = text;
+        return check(copy).empty()
+                   ? std::string()
+                   : "needs " + what + ", not " + Quoted(text) + ".";
+      },
+      what);
 }
 
 double ParseRealOption(std::string_view option, std::string_view text) {

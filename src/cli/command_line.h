@@ -15,6 +15,7 @@
 
 namespace CLI {
 class App;
+class Validator;
 }  // namespace CLI
 
 namespace segmix::cli {
@@ -67,6 +68,12 @@ void PrepareCommandLine(CLI::App& app);
 // X; see <program> --help." (`unknown` is "option" or "argument").
 void ParseCommandLine(CLI::App& app, const std::vector<std::string>& args,
                       std::string_view program, std::string_view unknown);
+
+// CLI11's own `check` (CLI::Range, CLI::IsMember, ...) with a failure text
+// that says what the option takes: ParseCommandLine reports it as
+// "<option> needs <what>, not "<value>".". Options that exclude each other
+// (CLI11's excludes) are reported as "give either A or B, not both.".
+CLI::Validator Needing(CLI::Validator check, std::string what);
 
 // The whole of `text` as a finite number; UsageError naming `option`
 // otherwise.

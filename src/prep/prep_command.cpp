@@ -88,8 +88,13 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   app.add_option("--pheno", parsed.phenotype_files)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   CLI::Option* missing_option = app.add_option("--missing", missing);
-  CLI::Option* coding_option = app.add_option("--proband-coding", coding);
+  CLI::Option* coding_option =
+      app.add_option("--proband-coding", coding)
+          ->check(cli::Needing(CLI::IsMember({"12", "01"}),
+                               "12 (status 0 or 1 a proband, 2 not) or 01"
+                               " (status 1 a proband, 0 not)"));
   CLI::Option* proband_option = app.add_option("--proband", proband);
+  coding_option->excludes(proband_option);
   app.add_option("arguments", positional);
   cli::ParseCommandLine(app, args, "segmix-prep", "option");
   if (parsed.help || parsed.version) return parsed;
@@ -136,17 +141,7 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
     parsed.rules.missing_codes = NonEmptyList("--missing", missing);
   }
   using Coding = ReadingRules::ProbandCoding;
-  if (coding_option->count() > 0 && proband_option->count() > 0) {
-    throw cli::UsageError(
-        "give either --proband-coding or --proband, not both.");
-  }
   if (coding_option->count() > 0) {
-    if (coding != "12" && coding != "01") {
-      throw cli::UsageError(
-          "--proband-coding needs 12 (status 0 or 1 a proband,"
-          " 2 not) or 01 (status 1 a proband, 0 not), not \"" +
-          coding + "\".");
-    }
     parsed.rules.proband_coding =
         coding == "01" ? Coding::kStatus01 : Coding::kStatus012;
   }
