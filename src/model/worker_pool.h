@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -39,7 +40,7 @@ class WorkerPool {
   // are done.
   void Run(std::int32_t task_count, Task task, void* context);
 
-  // The worker count for this machine: its hardware threads, at least 1.
+  // The worker count for this process: UsableProcessors().
   static std::int32_t MachineWorkers();
 
  private:
@@ -58,6 +59,22 @@ class WorkerPool {
   std::atomic<std::int32_t> next_{0};
   std::vector<std::thread> threads_;
 };
+
+// The processors this process may run on, at least 1: the CPUs of its
+// affinity mask (sched_getaffinity; the hardware threads when it cannot be
+// read), capped by the CPU quota of its control group and of every group
+// above it (cgroup v2 cpu.max, or v1 cpu.cfs_quota_us over
+// cpu.cfs_period_us), a quota of 1.5 processors counting as 2. Read once per
+// call: a process moved to other CPUs sees them at the next pool it sizes.
+std::int32_t UsableProcessors();
+
+// A CPU quota as whole processors, rounded up (at least 1); 0 for no quota (a
+// negative or zero quota, a period of 0). v1 writes -1 for none.
+std::int32_t QuotaProcessors(long long quota, long long period);
+
+// cpu.max's text ("max 100000", "150000 100000") as QuotaProcessors does; 0
+// for "max" or text it cannot read.
+std::int32_t CpuMaxProcessors(std::string_view cpu_max);
 
 }  // namespace segmix
 
