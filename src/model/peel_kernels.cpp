@@ -20,7 +20,10 @@
 //     children under a parent of prior weights give the connector a factor
 //     formed once per evaluation as well (ones_factor);
 //   - onto a child, up to four of its polygenic genotypes run side by side,
-//     sharing W(p1) x W(p2) x M.
+//     sharing W(p1) x W(p2) x M;
+//   - under Mendelian transmission a child's sums for all 231 parent pairs
+//     of the triangle come from seven chains per polygenic pair, since each
+//     term is a power of two times T x W (MendelianChildSums).
 // Terms outside a sum's own range have T = 0: with finite weights and
 // factors such a term is +0 or -0, and adding it to a sum that started at +0
 // changes no bit (the sum never becomes -0). That is why the callers
@@ -38,6 +41,7 @@
 #include <limits>
 
 #include "model/extended.h"
+#include "model/model_quantities.h"
 
 namespace segmix {
 
@@ -290,6 +294,108 @@ void KnownProducts(const Transmission& t, const std::uint8_t* sum_of,
   }
 }
 
+// Under Mendelian transmission every nonzero M is 1, 1/2 or 1/4, so each
+// term of a child's sum, (M x T) x W, is a power of two times the extended
+// product T x W: multiplying by a power of two is exact in binary (the
+// values here are far from the extended range's ends), and it commutes with
+// every rounding of the sum. For a polygenic pair (jA, jB) and the three
+// chains over jc
+//   R_g = sum of T(jc | jA, jB) x W(g, jc), g = 1, 2, 3,
+// the sums of the six major pairs are, term for term and bit for bit,
+//   (1, 1): R_1      (1, 3): R_2      (3, 3): R_3
+//   (1, 2): 1/2 x (R_1, continued by the terms T x W(2, jc))
+//   (2, 3): 1/2 x (R_2, continued by the terms T x W(3, jc))
+//   (2, 2): 1/4 x (R_1, continued by 2 x T x W(2, jc), then T x W(3, jc))
+// (M(. | 2, 2) is 1/4, 1/2, 1/4: the second terms are 1/4 x 2 T W). So a
+// child needs seven chains per pair (jA, jB) instead of 385 terms per jc
+// over the triangle, and with symmetric tables (jA, jB) and (jB, jA) give
+// the same chains. The child's sum for each pair of the upper triangle is
+// stored (kFirst) or multiplied into P, as the children's products are
+// formed in child order.
+template <bool kFirst>
+void MendelianChildSums(const Transmission& t, const double* w, PairTable& P) {
+  const double* w1 = w;
+  const double* w2 = w + J;
+  const double* w3 = w + 2 * J;
+  const auto put = [&P](std::int32_t sA, std::int32_t sB, Extended v) {
+    if constexpr (kFirst) {
+      P[sA][sB] = v;
+    } else {
+      P[sA][sB] *= v;
+    }
+  };
+  for (std::int32_t jA = 1; jA <= J; ++jA) {
+    for (std::int32_t jB = jA; jB <= J; ++jB) {
+      const std::int32_t lo = t.poly_lo[jA][jB] - 1;
+      const std::int32_t hi = t.poly_hi[jA][jB] - 1;
+      // T(jc | jA, jB) at poly[jc - 1].
+      const double* poly = t.T + 7 * (jA - 1) + 49 * (jB - 1);
+      Extended r1 = 0, r2 = 0, r3 = 0;
+      for (std::int32_t c = lo; c <= hi; ++c) {
+        const Extended p = poly[c];
+        r1 += p * w1[c];
+        r2 += p * w2[c];
+        r3 += p * w3[c];
+      }
+      Extended c12 = r1, c22 = r1, c23 = r2;
+      for (std::int32_t c = lo; c <= hi; ++c) {
+        const Extended p = poly[c];
+        const Extended x2 = p * w2[c];
+        c12 += x2;
+        c22 += 2 * x2;
+        c23 += p * w3[c];
+      }
+      for (std::int32_t c = lo; c <= hi; ++c) {
+        c22 += static_cast<Extended>(poly[c]) * w3[c];
+      }
+      const Extended s12 = c12 * Extended{0.5};
+      const Extended s22 = c22 * Extended{0.25};
+      const Extended s23 = c23 * Extended{0.5};
+      const std::int32_t a1 = JointState(1, jA), b1 = JointState(1, jB);
+      const std::int32_t a2 = JointState(2, jA), b2 = JointState(2, jB);
+      const std::int32_t a3 = JointState(3, jA), b3 = JointState(3, jB);
+      put(a1, b1, r1);
+      put(a2, b2, s22);
+      put(a3, b3, r3);
+      put(a1, b2, s12);
+      put(a1, b3, r2);
+      put(a2, b3, s23);
+      if (jA != jB) {
+        put(b1, a2, s12);
+        put(b1, a3, r2);
+        put(b2, a3, s23);
+      }
+    }
+  }
+}
+
+// With Mendelian tables (symmetric and finite): every child in order, its
+// sums from the evaluation's tables or from MendelianChildSums (children of
+// the same weights form the same sums again), multiplied into P's upper
+// triangle.
+void MendelianPairProducts(const Transmission& t,
+                           const GenotypeWeights& weights,
+                           std::span<const std::int32_t> children,
+                           PairTable& P) {
+  bool first = true;
+  for (const std::int32_t x : children) {
+    const double* w = weights.Member(x);
+    if (const std::uint8_t known = KnownWeights(t, w); known != 0) {
+      const PairTable& sums = KnownSums(t, known);
+      for (std::int32_t sA = 0; sA < kStates; ++sA) {
+        for (std::int32_t sB = sA; sB < kStates; ++sB) {
+          P[sA][sB] = first ? sums[sA][sB] : P[sA][sB] * sums[sA][sB];
+        }
+      }
+    } else if (first) {
+      MendelianChildSums<true>(t, w, P);
+    } else {
+      MendelianChildSums<false>(t, w, P);
+    }
+    first = false;
+  }
+}
+
 // P[sA][sB]: the product over `children` (at least one) of their sums given
 // the parent states sA (first slot) and sB. The children go in blocks of
 // nearly equal size, at most kMostChildren (six as 3 + 3, not 5 + 1), each
@@ -303,7 +409,9 @@ void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
   const double* child[kMostChildren];
   std::uint8_t sum_of[kMostRepeating];
   std::size_t distinct = 0;
-  if (FindRepeats(t, weights, children, child, sum_of, distinct)) {
+  if (t.mendelian) {
+    MendelianPairProducts(t, weights, children, P);
+  } else if (FindRepeats(t, weights, children, child, sum_of, distinct)) {
     if (distinct == 0) {
       KnownProducts(t, sum_of, n, P);
     } else {
@@ -420,6 +528,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
   t.T = model.polygenic.PolygenicTransmission.data();
   t.symmetric = true;
   t.finite = true;
+  t.mendelian = false;
   for (std::int32_t i = 0; i < G * G * G; ++i)
     t.finite &= std::isfinite(t.M[i]);
   for (std::int32_t i = 0; i < J * J * J; ++i)
@@ -464,6 +573,11 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
       t.second_hi[a][b] = hi2;
     }
   }
+  // Bit for bit the Mendelian table (+0 and -0 told apart), symmetric and
+  // finite: the conditions of MendelianChildSums.
+  t.mendelian = t.symmetric && t.finite &&
+                std::memcmp(t.M, kMendelianTransmission.data(),
+                            sizeof(double) * G * G * G) == 0;
   // The sum of a child whose weights are all 1, term for term as any
   // child's: (M x T) x 1 is M x T, so the weight's factor is left out.
   for (std::int32_t gA = 1; gA <= G; ++gA) {
@@ -527,9 +641,13 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
       continue;
     }
     RescaleConnector(w, S);
-    const double* child[1] = {w};
     PairTable& P = t.peeled_sums[n];
-    Block<false>(t, child, 1, /*first=*/true, P, Repeats{});
+    if (t.mendelian) {
+      MendelianChildSums<true>(t, w, P);
+    } else {
+      const double* child[1] = {w};
+      Block<false>(t, child, 1, /*first=*/true, P, Repeats{});
+    }
     if (t.symmetric) MirrorUpperTriangle(P);
   }
 }

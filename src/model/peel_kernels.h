@@ -45,6 +45,9 @@ struct Transmission {
   const double* T = nullptr;  // T(jc | j1, j2) at (jc-1) + 7(j1-1) + 49(j2-1)
   bool symmetric = false;
   bool finite = false;
+  // M is the Mendelian table, bit for bit, and both tables are symmetric and
+  // finite: a child's sums follow from three chains per polygenic pair.
+  bool mendelian = false;
   std::int32_t major_count[G + 1][G + 1] = {};
   std::int32_t major[G + 1][G + 1][G] = {};
   std::int32_t poly_lo[J + 1][J + 1] = {};

@@ -108,6 +108,7 @@ TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
       {Table::kAsymmetricPoly, Weights::kSparse, 9},
       {Table::kMendelian, Weights::kSparse, 12},
       {Table::kGeneral, Weights::kTiny, 9},
+      {Table::kMendelian, Weights::kTiny, 9},
       {Table::kMendelian, Weights::kHuge, 20},
       {Table::kInfinite, Weights::kOrdinary, 6},
       {Table::kMendelian, Weights::kRepeated, 14},
@@ -132,6 +133,7 @@ TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
     EXPECT_EQ(fast.symmetric, row.table != Table::kAsymmetricMajor &&
                                   row.table != Table::kAsymmetricPoly);
     EXPECT_EQ(fast.finite, row.table != Table::kInfinite);
+    EXPECT_EQ(fast.mendelian, row.table == Table::kMendelian);
     for (int children = 0; children <= row.max_children; ++children) {
       for (const bool onto_child : {false, true}) {
         if (onto_child && children == 0) continue;
