@@ -1,7 +1,7 @@
 // segmix-check: checks the inputs of a segmix run without running it.
 #include <iostream>
 
-#include "check/check_inputs.h"
+#include "review/check_inputs.h"
 
 int main(int argc, char** argv) {
   return segmix::RunCheckCommand(argc, argv, std::cout, std::cerr);

@@ -3,9 +3,9 @@
 #include <ostream>
 #include <string>
 
-#include "check/check_inputs.h"
 #include "cli/exit_status.h"
 #include "data/capacities.h"
+#include "review/check_inputs.h"
 
 namespace segmix {
 namespace {

@@ -14,7 +14,6 @@
 #include <set>
 #include <sstream>
 
-#include "check/check_inputs.h"
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "cli/output_file.h"
@@ -27,6 +26,7 @@
 #include "fit/progress.h"
 #include "fit/series.h"
 #include "fit/standard_errors.h"
+#include "review/check_inputs.h"
 #include "textio/termination.h"
 
 namespace segmix::fit {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/map_file.h"
 #include "data/family_store.h"
 #include "model/parameter_table.h"
 #include "prep/pedigree_table.h"
@@ -26,7 +27,9 @@ namespace segmix::prep {
 
 inline constexpr std::string_view kStructureFileName = "iway.dat";
 inline constexpr std::string_view kControlFileName = "par.inp";
-inline constexpr std::string_view kMapFileName = "idmap.dat";
+using cli::kMapFileName;
+using cli::MapEntry;
+using cli::ReadMapFile;
 inline constexpr std::string_view kDefaultTraitFileName = "trait.dat";
 // "cov1.dat" .. "cov5.dat": the file of covariate q (1-based) when its
 // column's name does not make one.
@@ -67,20 +70,6 @@ struct TraitSummary {
   double max = 0;
 };
 
-// One line of the map file: member `position` of family `family_index` (the
-// family numbers of iway.dat and LH_fam.dat) is person `id` of family
-// `family` on line `line` of the table; `store_index` is its place in the
-// trait and covariate files.
-struct MapEntry {
-  std::int32_t family_index = 0;
-  std::int32_t position = 0;
-  std::int32_t store_index = 0;
-  std::string family;
-  std::string id;
-  int line = 0;
-  bool operator==(const MapEntry&) const = default;
-};
-
 struct PreparedData {
   std::string source;         // the table's name
   FamilyStore store;          // everything but the family weights
@@ -119,10 +108,6 @@ std::vector<std::string> OutputFileNames(const PreparedData& data);
 // and `overwrite` is false, or when a file cannot be written.
 void WritePreparedFiles(const PreparedData& data,
                         const std::filesystem::path& directory, bool overwrite);
-
-// Reads a map file back. Throws InputRejected naming `source` when it is not
-// one.
-std::vector<MapEntry> ReadMapFile(std::istream& in, std::string_view source);
 
 }  // namespace segmix::prep
 

@@ -2,7 +2,7 @@
 // clean data set (the small example with every member observed) and names a
 // fragment of the finding it must give and the exit status. Then the bundled
 // examples, and the layout of the report.
-#include "check/check_inputs.h"
+#include "review/check_inputs.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "check/findings.h"
 #include "cli/exit_status.h"
+#include "review/findings.h"
 #include "support/scratch_path.h"
 
 namespace segmix {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "check/check_inputs.h"
+#include "review/check_inputs.h"
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "cli/output_file.h"

@@ -1,7 +1,7 @@
 // The free-form scanner follows the run's reader rule by rule (separators,
 // null values, slashes, repeat counts, quoted character values over record
 // ends), so the places it reports are the places the run read from.
-#include "check/free_form_scan.h"
+#include "review/free_form_scan.h"
 
 #include <fstream>
 #include <iterator>

@@ -1,14 +1,14 @@
 // par.inp's raw text is walked record by record in the order the run reads
 // it (first record, flag records, parameter records, covariate file names),
 // so every finding can name the line and the columns it comes from.
-#include "check/control_file_review.h"
+#include "review/control_file_review.h"
 
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
 
-#include "check/free_form_scan.h"
+#include "review/free_form_scan.h"
 #include "textio/edit.h"
 
 namespace segmix {

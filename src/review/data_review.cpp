@@ -2,7 +2,7 @@
 // scanner (the run's reader keeps no positions); the family checks follow
 // the run's own rules for which families are evaluated (selected, stored,
 // with an observed member) and which are corrected for ascertainment.
-#include "check/data_review.h"
+#include "review/data_review.h"
 
 #include <array>
 #include <boost/math/statistics/univariate_statistics.hpp>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <map>
 
-#include "check/free_form_scan.h"
+#include "review/free_form_scan.h"
 
 namespace segmix {
 namespace {

@@ -2,7 +2,7 @@
 // items the reader leaves unchanged (empty fields, values after a slash) must
 // be the ones the scanner marks, and the scanner must end the statement on
 // the record the reader ends on, with the leftover values counted by hand.
-#include "check/free_form_scan.h"
+#include "review/free_form_scan.h"
 
 #include <gtest/gtest.h>
 

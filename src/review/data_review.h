@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "check/findings.h"
 #include "data/family_store.h"
+#include "review/findings.h"
 #include "run/control_file.h"
 
 namespace segmix {

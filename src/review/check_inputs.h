@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <iosfwd>
 
-#include "check/findings.h"
+#include "review/findings.h"
 
 namespace segmix {
 

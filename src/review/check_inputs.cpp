@@ -3,17 +3,17 @@
 // counts, the gate of the starting point and the check of the steps. Each
 // stage that a run would stop at ends the check with the run's own status and
 // message.
-#include "check/check_inputs.h"
+#include "review/check_inputs.h"
 
 #include <optional>
 #include <sstream>
 #include <system_error>
 
-#include "check/control_file_review.h"
-#include "check/data_review.h"
-#include "check/free_form_scan.h"
 #include "cli/exit_status.h"
 #include "model/evaluation.h"
+#include "review/control_file_review.h"
+#include "review/data_review.h"
+#include "review/free_form_scan.h"
 #include "run/analysis.h"
 #include "run/control_file.h"
 #include "run/evaluation_records.h"

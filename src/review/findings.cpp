@@ -1,5 +1,5 @@
 // Collecting findings and laying them out for the console.
-#include "check/findings.h"
+#include "review/findings.h"
 
 #include <charconv>
 #include <string>
