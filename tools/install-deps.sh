@@ -2,7 +2,9 @@
 # Installs what building and testing segmix needs, from Debian's packages,
 # when it is missing: cmake, ninja, g++, GoogleTest, Google Benchmark and
 # clang-format (the test script checks the source layout with it), and
-# the companion programs' libraries CLI11, Eigen, Boost.Math and nlohmann-json; then
+# the companion programs' libraries CLI11, Eigen, Boost.Math and nlohmann-json;
+# Vega (libjs-vega: segmix-fit's build inlines it into report.html) and
+# chromium (the browser stage of tools/test-all.sh renders the report); then
 # the fuzzing toolchain, clang 16 with its sanitizer and libFuzzer runtime
 # (clang++ 15 or newer is needed: libstdc++ 12's <source_location> is
 # available to clang only from 15 on). Pass extra package names to install
@@ -12,7 +14,8 @@
 # says so and goes on, and tools/test-all.sh skips its fuzz stage.
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-format
-  libcli11-dev libeigen3-dev libboost-math-dev nlohmann-json3-dev "$@")
+  libcli11-dev libeigen3-dev libboost-math-dev nlohmann-json3-dev
+  libjs-vega chromium "$@")
 fuzz_packages=(clang-16 libclang-rt-16-dev)
 
 missing_of() {
