@@ -294,6 +294,39 @@ void KnownProducts(const Transmission& t, const std::uint8_t* sum_of,
   }
 }
 
+// Children whose sums are in the evaluation's tables and whose products are
+// not yet formed: a run of them, in child order, multiplied into P together
+// with the next child's sums (one pass over P instead of one per child).
+struct KnownRun {
+  static constexpr std::size_t kMost = 16;
+  const PairTable* sums[kMost] = {};
+  std::size_t count = 0;
+};
+
+// P[sA][sB] for the product so far (`first`: none yet) times the run's
+// tables, in order. With `first` and an empty run: nothing (callers store).
+[[gnu::always_inline]] inline Extended RunProduct(bool first,
+                                                  const KnownRun& run,
+                                                  const PairTable& P,
+                                                  std::int32_t sA,
+                                                  std::int32_t sB) {
+  std::size_t i = 0;
+  Extended p = first ? (*run.sums[i++])[sA][sB] : P[sA][sB];
+  for (; i < run.count; ++i) p *= (*run.sums[i])[sA][sB];
+  return p;
+}
+
+// The run multiplied into P's upper triangle on its own, and emptied.
+void FlushRun(bool first, KnownRun& run, PairTable& P) {
+  if (run.count == 0) return;
+  for (std::int32_t sA = 0; sA < kStates; ++sA) {
+    for (std::int32_t sB = sA; sB < kStates; ++sB) {
+      P[sA][sB] = RunProduct(first, run, P, sA, sB);
+    }
+  }
+  run.count = 0;
+}
+
 // Under Mendelian transmission every nonzero M is 1, 1/2 or 1/4, so each
 // term of a child's sum, (M x T) x W, is a power of two times the extended
 // product T x W: multiplying by a power of two is exact in binary (the
@@ -309,16 +342,19 @@ void KnownProducts(const Transmission& t, const std::uint8_t* sum_of,
 // (M(. | 2, 2) is 1/4, 1/2, 1/4: the second terms are 1/4 x 2 T W). So a
 // child needs seven chains per pair (jA, jB) instead of 385 terms per jc
 // over the triangle, and with symmetric tables (jA, jB) and (jB, jA) give
-// the same chains. The child's sum for each pair of the upper triangle is
-// stored (kFirst) or multiplied into P, as the children's products are
-// formed in child order.
-template <bool kFirst>
-void MendelianChildSums(const Transmission& t, const double* w, PairTable& P) {
+// the same chains. Each pair of the upper triangle receives the product so
+// far (`first`: none) times the run's tables times the child's sum, in
+// child order; the run is emptied.
+template <bool kFirst, bool kRun>
+void MendelianChildSums(const Transmission& t, const double* w, KnownRun& run,
+                        PairTable& P) {
   const double* w1 = w;
   const double* w2 = w + J;
   const double* w3 = w + 2 * J;
-  const auto put = [&P](std::int32_t sA, std::int32_t sB, Extended v) {
-    if constexpr (kFirst) {
+  const auto put = [&P, &run](std::int32_t sA, std::int32_t sB, Extended v) {
+    if constexpr (kRun) {
+      P[sA][sB] = RunProduct(kFirst, run, P, sA, sB) * v;
+    } else if constexpr (kFirst) {
       P[sA][sB] = v;
     } else {
       P[sA][sB] *= v;
@@ -367,33 +403,44 @@ void MendelianChildSums(const Transmission& t, const double* w, PairTable& P) {
       }
     }
   }
+  run.count = 0;
 }
 
 // With Mendelian tables (symmetric and finite): every child in order, its
 // sums from the evaluation's tables or from MendelianChildSums (children of
 // the same weights form the same sums again), multiplied into P's upper
-// triangle.
+// triangle. Tables of consecutive children wait in a run for the next
+// child's pass, or for one pass of their own.
 void MendelianPairProducts(const Transmission& t,
                            const GenotypeWeights& weights,
                            std::span<const std::int32_t> children,
                            PairTable& P) {
   bool first = true;
+  KnownRun run;
   for (const std::int32_t x : children) {
     const double* w = weights.Member(x);
     if (const std::uint8_t known = KnownWeights(t, w); known != 0) {
-      const PairTable& sums = KnownSums(t, known);
-      for (std::int32_t sA = 0; sA < kStates; ++sA) {
-        for (std::int32_t sB = sA; sB < kStates; ++sB) {
-          P[sA][sB] = first ? sums[sA][sB] : P[sA][sB] * sums[sA][sB];
-        }
+      if (run.count == KnownRun::kMost) {
+        FlushRun(first, run, P);
+        first = false;
+      }
+      run.sums[run.count++] = &KnownSums(t, known);
+      continue;
+    }
+    if (run.count == 0) {
+      if (first) {
+        MendelianChildSums<true, false>(t, w, run, P);
+      } else {
+        MendelianChildSums<false, false>(t, w, run, P);
       }
     } else if (first) {
-      MendelianChildSums<true>(t, w, P);
+      MendelianChildSums<true, true>(t, w, run, P);
     } else {
-      MendelianChildSums<false>(t, w, P);
+      MendelianChildSums<false, true>(t, w, run, P);
     }
     first = false;
   }
+  FlushRun(first, run, P);
 }
 
 // P[sA][sB]: the product over `children` (at least one) of their sums given
@@ -643,7 +690,8 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
     RescaleConnector(w, S);
     PairTable& P = t.peeled_sums[n];
     if (t.mendelian) {
-      MendelianChildSums<true>(t, w, P);
+      KnownRun none;
+      MendelianChildSums<true, false>(t, w, none, P);
     } else {
       const double* child[1] = {w};
       Block<false>(t, child, 1, /*first=*/true, P, Repeats{});
