@@ -4,7 +4,8 @@
 # clang-format (the test script checks the source layout with it), and
 # the companion programs' libraries CLI11, Eigen, Boost.Math and nlohmann-json;
 # Vega (libjs-vega: segmix-fit's build inlines it into report.html) and
-# chromium (the browser stage of tools/test-all.sh renders the report); then
+# chromium and nodejs (the browser stage of tools/test-all.sh renders the
+# report through the DevTools protocol); then
 # the fuzzing toolchain, clang 16 with its sanitizer and libFuzzer runtime
 # (clang++ 15 or newer is needed: libstdc++ 12's <source_location> is
 # available to clang only from 15 on). Pass extra package names to install
@@ -15,7 +16,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-format
   libcli11-dev libeigen3-dev libboost-math-dev nlohmann-json3-dev
-  libjs-vega chromium "$@")
+  libjs-vega chromium nodejs "$@")
 fuzz_packages=(clang-16 libclang-rt-16-dev)
 
 missing_of() {
