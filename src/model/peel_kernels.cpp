@@ -565,12 +565,37 @@ void PeelOntoChildSideBySide(const Transmission& t, double* connector,
   }
 }
 
+// Onto a child: W(connector) *= its factor given the parents' weights and
+// the siblings' products (null: no siblings), by the side-by-side loops
+// when the tables and the products are finite, else in order.
+void PeelOntoChildWeights(const Transmission& t, double* connector,
+                          const double* first, const double* second,
+                          const PairTable* siblings) {
+  bool finite = t.finite;
+  if (siblings != nullptr) {
+    for (const auto& row : *siblings) {
+      for (const Extended s : row) finite &= std::isfinite(s);
+    }
+  }
+  if (!finite) {
+    PeelOntoChildInOrder(t, connector, first, second, siblings);
+  } else if (siblings == nullptr) {
+    PairTable unused;
+    PeelOntoChildSideBySide<false>(t, connector, first, second, unused);
+  } else {
+    PeelOntoChildSideBySide<true>(t, connector, first, second, *siblings);
+  }
+}
+
 }  // namespace
 
 void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
-                          std::int32_t most_children) {
+                          std::int32_t most_children,
+                          std::int32_t most_siblings_onto_child) {
   t.ones_children =
       std::clamp(most_children, 0, Transmission::kMostOnesChildren);
+  // Unset while the tables are formed: PeelOntoChild must not read them.
+  t.onto_child_count = -1;
   t.M = model.quantities.MajorTransmission.data();
   t.T = model.polygenic.PolygenicTransmission.data();
   t.symmetric = true;
@@ -660,6 +685,17 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
   for (std::int32_t sL = 0; sL < kStates; ++sL) {
     for (std::int32_t sO = 0; sO < kStates; ++sO) power[sL][sO] = 1;
   }
+  // The powers are also the siblings' products of n children of all-1
+  // weights, as PairProductTable forms them (the tables' values multiplied
+  // in child order): the connector child of all-1 weights under parents of
+  // prior weights with n such siblings, through the loops PeelOntoChild
+  // runs.
+  const std::int32_t onto_count =
+      std::clamp(most_siblings_onto_child, -1, t.ones_children);
+  if (onto_count >= 0) {
+    std::copy(std::begin(kAllOnes), std::end(kAllOnes), t.onto_child[0]);
+    PeelOntoChildWeights(t, t.onto_child[0], t.prior, t.prior, nullptr);
+  }
   for (std::int32_t n = 1; n <= t.ones_children; ++n) {
     for (std::int32_t sL = 0; sL < kStates; ++sL) {
       Extended factor = 0;
@@ -668,6 +704,10 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
         factor += t.prior[sO] * power[sL][sO];
       }
       t.ones_factor[n][sL] = factor;
+    }
+    if (n <= onto_count) {
+      std::copy(std::begin(kAllOnes), std::end(kAllOnes), t.onto_child[n]);
+      PeelOntoChildWeights(t, t.onto_child[n], t.prior, t.prior, &power);
     }
   }
   // A child of all-1 weights with such a nuclear family peeled onto it, as
@@ -698,6 +738,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
     }
     if (t.symmetric) MirrorUpperTriangle(P);
   }
+  t.onto_child_count = onto_count;
 }
 
 Extended ConnectorScaleSum(const double* connector) {
@@ -770,22 +811,23 @@ void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
   double* connector = weights.Member(L);
   const double* first = weights.Member(p1);
   const double* second = weights.Member(p2);
+  // A child of all-1 weights under parents of prior weights, its siblings of
+  // all-1 weights too (a correction pass above the probands): the result of
+  // the loops below on these very weights, formed once per evaluation.
+  if (static_cast<std::int32_t>(others.size()) <= t.onto_child_count &&
+      AllOnes(connector) && std::memcmp(first, t.prior, sizeof t.prior) == 0 &&
+      std::memcmp(second, t.prior, sizeof t.prior) == 0 &&
+      std::all_of(others.begin(), others.end(),
+                  [&](std::int32_t x) { return AllOnes(weights.Member(x)); })) {
+    std::memcpy(connector, t.onto_child[others.size()], sizeof t.prior);
+    return;
+  }
   PairTable siblings;
-  bool finite = t.finite;
   if (!others.empty()) {
     PairProductTable(t, weights, others, /*mirror=*/true, siblings);
-    for (const auto& row : siblings) {
-      for (const Extended s : row) finite &= std::isfinite(s);
-    }
   }
-  if (!finite) {
-    PeelOntoChildInOrder(t, connector, first, second,
-                         others.empty() ? nullptr : &siblings);
-  } else if (others.empty()) {
-    PeelOntoChildSideBySide<false>(t, connector, first, second, siblings);
-  } else {
-    PeelOntoChildSideBySide<true>(t, connector, first, second, siblings);
-  }
+  PeelOntoChildWeights(t, connector, first, second,
+                       others.empty() ? nullptr : &siblings);
 }
 
 }  // namespace segmix

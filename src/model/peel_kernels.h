@@ -68,6 +68,12 @@ struct Transmission {
   double peeled[kMostOnesChildren + 1][kJointGenotypes] = {};
   Extended peeled_sums[kMostOnesChildren + 1][kJointGenotypes]
                       [kJointGenotypes] = {};
+  // onto_child[n], n <= onto_child_count: the weights of a connector child of
+  // all-1 weights once PeelOntoChild has peeled onto it its parents of prior
+  // weights and n siblings of all-1 weights (not yet rescaled): a correction
+  // pass above the probands. -1: none formed.
+  std::int32_t onto_child_count = -1;
+  double onto_child[kMostOnesChildren + 1][kJointGenotypes] = {};
 
   double Major(std::int32_t o, std::int32_t g1, std::int32_t g2) const {
     return M[(o - 1) + 3 * (g1 - 1) + 9 * (g2 - 1)];
@@ -88,10 +94,13 @@ Extended RescaleConnector(double* connector, Extended S);
 // so one description serves every family of an evaluation (LikelihoodModel's
 // `transmission`). The tables indexed by a number of children are formed up
 // to most_children (at most kMostOnesChildren): a caller that knows its
-// sample's largest nuclear family spares the rest.
+// sample's largest nuclear family spares the rest. onto_child is formed up
+// to most_siblings_onto_child (and most_children), none when it is
+// negative: the most siblings of a connector child in the caller's sample.
 void DescribeTransmission(
     const LikelihoodModel& model, Transmission& t,
-    std::int32_t most_children = Transmission::kMostOnesChildren);
+    std::int32_t most_children = Transmission::kMostOnesChildren,
+    std::int32_t most_siblings_onto_child = -1);
 
 // Connector L is a parent, O the other one: for every joint state (gL, jL)
 // W(L) *= sum over (gO, jO) of W(O) x prod over children x (in list order)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "model/extended.h"
 #include "model/parameter_checks.h"
@@ -63,6 +64,26 @@ std::int32_t MostChildren(const FamilyStore& store,
       std::min<std::size_t>(most, Transmission::kMostOnesChildren));
 }
 
+// The most siblings of a connector child (a nuclear family peeled onto its
+// first child, as PeelFamily decides) in those families, -1 for none: how far
+// the evaluation's table of such children goes.
+std::int32_t MostSiblingsOntoChild(const FamilyStore& store,
+                                   const std::vector<std::int32_t>& families) {
+  std::int32_t most = -1;
+  for (const std::int32_t g : families) {
+    for (std::int32_t w = store.FirstNuclear(g); w <= store.LastNuclear(g);
+         ++w) {
+      const std::span<const std::int32_t> entries = store.NuclearMembers(w);
+      const std::int32_t L = store.connector[w];
+      if (entries.size() < 3 || L == 0 || L == entries[0] || L == entries[1]) {
+        continue;
+      }
+      most = std::max(most, static_cast<std::int32_t>(entries.size()) - 3);
+    }
+  }
+  return std::min(most, Transmission::kMostOnesChildren);
+}
+
 }  // namespace
 
 SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
@@ -75,6 +96,7 @@ SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
       settings_(settings),
       evaluated_(EvaluatedFamilies(store, settings)),
       most_children_(MostChildren(store, evaluated_)),
+      most_siblings_onto_child_(MostSiblingsOntoChild(store, evaluated_)),
       outcomes_(evaluated_.size()),
       pool_(WorkersFor(evaluated_.size(), settings.worker_count)),
       weights_(static_cast<std::size_t>(pool_.WorkerCount()),
@@ -165,7 +187,7 @@ EvaluationOutcome SampleLikelihood::Evaluate(Gate gate,
   DescribeTransmission(
       LikelihoodModel{store_, quantities_, polygenic_,
                       settings_.covariate_count, parameters_.in_model[kSex]},
-      transmission_, most_children_);
+      transmission_, most_children_, most_siblings_onto_child_);
   pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
   // The terms in family order: the first failure ends the evaluation, after

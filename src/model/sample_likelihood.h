@@ -102,6 +102,9 @@ class SampleLikelihood {
   // The most children of a nuclear family in those families, at most
   // Transmission::kMostOnesChildren: how far the evaluation's tables go.
   std::int32_t most_children_ = 0;
+  // The most siblings of a child that a nuclear family is peeled onto, -1
+  // for none: how far the evaluation's table of such children goes.
+  std::int32_t most_siblings_onto_child_ = -1;
   std::vector<FamilyOutcome> outcomes_;  // one slot per evaluated family
   WorkerPool pool_;
   std::vector<GenotypeWeights> weights_;  // one per worker

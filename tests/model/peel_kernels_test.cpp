@@ -127,7 +127,10 @@ TEST(PeelKernelsTest, OneNuclearFamilyMatchesTheReferenceLoops) {
     const FamilyStore store = BuildStore({});
     const LikelihoodModel model{store, m.q, m.poly, 0, 0, 0};
     Transmission fast;
-    DescribeTransmission(model, fast);
+    // Every table, the one of children peeled onto under prior parents too.
+    DescribeTransmission(model, fast, Transmission::kMostOnesChildren,
+                         Transmission::kMostOnesChildren);
+    EXPECT_EQ(fast.onto_child_count, Transmission::kMostOnesChildren);
     test::reference::Transmission slow;
     test::reference::DescribeTransmission(model, slow);
     EXPECT_EQ(fast.symmetric, row.table != Table::kAsymmetricMajor &&
@@ -388,6 +391,32 @@ FamilyPlan ThreeGenerations(PedigreeMaker& r) {
   return f;
 }
 
+// Grandparents 1, 2 with two to five children, peeled onto the first (3),
+// who has children with a spouse; the family below terminal. One proband
+// among the grandchildren or the other children: in the correction pass
+// the upper nuclear family is often prior parents, a connector of all-1
+// weights and siblings of all-1 weights.
+FamilyPlan OntoChild(PedigreeMaker& r) {
+  FamilyPlan f;
+  NuclearSpec top{{1, 2}, 3};
+  const int children = r.Uniform(2, 5);
+  for (int c = 0; c < children; ++c) top.entries.push_back(3 + c);
+  std::int32_t members = 2 + children;
+  NuclearSpec below{{3, ++members}, 0};
+  for (int k = r.Uniform(1, 4); k > 0; --k) below.entries.push_back(++members);
+  f.nuclear = {top, below};
+  f.trait.resize(members);
+  for (float& y : f.trait) {
+    y = r.Uniform(0, 5) == 0 ? kMissing : static_cast<float>(r.Real(-1, 4));
+  }
+  f.status.assign(members, 2);
+  const std::int32_t proband =
+      r.Uniform(0, 1) == 0 ? members - 1 : r.Uniform(3, 2 + children) - 1;
+  f.status[proband] = 1;
+  f.trait[proband] = static_cast<float>(r.Real(-1, 4));
+  return f;
+}
+
 // The whole sample as SampleLikelihood evaluates it (the transmission
 // described once, the evaluation's tables) against the reference peeling of
 // each pass: every family's weighted term and the sum, bit for bit.
@@ -401,7 +430,9 @@ TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
   PedigreeMaker r(71207);
   for (const bool general : {false, true}) {
     std::vector<FamilyPlan> plans;
-    for (int g = 0; g < 40; ++g) plans.push_back(ThreeGenerations(r));
+    for (int g = 0; g < 40; ++g) {
+      plans.push_back(g % 4 == 3 ? OntoChild(r) : ThreeGenerations(r));
+    }
     const FamilyStore store = BuildStore(plans);
     ValidateFamilyStructure(store);
     PolygenicTables poly;
