@@ -3,6 +3,8 @@
 // fixed seeds), read from the directory named by SEGMIX_BENCH_SAMPLES:
 //   capacity/  604 multi-generation families near 25,000 members
 //   families300/  300 multi-generation families
+//   mid300/  300 three-generation families of 4 to 39 members (about 13),
+//     where the densities and the per-family set-up weigh most
 // Each is evaluated at the starting values of its par.inp with the
 // polygenic and sex components in the model; "capacity_general" adds the
 // general transmission table (Tr1..Tr3 in the model). Every family is
@@ -125,7 +127,8 @@ bool RegisterSamples() {
   };
   for (const Case& c : {Case{"capacity", "capacity", false},
                         Case{"capacity_general", "capacity", true},
-                        Case{"families300", "families300", false}}) {
+                        Case{"families300", "families300", false},
+                        Case{"mid300", "mid300", false}}) {
     // Worker threads: 1, then 0 (the machine's).
     benchmark::RegisterBenchmark((std::string("BM_Sample/") + c.label).c_str(),
                                  [c](benchmark::State& state) {

@@ -4,14 +4,15 @@
 #   1. builds segmix, segmix-simulate, segmix-prep and the benchmarks in
 #      build/speed (Release);
 #   2. draws the benchmark samples with fixed seeds: capacity/ (604
-#      four-generation families, 24,578 members) and families300/ (300
-#      families, 11,333 members), each prepared by segmix-prep (every family
-#      corrected for ascertainment);
+#      four-generation families, 24,578 members), families300/ (300
+#      families, 11,333 members) and mid300/ (300 three-generation families
+#      of about 13 members, 3,981 in all), each prepared by segmix-prep
+#      (every family corrected for ascertainment);
 #   3. times one SampleLogLikelihood evaluation on them (segmix_sample_bench:
 #      as drawn, and with the general transmission table) and on the
 #      synthetic sample of segmix_likelihood_bench, on one thread and on all;
-#   4. times whole runs of segmix on examples/simulated and families300/, on
-#      one core and on all, with their peak memory.
+#   4. times whole runs of segmix on examples/simulated, families300/ and
+#      mid300/, on one core and on all, with their peak memory.
 #
 #   tools/bench.sh [WORK_DIR]
 #
@@ -23,10 +24,11 @@
 # (default 3), and the whole runs' five output files are compared byte for
 # byte. On a shared machine compare the ratios of the pairs, not single
 # times. SEGMIX_BENCH_ARGS passes options to the benchmarks; SEGMIX_JOBS sets
-# the build's parallel jobs.
+# the build's parallel jobs; SEGMIX_BENCH_BUILD another build folder than
+# build/speed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/speed"
+build=${SEGMIX_BENCH_BUILD:-$root/build/speed}
 work=${1:-$(mktemp -d "${TMPDIR:-/tmp}/segmix-bench.XXXXXX")}
 mkdir -p "$work"
 before=${SEGMIX_BENCH_BEFORE:-}
@@ -51,10 +53,12 @@ bin() { # NAME: the program built above (programs at the build's top)
 simulate=$(bin segmix-simulate)
 prep=$(bin segmix-prep)
 
-# draw NAME SEED FAMILIES: four generations, one covariate, polygenic and
-# sex effects, prepared for segmix.
+# draw NAME SEED FAMILIES [GENERATIONS CHILDREN]: four generations of 3.5
+# children per couple unless told, one covariate, polygenic and sex effects,
+# prepared for segmix.
 draw() {
-  "$simulate" --seed "$2" --families "$3" --generations 4 --children 3.5 \
+  "$simulate" --seed "$2" --families "$3" --generations "${4:-4}" \
+    --children "${5:-3.5}" \
     --marry-in 0.6 --covariates 1 --B1 0.5 --Sex 0.4 --pga 0.3 \
     --output "$work/$1.txt"
   rm -rf "${work:?}/$1"
@@ -62,8 +66,10 @@ draw() {
 }
 draw capacity 15 604
 draw families300 16 300
+draw mid300 16 300 3 3
 echo "== samples in $work: capacity $(($(wc -l <"$work/capacity.txt") - 3))" \
-  "members, families300 $(($(wc -l <"$work/families300.txt") - 3)) members"
+  "members, families300 $(($(wc -l <"$work/families300.txt") - 3)) members," \
+  "mid300 $(($(wc -l <"$work/mid300.txt") - 3)) members"
 
 # sides: "current" and, with SEGMIX_BENCH_BEFORE, "before" first.
 sides=(current)
@@ -85,7 +91,7 @@ done
 
 # Whole runs, one core (taskset) and all cores; peak memory from time -v.
 echo "== whole runs"
-for sample in "$root/examples/simulated" "$work/families300"; do
+for sample in "$root/examples/simulated" "$work/families300" "$work/mid300"; do
   name=$(basename "$sample")
   for round in $(seq "$rounds"); do
     for cores in 1 all; do
