@@ -354,6 +354,27 @@ std::vector<int> FreeRows(const ParameterTable& table) {
   return rows;
 }
 
+bool HasMajorLocus(const ParameterTable& table) {
+  const RowState q = StateOf(table, kQ);
+  if (q.kind == RowState::Kind::kFixed && (q.value == 0 || q.value == 1)) {
+    return false;  // one genotype only
+  }
+  // A mean equals MU when both name the same row once ties are followed
+  // (ties do not chain), or both are held at one value.
+  auto master = [&](int row) {
+    const RowState s = StateOf(table, row);
+    return s.kind == RowState::Kind::kTied ? s.target : row;
+  };
+  auto equal_to_mu = [&](int row) {
+    const int a = master(row), b = master(kMU);
+    if (a == b) return true;
+    const RowState sa = StateOf(table, a), sb = StateOf(table, b);
+    return sa.kind == RowState::Kind::kFixed &&
+           sb.kind == RowState::Kind::kFixed && sa.value == sb.value;
+  };
+  return !(equal_to_mu(kA) && equal_to_mu(kD));
+}
+
 bool NestedIn(const ParameterTable& inner, const ParameterTable& outer) {
   for (int r = 1; r <= kParameterCount; ++r) {
     const RowState o = StateOf(outer, r);

@@ -91,6 +91,11 @@ bool MendelianTransmission(const ParameterTable& table);
 // Rows 1..15 the search moves: estimated, untied and in the model.
 std::vector<int> FreeRows(const ParameterTable& table);
 
+// True when the model has a major locus: Q is not held at 0 or 1 and the
+// genotype means can differ (A or D is not tied to MU or held at MU's value).
+// Without one, Q has no effect and the posteriors are the prior.
+bool HasMajorLocus(const ParameterTable& table);
+
 // True when every point of `inner` is a point of `outer` (same data): each
 // row fixed in `outer` is fixed at the same value in `inner`, each tie of
 // `outer` holds in `inner`. Left-out components count as fixed at 0, and

@@ -93,32 +93,14 @@ std::string LeftPad(const std::string& s, std::size_t width) {
   return s.size() >= width ? " " + s : std::string(width - s.size(), ' ') + s;
 }
 
-// (family index, position) -> (family id, person id), from idmap.dat.
-std::map<std::pair<int, int>, std::pair<std::string, std::string>> ParseIdmap(
-    const std::string& text) {
-  std::map<std::pair<int, int>, std::pair<std::string, std::string>> ids;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    int g = 0, k = 0;
-    long store = 0;
-    std::string family, id;
-    if (fields >> g >> k >> store >> family >> id) ids[{g, k}] = {family, id};
+// (family index, position) -> the map file's entry.
+std::map<std::pair<int, int>, const cli::MapEntry*> IdsByPlace(
+    const std::vector<cli::MapEntry>& ids) {
+  std::map<std::pair<int, int>, const cli::MapEntry*> by_place;
+  for (const cli::MapEntry& e : ids) {
+    by_place[{e.family_index, e.position}] = &e;
   }
-  return ids;
-}
-
-// LH_fam.dat of the best model: family index -> weighted ln LH.
-std::map<int, double> ReadFamilyFile(const fs::path& path) {
-  std::map<int, double> terms;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    int g = 0, n = 0;
-    double v = 0;
-    if (fields >> g >> n >> v) terms[g] = v;
-  }
-  return terms;
+  return by_place;
 }
 
 }  // namespace
@@ -231,6 +213,14 @@ std::string ReportText(const FitReport& report) {
         << General(p.upper) << (p.upper_at_bound ? " (reaches the bound)" : "")
         << ", " << p.points.size() << " points\n";
   }
+  if (!report.notes.empty()) out << "\nNotes\n";
+  for (const std::string& note : report.notes) out << "  " << note << "\n";
+  out << "\nPosteriors (persons.csv): "
+      << (report.posterior_model >= 0
+              ? report.models[report.posterior_model].description.name + ", " +
+                    report.posterior_reason
+              : report.posterior_reason)
+      << "\n";
   return out.str();
 }
 
@@ -301,6 +291,12 @@ std::string FitJson(const FitReport& report) {
       report.best_model >= 0
           ? Json(report.models[report.best_model].description.name)
           : Json();
+  j["posterior_model"] =
+      report.posterior_model >= 0
+          ? Json(report.models[report.posterior_model].description.name)
+          : Json();
+  j["posterior_reason"] = report.posterior_reason;
+  j["notes"] = report.notes;
   auto table_json = [](const ParameterTable& t) {
     Json p = Json::object();
     for (int r = 1; r <= kParameterCount; ++r) p[Name(r)] = t.value[r];
@@ -411,27 +407,22 @@ std::string FitJson(const FitReport& report) {
   return j.dump(1) + "\n";
 }
 
-std::string FamiliesCsv(const FitReport& report, const std::string& idmap) {
-  const auto ids = ParseIdmap(idmap);
+std::string FamiliesCsv(const FitReport& report) {
+  const auto ids = IdsByPlace(report.ids);
   std::ostringstream out;
   out << "family_index,family,members,observed,probands,corrected,weight,ln_"
          "lh,ln_lh_weighted\n";
-  std::map<int, double> terms;
-  if (report.best_model >= 0) {
-    terms = ReadFamilyFile(report.out /
-                           report.models[report.best_model].description.name /
-                           "LH_fam.dat");
-  }
   for (const FamilyFacts& f : report.analysis->families) {
     if (f.index == 0) continue;
     const auto id = ids.find({f.index, 1});
-    out << f.index << ',' << (id != ids.end() ? Csv(id->second.first) : "")
+    out << f.index << ',' << (id != ids.end() ? Csv(id->second->family) : "")
         << ',' << f.members << ',' << f.observed << ',' << f.probands << ','
         << (f.corrected ? "true" : "false") << ',' << Number17(f.weight);
-    const auto it = terms.find(f.index);
-    if (f.evaluated && it != terms.end()) {
-      out << ',' << Number17(it->second / f.weight) << ','
-          << Number17(it->second);
+    const auto g = static_cast<std::size_t>(f.index);
+    if (f.evaluated && g < report.family_terms.size() &&
+        std::isfinite(report.family_terms[g])) {
+      out << ',' << Number17(report.family_terms[g] / f.weight) << ','
+          << Number17(report.family_terms[g]);
     } else {
       out << ",,";
     }
@@ -440,29 +431,25 @@ std::string FamiliesCsv(const FitReport& report, const std::string& idmap) {
   return out.str();
 }
 
-std::string PersonsCsv(const FitReport& report, const std::string& idmap) {
-  const Analysis& a = *report.analysis;
-  const auto ids = ParseIdmap(idmap);
+std::string PersonsCsv(const FitReport& report) {
+  const auto ids = IdsByPlace(report.ids);
   std::ostringstream out;
   out << "family_index,position,family,id,p_genotype1,p_genotype2,p_"
          "genotype3\n";
-  std::unique_ptr<Evaluator> evaluator;
-  const ModelResult* best =
-      report.best_model >= 0 ? &report.models[report.best_model] : nullptr;
-  if (best != nullptr)
-    evaluator = std::make_unique<Evaluator>(a, best->estimates);
-  for (const FamilyFacts& f : a.families) {
+  for (const FamilyFacts& f : report.analysis->families) {
     if (f.index == 0) continue;
-    std::vector<std::array<double, 3>> p;
-    if (evaluator && f.evaluated)
-      p = evaluator->GenotypePosteriors(best->estimates, f.index);
+    const auto g = static_cast<std::size_t>(f.index);
+    const FamilyPosteriors* p =
+        g < report.posteriors.size() && !report.posteriors[g].empty()
+            ? &report.posteriors[g]
+            : nullptr;
     for (int k = 1; k <= f.members; ++k) {
       const auto it = ids.find({f.index, k});
       out << f.index << ',' << k << ','
-          << (it != ids.end() ? Csv(it->second.first) : "") << ','
-          << (it != ids.end() ? Csv(it->second.second) : "");
+          << (it != ids.end() ? Csv(it->second->family) : "") << ','
+          << (it != ids.end() ? Csv(it->second->id) : "");
       for (int G = 0; G < 3; ++G) {
-        out << ',' << (p.empty() ? "" : Number17(p[k][G]));
+        out << ',' << (p == nullptr ? "" : Number17((*p)[k][G]));
       }
       out << '\n';
     }

@@ -11,7 +11,7 @@
 #define SEGMIX_FIT_PROFILE_H_
 
 #include "fit/engine.h"
-#include "fit/outputs.h"
+#include "fit/fit_report.h"
 #include "fit/progress.h"
 #include "fit/series.h"
 

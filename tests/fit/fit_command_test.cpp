@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "fit/plan.h"
 #include "support/scratch_path.h"
 
 namespace segmix::fit {
@@ -90,6 +91,14 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
        cli::kExitUsage,
        "is not fitted"},
       {{"--profile", "XYZ"}, cli::kExitUsage, "unknown parameter 'XYZ'"},
+      {{"--compare", "mixed:mixed"}, cli::kExitUsage, "0 degrees of freedom"},
+      {{"--profile", "Tr1", "--profile-model", "mixed"},
+       cli::kExitUsage,
+       "Tr1 is not free in model mixed"},
+      {{"--posterior-model", "polygenic"},
+       cli::kExitUsage,
+       "has no major locus"},
+      {{"--starts", "0x10"}, cli::kExitUsage, "--starts"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"segmix-fit", example, "--out",
@@ -113,6 +122,27 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
   EXPECT_NE(err.str().find("par.inp"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(out));
   fs::remove_all(dir);
+}
+
+// An option never takes the positional folder as a value, in either spelling
+// and wherever the folder stands; numbers are read as written (no octal).
+TEST(FitCommand, OptionsLeaveThePositionalFolderAlone) {
+  const std::string example = kExample.string();
+  const std::vector<std::vector<std::string>> lines = {
+      {"--compare", "sporadic:polygenic", example, "--starts", "010"},
+      {"--compare=sporadic:polygenic", example, "--starts=010"},
+      {example, "--compare", "sporadic:polygenic", "--compare", "major:mixed",
+       "--starts", "10"},
+  };
+  for (const auto& args : lines) {
+    const FitPlan plan = ParseFitCommandLine(args);
+    EXPECT_EQ(plan.input, fs::absolute(kExample)) << args[0];
+    EXPECT_EQ(plan.spread_starts, 10) << args[0];
+    ASSERT_FALSE(plan.compares.empty()) << args[0];
+    EXPECT_EQ(plan.compares[0], std::make_pair(std::string("sporadic"),
+                                               std::string("polygenic")));
+  }
+  EXPECT_EQ(ParseFitCommandLine(lines[2]).compares.size(), 2u);
 }
 
 // A short run on the small example, in process: segmix-check's warning is
@@ -146,6 +176,30 @@ TEST(FitCommand, SmallExampleShowsTheCheckWarningAndWritesEveryOutput) {
   const auto json = nlohmann::json::parse(ReadText(dir / "out" / "fit.json"));
   EXPECT_EQ(json.at("input_warnings").size(), 1u);
   EXPECT_EQ(json.at("models").at(0).at("tied_to").at("A"), "MU");
+  // The family terms are the best model's final pass: unweighted, they sum
+  // to its ln LH (the weight only scales LH_fam.dat's value).
+  // The posteriors are major's (sporadic has no major locus) and sum to 1.
+  const std::string best = json.at("best_model");
+  double sum = 0;
+  for (const auto& row : ReadCsv(dir / "out" / "families.csv")) {
+    if (!row.at("ln_lh").empty()) sum += std::stod(row.at("ln_lh"));
+  }
+  for (const auto& m : json.at("models")) {
+    if (m.at("name") == best) {
+      EXPECT_NEAR(sum, m.at("ln_lh").get<double>(), 1e-9);
+    }
+  }
+  EXPECT_EQ(json.at("posterior_model"), "major");
+  int persons = 0;
+  for (const auto& row : ReadCsv(dir / "out" / "persons.csv")) {
+    if (row.at("p_genotype1").empty()) continue;
+    ++persons;
+    EXPECT_NEAR(std::stod(row.at("p_genotype1")) +
+                    std::stod(row.at("p_genotype2")) +
+                    std::stod(row.at("p_genotype3")),
+                1.0, 1e-12);
+  }
+  EXPECT_GT(persons, 0);
   for (const char* model : {"sporadic", "major"}) {
     for (const char* file : {"par.inp", "sigma.dat", "max.dat", "LH_fam.dat"}) {
       EXPECT_TRUE(fs::exists(dir / "out" / model / file)) << model << file;

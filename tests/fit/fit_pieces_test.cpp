@@ -238,6 +238,26 @@ TEST(Nesting, BuiltInSeries) {
     EXPECT_EQ(FreeRows(outer).size(), static_cast<std::size_t>(c.outer_free))
         << c.outer;
   }
+  // A major locus: genotype means that can differ and Q not held at 0 or 1.
+  for (const ModelDescription& m : BuiltInModels()) {
+    EXPECT_EQ(HasMajorLocus(table(m.name)),
+              m.name != "sporadic" && m.name != "polygenic")
+        << m.name;
+  }
+  const struct {
+    const char* line;
+    bool major_locus;
+  } custom[] = {
+      {"m Q=0 fixed", false}, {"m Q=1 fixed A=free", false},
+      {"m A=D D=free", true}, {"m A=free D=MU", true},
+      {"m A=MU D=MU", false},
+  };
+  for (const auto& c : custom) {
+    EXPECT_EQ(
+        HasMajorLocus(ApplyModel(table("major"), ParseModelLine(c.line), 1)),
+        c.major_locus)
+        << c.line;
+  }
   // pga = 0 under "major" lies on pga's lower bound in "mixed": one row.
   EXPECT_EQ(RowsOnBound(table("major"), table("mixed")), 1);
   EXPECT_EQ(RowsOnBound(table("polygenic"), table("mixed")), 0);

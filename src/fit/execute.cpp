@@ -1,0 +1,192 @@
+// Carrying out a plan: the series, the best model, the tests, the profiles,
+// the family terms and the posteriors.
+#include "fit/execute.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "cli/command_line.h"
+#include "data/capacities.h"
+#include "fit/comparisons.h"
+#include "fit/model_series.h"
+#include "fit/profile.h"
+#include "fit/series.h"
+#include "textio/termination.h"
+
+namespace segmix::fit {
+namespace {
+
+namespace fs = std::filesystem;
+
+const ModelResult* Fitted(const FitReport& report, const std::string& name) {
+  for (const ModelResult& m : report.models) {
+    if (m.description.name == name && m.Fitted()) return &m;
+  }
+  return nullptr;
+}
+
+void AddTest(FitReport& report, const std::string& label, const std::string& a,
+             const std::string& b) {
+  const ModelResult* null_model = Fitted(report, a);
+  const ModelResult* alternative = Fitted(report, b);
+  if (null_model == nullptr || alternative == nullptr) {
+    report.notes.push_back(
+        "test " + label + " (" + a + " within " + b + ") not computed: " +
+        (null_model == nullptr ? a : b) + " could not be fitted");
+    return;
+  }
+  Comparison test = Compare(label, a, null_model->ln_lh, null_model->model,
+                            static_cast<int>(null_model->free_rows.size()), b,
+                            alternative->ln_lh, alternative->model,
+                            static_cast<int>(alternative->free_rows.size()),
+                            &alternative->se);
+  // Without a major locus the genotype means are equal and Q has no effect:
+  // no chi-square law holds for this test.
+  if (!HasMajorLocus(null_model->model) && HasMajorLocus(alternative->model)) {
+    test.note += (test.note.empty() ? "" : "; ") +
+                 std::string(
+                     "Q is not identified under the null: the chi2 reference "
+                     "is only approximate");
+  }
+  report.tests.push_back(test);
+}
+
+// The model of the posteriors: --posterior-model, else the best by AIC that
+// has a major locus. Sets the report's choice and reason; -1 for none.
+void ChoosePosteriorModel(const FitPlan& plan, FitReport& report) {
+  if (!plan.posterior_model.empty()) {
+    for (std::size_t i = 0; i < report.models.size(); ++i) {
+      if (report.models[i].description.name != plan.posterior_model) continue;
+      if (report.models[i].Fitted()) {
+        report.posterior_model = static_cast<int>(i);
+        report.posterior_reason = "--posterior-model";
+      } else {
+        report.posterior_reason = "--posterior-model " + plan.posterior_model +
+                                  " could not be fitted: no posteriors";
+      }
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < report.models.size(); ++i) {
+    const ModelResult& m = report.models[i];
+    if (!m.Fitted() || !HasMajorLocus(m.model)) continue;
+    if (report.posterior_model < 0 ||
+        m.aic < report.models[report.posterior_model].aic) {
+      report.posterior_model = static_cast<int>(i);
+    }
+  }
+  if (report.posterior_model < 0) {
+    report.posterior_reason =
+        "no fitted model has a major locus: persons.csv holds no posteriors";
+  } else if (report.posterior_model == report.best_model) {
+    report.posterior_reason = "the best model by AIC";
+  } else {
+    report.posterior_reason =
+        "the best model by AIC with a major locus (the best, " +
+        report.models[report.best_model].description.name + ", has none)";
+  }
+}
+
+}  // namespace
+
+std::vector<cli::MapEntry> ReadIds(const Analysis& analysis) {
+  const fs::path path = analysis.directory / cli::kMapFileName;
+  if (!fs::exists(path)) return {};
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw cli::InputFileError("cannot read " + path.string() +
+                              "; make it readable or remove it.");
+  }
+  std::vector<cli::MapEntry> ids = cli::ReadMapFile(in, path.string());
+  // A map of another data set would name the wrong persons: refuse it.
+  for (const cli::MapEntry& e : ids) {
+    const auto g = static_cast<std::size_t>(e.family_index);
+    if (e.family_index < 1 || g >= analysis.families.size() || e.position < 1 ||
+        e.position > analysis.families[g].members) {
+      throw InputRejected(
+          path.string() + ": family index " + std::to_string(e.family_index) +
+          ", position " + std::to_string(e.position) + " (family " + e.family +
+          ", person " + e.id +
+          ") is not a member in iway.dat: the map is of another data set; "
+          "run segmix-prep again or remove idmap.dat.");
+    }
+  }
+  return ids;
+}
+
+FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
+                      const Analysis& analysis,
+                      std::vector<std::string> input_warnings,
+                      std::vector<cli::MapEntry> ids, Progress& progress) {
+  FitReport report;
+  report.analysis = &analysis;
+  report.out = plan.output;
+  report.input_warnings = std::move(input_warnings);
+  report.ids = std::move(ids);
+  {
+    const std::string text = VersionText("segmix-fit");
+    report.version = text.substr(0, text.find('\n'));
+  }
+  report.models = FitSeries(analysis, plan.models, planned.tables,
+                            plan.spread_starts, plan.output, progress);
+
+  for (std::size_t i = 0; i < report.models.size(); ++i) {
+    const ModelResult& m = report.models[i];
+    if (m.Fitted() && (report.best_model < 0 ||
+                       m.aic < report.models[report.best_model].aic)) {
+      report.best_model = static_cast<int>(i);
+    }
+  }
+  for (const StandardTest& t : kStandardTests) {
+    const bool both = planned.Index(plan, t.null_model) >= 0 &&
+                      planned.Index(plan, t.alternative) >= 0;
+    if (both) AddTest(report, t.label, t.null_model, t.alternative);
+  }
+  for (const auto& [a, b] : plan.compares) {
+    AddTest(report, a + " within " + b, a, b);
+  }
+
+  if (!plan.profile_rows.empty()) {
+    const ModelResult* m =
+        plan.profile_model.empty()
+            ? (report.best_model >= 0 ? &report.models[report.best_model]
+                                      : nullptr)
+            : Fitted(report, plan.profile_model);
+    if (m == nullptr) {
+      report.notes.push_back("no fitted model for --profile: no profiles");
+    } else {
+      for (int row : plan.profile_rows) {
+        if (std::find(m->free_rows.begin(), m->free_rows.end(), row) ==
+            m->free_rows.end()) {
+          report.notes.push_back(
+              "--profile: " + std::string(ShortParameterName(row)) +
+              " is not free in model " + m->description.name + "; skipped");
+          continue;
+        }
+        report.profiles.push_back(
+            ProfileParameter(analysis, *m, row, progress));
+      }
+    }
+  }
+
+  if (report.best_model >= 0) {
+    const ModelResult& best = report.models[report.best_model];
+    report.family_terms = best.starts[best.best].outcome.family_terms;
+  }
+  ChoosePosteriorModel(plan, report);
+  if (report.posterior_model >= 0) {
+    const ModelResult& m = report.models[report.posterior_model];
+    Evaluator evaluator(analysis, m.estimates);
+    report.posteriors.resize(analysis.families.size());
+    for (const FamilyFacts& f : analysis.families) {
+      if (f.index == 0 || !f.evaluated) continue;
+      report.posteriors[static_cast<std::size_t>(f.index)] =
+          evaluator.GenotypePosteriors(m.estimates, f.index);
+    }
+  }
+  for (const std::string& note : report.notes) progress.Note("note: " + note);
+  report.seconds = progress.Elapsed();
+  return report;
+}
+
+}  // namespace segmix::fit
