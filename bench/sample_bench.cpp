@@ -3,8 +3,8 @@
 // fixed seeds), read from the directory named by SEGMIX_BENCH_SAMPLES:
 //   capacity/  604 multi-generation families near 25,000 members
 //   families300/  300 multi-generation families
-//   mid300/  300 three-generation families of 4 to 39 members (about 13),
-//     where the densities and the per-family set-up weigh most
+//   mid300/  300 three-generation families of 4 to 39 members (about 13,
+//     most of 4 to 15)
 // Each is evaluated at the starting values of its par.inp with the
 // polygenic and sex components in the model; "capacity_general" adds the
 // general transmission table (Tr1..Tr3 in the model). Every family is
