@@ -132,6 +132,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
 
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
+    report.variance_components.push_back(
+        m.Fitted() ? VarianceComponents(m.estimates, m.se)
+                   : std::vector<VarianceComponent>());
     if (m.Fitted() && (report.best_model < 0 ||
                        m.aic < report.models[report.best_model].aic)) {
       report.best_model = static_cast<int>(i);

@@ -15,6 +15,7 @@
 #include "fit/comparisons.h"
 #include "fit/engine.h"
 #include "fit/series.h"
+#include "fit/variance_components.h"
 
 namespace segmix::fit {
 
@@ -41,6 +42,9 @@ struct FitReport {
   std::vector<std::string> input_warnings;  // segmix-check's warnings
   std::vector<std::string> notes;           // about the analysis as a whole
   double seconds = 0;
+  // Per model (index into models): its variance components at the estimates
+  // with delta-method SEs; empty for a model not fitted.
+  std::vector<std::vector<VarianceComponent>> variance_components;
   // The best model's final pass: each family's weighted ln LH term as
   // LH_fam.dat holds it ([g], 1..stored count; NaN when not evaluated).
   // Empty when no model was fitted.

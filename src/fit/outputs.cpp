@@ -187,7 +187,7 @@ std::string ReportText(const FitReport& report) {
     }
     // Within one sex and covariate class; SEs by the delta method.
     out << "  Variance components (delta-method SE):";
-    for (const VarianceComponent& v : VarianceComponents(m.estimates, m.se)) {
+    for (const VarianceComponent& v : report.variance_components[i]) {
       out << " " << v.name << " " << General(v.estimate);
       if (std::isfinite(v.se)) out << " (" << General(v.se) << ")";
     }
@@ -231,14 +231,21 @@ std::string ModelsCsv(const FitReport& report) {
   for (int r = 1; r <= kParameterCount; ++r) {
     out << ',' << Name(r) << ',' << Name(r) << "_se," << Name(r) << "_status";
   }
+  for (std::string_view name : kVarianceComponentNames) {
+    out << ',' << name << ',' << name << "_se";
+  }
   out << '\n';
   const int covariates = report.analysis->settings.covariate_count;
-  for (const ModelResult& m : report.models) {
+  for (std::size_t i = 0; i < report.models.size(); ++i) {
+    const ModelResult& m = report.models[i];
     out << Csv(m.description.name);
     if (!m.Fitted()) {
       out << ",,,,"
           << ",,false," << m.starts.size() << ",0";
       for (int r = 1; r <= kParameterCount; ++r) out << ",,,";
+      for (std::size_t v = 0; v < kVarianceComponentNames.size(); ++v) {
+        out << ",,";
+      }
       out << '\n';
       continue;
     }
@@ -251,6 +258,9 @@ std::string ModelsCsv(const FitReport& report) {
           << (Used(m.estimates, r, covariates) ? Number17(m.estimates.value[r])
                                                : "")
           << ',' << SeText(m, r) << ',' << RowStatus(m, r, covariates);
+    }
+    for (const VarianceComponent& v : report.variance_components[i]) {
+      out << ',' << Number17(v.estimate) << ',' << Number17(v.se);
     }
     out << '\n';
   }
@@ -303,7 +313,8 @@ std::string FitJson(const FitReport& report) {
     return p;
   };
   Json models = Json::array();
-  for (const ModelResult& m : report.models) {
+  for (std::size_t i = 0; i < report.models.size(); ++i) {
+    const ModelResult& m = report.models[i];
     Json mj;
     mj["name"] = m.description.name;
     mj["definition"] = m.description.definition;
@@ -368,7 +379,7 @@ std::string FitJson(const FitReport& report) {
       mj["se_step_disagreement"] = m.se.step_disagreement;
       mj["se_problem"] = m.se.problem;
       Json components = Json::object();
-      for (const VarianceComponent& v : VarianceComponents(m.estimates, m.se)) {
+      for (const VarianceComponent& v : report.variance_components[i]) {
         components[v.name] = {
             {"estimate", v.estimate},
             {"se", std::isfinite(v.se) ? Json(v.se) : Json(nullptr)}};

@@ -190,6 +190,13 @@ TEST(FitCommand, SmallExampleShowsTheCheckWarningAndWritesEveryOutput) {
     }
   }
   EXPECT_EQ(json.at("posterior_model"), "major");
+  // models.csv carries fit.json's variance components, to every digit.
+  for (const char* name : {"major_locus", "total", "h2_major"}) {
+    const auto& v = json.at("models").at(1).at("variance_components").at(name);
+    EXPECT_EQ(std::stod(models[1].at(name)), v.at("estimate").get<double>());
+    EXPECT_EQ(std::stod(models[1].at(std::string(name) + "_se")),
+              v.at("se").get<double>());
+  }
   int persons = 0;
   for (const auto& row : ReadCsv(dir / "out" / "persons.csv")) {
     if (row.at("p_genotype1").empty()) continue;
