@@ -99,14 +99,15 @@ Comparison Compare(const std::string& label, const std::string& null_name,
       }
     }
   }
-  if (mixture) {
-    // p-value and distribution are the mixture's
-  } else if (on_bound == 1) {
+  // Without the mixture (set above): one bounded row gives 1/2:1/2 whatever
+  // the covariance; several without a covariance fall back to the plain
+  // chi2, which is conservative.
+  if (!mixture && on_bound == 1) {
     c.p_value = MixtureUpper(x, c.df);
     c.distribution = "50:50 chi2(" + std::to_string(c.df - 1) + "):chi2(" +
                      std::to_string(c.df) + ")";
     c.note = "null on a bound";
-  } else {
+  } else if (!mixture) {
     c.p_value = ChiSquareUpper(x, c.df);
     c.distribution = "chi2(" + std::to_string(c.df) + ")";
     if (on_bound > 1) {

@@ -16,7 +16,7 @@
 #include "review/free_form_scan.h"
 #include "run/analysis.h"
 #include "run/control_file.h"
-#include "run/evaluation_records.h"
+#include "run/recorded_fit.h"
 #include "run/unit_numbers.h"
 #include "textio/termination.h"
 
@@ -30,22 +30,16 @@ void CheckStart(const Analysis& analysis, CheckReport& report) {
   const std::optional<ParameterRejection> rejection =
       StartRejection(analysis, analysis.parameters);
   if (!rejection) return;
-  std::ostringstream console;
-  std::string errors;
-  {
-    TextUnits units(console);
-    units.OpenCapture(kErrorUnit, "par.err");
-    WriteParameterRejection(units, *rejection);
-    errors = units.Captured(kErrorUnit);
-    units.CloseAll();
-  }
+  const RejectionText message = RejectionMessageParts(*rejection);
   std::string text =
       "segmix-check: a run refuses the starting point of par.inp (exit "
       "status " +
       std::to_string(kExitRejected) + ").\n";
-  if (!errors.empty()) text += "It writes to par.err:\n" + errors;
-  if (!console.str().empty()) {
-    text += "It writes on the console:\n" + console.str();
+  if (!message.par_err.empty()) {
+    text += "It writes to par.err:\n" + message.par_err;
+  }
+  if (!message.console.empty()) {
+    text += "It writes on the console:\n" + message.console;
   }
   report.refusal = Refusal{kExitRejected, text};
 }

@@ -206,14 +206,21 @@ RunOutcome RecordedFit(const Analysis& analysis, ParameterTable& table,
   return outcome;
 }
 
-std::string RejectionMessage(const ParameterRejection& rejection) {
+RejectionText RejectionMessageParts(const ParameterRejection& rejection) {
   std::ostringstream console;
+  RejectionText text;
   TextUnits units(console);
   units.OpenCapture(kErrorUnit, "par.err");
   WriteParameterRejection(units, rejection);
-  std::string text = units.Captured(kErrorUnit) + console.str();
+  text.par_err = units.Captured(kErrorUnit);
   units.CloseAll();
+  text.console = console.str();
   return text;
+}
+
+std::string RejectionMessage(const ParameterRejection& rejection) {
+  const RejectionText text = RejectionMessageParts(rejection);
+  return text.par_err + text.console;
 }
 
 }  // namespace segmix

@@ -94,8 +94,13 @@ RunOutcome RecordedFit(const Analysis& analysis, ParameterTable& table,
                        const RunHooks& hooks = {},
                        std::int32_t worker_count = 0);
 
-// The text of `rejection`'s message as a run writes it (par.err, or the
-// console for the order of the means).
+// `rejection`'s message as a run writes it: to par.err, or to the console
+// (the order of the means).
+struct RejectionText {
+  std::string par_err, console;
+};
+RejectionText RejectionMessageParts(const ParameterRejection& rejection);
+// The two parts as one text.
 std::string RejectionMessage(const ParameterRejection& rejection);
 
 }  // namespace segmix

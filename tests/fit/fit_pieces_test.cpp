@@ -16,6 +16,16 @@
 namespace segmix::fit {
 namespace {
 
+ParameterTable BaseTable();
+
+// The built-in model `name` on BaseTable(), with one covariate.
+ParameterTable BuiltInTable(const std::string& name) {
+  for (const ModelDescription& m : BuiltInModels()) {
+    if (m.name == name) return ApplyModel(BaseTable(), m, 1);
+  }
+  throw std::runtime_error(name);
+}
+
 ParameterTable BaseTable() {
   ParameterTable t;
   const double rows[16][4] = {{},
@@ -207,13 +217,7 @@ TEST(ModelFile, NamesTheLineOfTheFirstBadModel) {
 }
 
 TEST(Nesting, BuiltInSeries) {
-  const ParameterTable base = BaseTable();
-  auto table = [&](const std::string& name) {
-    for (const ModelDescription& m : BuiltInModels()) {
-      if (m.name == name) return ApplyModel(base, m, 1);
-    }
-    throw std::runtime_error(name);
-  };
+  const auto table = BuiltInTable;
   const struct {
     const char *inner, *outer;
     bool nested;
@@ -289,13 +293,7 @@ TEST(ChiSquare, TailsAgainstClosedForms) {
 // their admissible sides -0.5, the weights are arccos(-0.5)/2pi = 1/3, 1/2
 // and 1/6 on 0, 1 and 2 bounded df, beside Tr2's interior one.
 TEST(Compare, MendelianTestTakesTheChiBarSquaredOfItsBoundedRows) {
-  const ParameterTable base = BaseTable();
-  auto table = [&](const std::string& name) {
-    for (const ModelDescription& m : BuiltInModels()) {
-      if (m.name == name) return ApplyModel(base, m, 1);
-    }
-    throw std::runtime_error(name);
-  };
+  const auto table = BuiltInTable;
   const ParameterTable null = table("mixed"),
                        alternative = table("general-tau");
   StandardErrors se;
