@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds segmix, segmix-prep, segmix-simulate and segmix-check in one build
-# folder, build/example (build/example/segmix, ...), and runs segmix on a bundled
-# example in a scratch directory, as a user runs it: the program reads par.inp and the data files from its working
-# directory and writes its results there. Shows the console report (its start
-# and its end), the summary sigma.dat and, for the simulated example, the
-# values the data were drawn from; segmix-check says first what it finds
-# suspicious in the inputs. Exits with the program's own exit status.
+# Builds the programs (segmix, segmix-prep, segmix-simulate, segmix-check and
+# segmix-fit) in one build folder, build/example (build/example/segmix, ...),
+# and runs the whole analysis on a bundled example in a scratch directory:
+# segmix-check says what it finds suspicious in the inputs, then segmix-fit
+# fits its default series of nested models and tests them. Shows segmix-fit's
+# report, where report.html (the figures, one file that opens offline) is,
+# and how to run the single-model segmix on the same folder. Exits with
+# segmix-fit's exit status.
 #
 #   tools/run-example.sh [SCRATCH_DIR]
 #
@@ -22,7 +23,8 @@ build="$root/build/example"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DSEGMIX_BUILD_TESTS=OFF -DSEGMIX_BUILD_BENCH=OFF \
   >/dev/null
-cmake --build "$build" --target segmix segmix-prep segmix-simulate segmix-check \
+cmake --build "$build" \
+  --target segmix segmix-prep segmix-simulate segmix-check segmix-fit \
   -j "${SEGMIX_JOBS:-$(nproc)}"
 
 scratch=${1:-$(mktemp -d "${TMPDIR:-/tmp}/segmix-example.XXXXXX")}
@@ -34,29 +36,23 @@ cd "$scratch"
 echo "== segmix-check on examples/$example: what it finds suspicious in the inputs"
 "$build/segmix-check" . || echo "   (segmix-check ended with exit status $?; 1 means warnings)"
 
-echo "== segmix on examples/$example in $scratch: console report"
+echo "== segmix-fit on examples/$example in $scratch: the default model series"
+echo "   (progress below; a few minutes on two cores)"
 status=0
-"$build/segmix" >console.txt || status=$?
-# A line per family and one per likelihood evaluation: show the landmarks.
-if [ "$(wc -l <console.txt)" -gt 40 ]; then
-  head -n 3 console.txt
-  echo "   ... (member count of each family)"
-  sed -n '/N_izm=/,/initial LH=/p' console.txt
-  echo "   ... ($(wc -l <console.txt) lines in all, one per likelihood evaluation)"
-  tail -n 2 console.txt
-else
-  cat console.txt
-fi
+"$build/segmix-fit" . >report.txt || status=$?
 if [ "$status" -ne 0 ]; then
-  echo "== segmix ended with exit status $status (par.err holds any parameter message)"
+  echo "== segmix-fit ended with exit status $status"
+  exit "$status"
 fi
-if [ -s sigma.dat ]; then
-  echo "== sigma.dat: the estimates"
-  cat sigma.dat
+echo "== the report (also in $scratch/report.txt)"
+cat report.txt
+if [ "$example" = simulated ]; then
+  echo "== the data were drawn with Q=0.2 MU=3 A=1.5 D=0 SIG=1 B1=0.8 and no polygenic"
+  echo "   component (examples/simulated/README.md walks through table, prep, run and results)"
 fi
-if [ "$example" = simulated ] && [ "$status" -eq 0 ]; then
-  echo "== the data were drawn with Q=0.2 MU=3 A=1.5 D=0 SIG=1 B1=0.8 (rows 1-4, 6, 11)"
-  echo "   (examples/simulated/README.md walks through table, prep, run and results)"
-fi
-echo "== results in $scratch: console.txt, sigma.dat, LH_fam.dat, max.dat, par.err"
-exit "$status"
+echo "== the figures: open $scratch/fit/report.html in a browser (it needs no network)"
+echo "   beside it in $scratch/fit: models.csv, tests.csv, fit.json, families.csv,"
+echo "   persons.csv and one folder per model with segmix's own files"
+echo "== segmix alone fits the one model of par.inp in the folder it runs in:"
+echo "   cd $scratch && $build/segmix"
+echo "   (or copy a model's start first: cp fit/major/par.inp . and run it the same way)"

@@ -17,12 +17,16 @@
 #   4. raised capacities (tools/check-capacity.sh): a build with N_FAM 2000
 #      in build/capacity runs 1,000 simulated families to estimates;
 #   5. the manual's walk-through (docs/walk-through.md) run on a fresh clone of the committed HEAD
-#      (tools/check-readme.sh).
+#      (tools/check-readme.sh);
+#   6. the browser stage (tools/check-report.sh): segmix-fit's report.html of
+#      the simulated example rendered in headless Chromium, failing on any
+#      console error, request or figure not drawn; its screenshot is
+#      build/report/report.png.
 #
 # Exit status nonzero on any build or test failure or fuzzing finding.
 # SEGMIX_JOBS sets the build and test parallelism (default: all cores);
-# SEGMIX_SANITIZE_STAGE=0, SEGMIX_FUZZ_SECONDS=0, SEGMIX_CAPACITY_STAGE=0 or
-# SEGMIX_README_STAGE=0 leave a stage out locally.
+# SEGMIX_SANITIZE_STAGE=0, SEGMIX_FUZZ_SECONDS=0, SEGMIX_CAPACITY_STAGE=0,
+# SEGMIX_README_STAGE=0 or SEGMIX_REPORT_STAGE=0 leave a stage out locally.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${SEGMIX_JOBS:-$(nproc)}
@@ -104,6 +108,13 @@ if [ "${SEGMIX_README_STAGE:-1}" != 0 ]; then
   start=$SECONDS
   bash "$root/tools/check-readme.sh"
   timings+=("walk-through on a fresh clone: $((SECONDS - start)) s")
+fi
+
+if [ "${SEGMIX_REPORT_STAGE:-1}" != 0 ]; then
+  echo "=== report.html in headless Chromium"
+  start=$SECONDS
+  SEGMIX_FIT="$root/build/release/segmix-fit" bash "$root/tools/check-report.sh"
+  timings+=("report in the browser: $((SECONDS - start)) s")
 fi
 
 echo "=== summary"

@@ -18,6 +18,7 @@
 #include "fit/outputs.h"
 #include "fit/plan.h"
 #include "fit/progress.h"
+#include "fit/report_html.h"
 #include "review/check_inputs.h"
 #include "textio/termination.h"
 
@@ -56,6 +57,7 @@ void WriteOutputs(const FitPlan& plan, const FitReport& report) {
   write("families.csv", FamiliesCsv(report));
   write("persons.csv", PersonsCsv(report));
   write("fit.json", FitJson(report));
+  if (plan.write_report_html) write("report.html", ReportHtml(report));
 }
 
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/map_file.h"
+#include "fit/outputs.h"
 #include "fit/vega_bundle.h"
 
 namespace segmix::fit {
@@ -72,18 +74,13 @@ std::string PValue(double p) {
 // as null).
 double Number(const Json& j) { return j.is_number() ? j.get<double>() : NAN; }
 
-// family index -> family id, from idmap.dat (member position 1's line).
-std::map<int, std::string> FamilyIds(const std::string& idmap) {
-  std::map<int, std::string> ids;
-  std::istringstream in(idmap);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    int g = 0, k = 0;
-    long store = 0;
-    std::string family;
-    if (fields >> g >> k >> store >> family && k == 1) ids[g] = family;
+// family index -> family id, from idmap.dat (member position 1's entry).
+std::map<int, std::string> FamilyIds(const std::vector<cli::MapEntry>& ids) {
+  std::map<int, std::string> families;
+  for (const cli::MapEntry& e : ids) {
+    if (e.position == 1) families[e.family_index] = e.family;
   }
-  return ids;
+  return families;
 }
 
 // The trait values the figure shows: those the likelihood fits beyond the
@@ -224,13 +221,10 @@ Json TraitFigure(const FitReport& report, const Json& fit) {
 // LH_fam.dat divided by the weight) against its size. The most extreme are
 // those whose ln LH per observed member (the weighted term) lies farthest
 // from the median of all families'.
-Json FamilyFigure(const FitReport& report, const std::string& idmap) {
+Json FamilyFigure(const FitReport& report) {
   Json rows = Json::array();
-  if (report.best_model < 0) return rows;
-  const ModelResult& best = report.models[report.best_model];
-  const std::vector<double>& terms =
-      best.starts[best.best].outcome.family_terms;
-  const std::map<int, std::string> ids = FamilyIds(idmap);
+  const std::vector<double>& terms = report.family_terms;
+  const std::map<int, std::string> ids = FamilyIds(report.ids);
   struct Row {
     const FamilyFacts* facts;
     double term;
@@ -274,13 +268,21 @@ Json FamilyFigure(const FitReport& report, const std::string& idmap) {
   return rows;
 }
 
-// P(genotype 1) per person under the best model; none until the run keeps
-// the posteriors it computes for persons.csv.
-Json PosteriorFigure(const FitReport&) { return Json::array(); }
+// P(genotype 1) per person of the evaluated families, in persons.csv's
+// order (family index, then member position).
+Json PosteriorFigure(const FitReport& report) {
+  Json p1 = Json::array();
+  for (std::size_t g = 1; g < report.posteriors.size(); ++g) {
+    const FamilyPosteriors& family = report.posteriors[g];
+    for (std::size_t k = 1; k < family.size(); ++k) p1.push_back(family[k][0]);
+  }
+  return p1;
+}
 
 // What the run itself found worth a warning, model by model.
 std::vector<std::string> RunWarnings(const Json& fit) {
   std::vector<std::string> warnings;
+  for (const Json& note : fit["notes"]) warnings.push_back(note);
   for (const Json& m : fit["models"]) {
     const std::string name = "model " + m["name"].get<std::string>() + ": ";
     if (!m["fitted"].get<bool>()) {
@@ -474,6 +476,8 @@ constexpr std::string_view kPageScript = R"js(
     return {orient: orient, scale: scale, title: title, grid: orient === 'left'};
   }
   var colors = ['#000000', '#d62728', '#2ca02c', '#1f77b4'];
+  // fit.json writes a value that is not finite as null.
+  function digits(x) { return x === null ? 'none' : x.toPrecision(4); }
 
   var t = figures.trait;
   if (t.bins) {
@@ -510,13 +514,16 @@ constexpr std::string_view kPageScript = R"js(
     var top = lnLhOf[p.model];
     var limit = top - 1.92;
     // Points the search refused hold the failure value; they are not drawn.
+    // The estimate is the profile's highest point: there ln LH is the
+    // model's maximum.
     var points = p.points.filter(function (xy) { return xy[1] > -1e17; })
+      .concat([[p.estimate, top]])
       .map(function (xy) { return {value: xy[0], ln_lh: xy[1]}; })
       .sort(function (a, b) { return a.value - b.value; });
     figure('profile-figures', 'profile-' + p.parameter, {
       width: width, height: 260, padding: 5,
       title: 'Profile ln LH of ' + p.parameter + ' (model ' + p.model + '): 95% interval ' +
-        p.lower.toPrecision(4) + ' to ' + p.upper.toPrecision(4),
+        digits(p.lower) + ' to ' + digits(p.upper),
       data: [{name: 'points', values: points},
              {name: 'marks', values: [{limit: limit, top: top, lower: p.lower, upper: p.upper, estimate: p.estimate}]}],
       scales: [
@@ -569,7 +576,7 @@ constexpr std::string_view kPageScript = R"js(
       axes: [axis('bottom', 'x', 'difference from the smallest'),
              {orient: 'left', scale: 'y', encode: {labels: {update: {
                fontWeight: {signal: "datum.value === best ? 'bold' : 'normal'"}}}}}],
-      legends: [{fill: 'color', orient: 'bottom-right'}],
+      legends: [{fill: 'color', orient: 'right'}],
       marks: [{type: 'symbol', from: {data: 'rows'}, encode: {enter: {
         y: {scale: 'y', field: 'model', band: 0.5}, x: {scale: 'x', field: 'difference'},
         fill: {scale: 'color', field: 'criterion'}, size: {value: 80},
@@ -579,7 +586,8 @@ constexpr std::string_view kPageScript = R"js(
 
   if (fit.tests.length) {
     var tests = fit.tests.map(function (x) {
-      return {test: x.test, p: x.p_value, score: -Math.log10(Math.max(x.p_value, 1e-300))};
+      var score = x.p_value === null ? 0 : -Math.log10(Math.max(x.p_value, 1e-300));
+      return {test: x.test, p: x.p_value, score: score};
     });
     figure('test-figure', 'tests', {
       width: width, height: 26 * tests.length, padding: 5,
@@ -628,7 +636,7 @@ constexpr std::string_view kPageScript = R"js(
   if (figures.posteriors.length) {
     figure('posterior-figure', 'posteriors', {
       width: width, height: 240, padding: 5,
-      title: 'Posterior probability of genotype 1 over persons (model ' + fit.best_model + ')',
+      title: 'Posterior probability of genotype 1 over persons (model ' + figures.posterior_model + ')',
       data: [{name: 'persons', values: figures.posteriors.map(function (p) { return {p: p}; }),
               transform: [{type: 'bin', field: 'p', extent: [0, 1], maxbins: 20, nice: false},
                           {type: 'aggregate', groupby: ['bin0', 'bin1'], ops: ['count'], as: ['count']}]}],
@@ -655,19 +663,27 @@ constexpr std::string_view kPageScript = R"js(
 
 }  // namespace
 
-std::string ReportHtml(const FitReport& report, const std::string& idmap) {
+std::string ReportHtml(const FitReport& report) {
   const std::string fit_text = FitJson(report);
   const Json fit = Json::parse(fit_text);
   Json figures;
   figures["trait"] = TraitFigure(report, fit);
-  figures["families"] = FamilyFigure(report, idmap);
+  figures["families"] = FamilyFigure(report);
   figures["posteriors"] = PosteriorFigure(report);
+  figures["posterior_model"] =
+      report.posterior_model >= 0
+          ? Json(report.models[report.posterior_model].description.name)
+          : Json();
   const Analysis& a = *report.analysis;
   int evaluated = 0;
   for (const FamilyFacts& f : a.families) evaluated += f.evaluated ? 1 : 0;
   const std::string best =
       report.best_model >= 0 ? report.models[report.best_model].description.name
                              : std::string();
+  const std::string posterior_model =
+      report.posterior_model >= 0
+          ? report.models[report.posterior_model].description.name
+          : std::string();
 
   std::ostringstream out;
   out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta "
@@ -736,7 +752,7 @@ std::string ReportHtml(const FitReport& report, const std::string& idmap) {
   out << "<section id=\"families\">\n<h2>Families</h2>\n"
       << "<div id=\"family-figure\"></div>\n"
       << (figures["families"].empty()
-              ? "<p class=\"none\">No family terms: no model was fitted.</p>\n"
+              ? "<p class=\"none\">No family terms in this run.</p>\n"
               : "<p class=\"note\">Each evaluated family's ln LH under the "
                 "best model (as LH_fam.dat and families.csv give it, "
                 "unweighted). Named in red: the 10 families whose ln LH per "
@@ -748,7 +764,12 @@ std::string ReportHtml(const FitReport& report, const std::string& idmap) {
       << (figures["posteriors"].empty()
               ? "<p class=\"none\">No posteriors in this run.</p>\n"
               : "<p class=\"note\">Each person's probability of genotype 1 "
-                "given the family's data, as persons.csv gives it.</p>\n")
+                "given the family's data under model " +
+                    Escape(posterior_model) +
+                    (report.posterior_reason.empty()
+                         ? std::string()
+                         : " (" + Escape(report.posterior_reason) + ")") +
+                    ", as persons.csv gives it.</p>\n")
       << "</section>\n";
 
   out << "<script type=\"application/json\" id=\"segmix-data\">{\"fit\":"

@@ -16,14 +16,14 @@
 
 #include <string>
 
-#include "fit/outputs.h"
+#include "fit/fit_report.h"
 
 namespace segmix::fit {
 
 // The page. Only formats: every value comes from `report` (its analysis holds
-// the trait values and covariates the trait figure bins); `idmap` is the text
-// of idmap.dat (family ids) or empty.
-std::string ReportHtml(const FitReport& report, const std::string& idmap);
+// the trait values and covariates the trait figure bins, its ids the family
+// ids the family figure names).
+std::string ReportHtml(const FitReport& report);
 
 }  // namespace segmix::fit
 
