@@ -3,6 +3,7 @@
 
 #include <istream>
 
+#include "cli/input_file.h"
 #include "textio/termination.h"
 
 namespace segmix::cli {
@@ -132,7 +133,7 @@ TextTable ReadTextTable(std::istream& in, std::string_view source) {
   std::string line;
   std::vector<std::string> fields;
   int number = 0;
-  while (std::getline(in, line)) {
+  while (ReadLineCapped(in, line, source, number + 1)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (table.header_line == 0 && number == 1 &&

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/input_file.h"
 
 namespace segmix::fit {
 namespace {
@@ -178,16 +179,16 @@ ModelDescription ParseModelLine(std::string_view line) {
 }
 
 std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  if (!in) {
-    throw cli::InputFileError(path.string() +
-                              ": cannot read the model file; check its name.");
-  }
+  // A directory or a device is refused, and a line is capped, before the
+  // first model is parsed: /dev/zero would otherwise fill the memory.
+  std::ifstream in;
+  cli::OpenInputFile(in, path.string(), "the model file");
   std::set<std::string> names;
   for (const ModelDescription& b : BuiltInModels()) names.insert(b.name);
   std::vector<ModelDescription> models;
   int number = 0;
-  for (std::string line; std::getline(in, line);) {
+  for (std::string line;
+       cli::ReadLineCapped(in, line, path.string(), number + 1);) {
     ++number;
     const auto first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#') continue;
@@ -204,6 +205,10 @@ std::vector<ModelDescription> ReadModelFile(const std::filesystem::path& path) {
                        "' is already taken (built-in or earlier line)");
     }
     models.push_back(description);
+  }
+  if (in.bad()) {
+    throw cli::InputFileError(path.string() +
+                              ": reading the model file failed.");
   }
   return models;
 }

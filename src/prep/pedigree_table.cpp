@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/command_line.h"
+#include "cli/input_file.h"
 #include "textio/termination.h"
 
 namespace segmix::prep {
@@ -83,7 +84,7 @@ TextTable ReadFamTable(std::istream& in, std::string_view source,
   std::string line;
   std::vector<std::string> fields;
   int number = 0;
-  while (std::getline(in, line)) {
+  while (cli::ReadLineCapped(in, line, source, number + 1)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
@@ -123,6 +124,24 @@ std::string JoinPhenotypes(TextTable& pedigree, const TextTable& phenotypes,
                  "a phenotype file needs a header whose first two columns"
                  " are the family and person ids (FID IID, or family id),"
                  " then at least one phenotype column.");
+    return {};
+  }
+  // The ids are found by place, so their names must say that the place is
+  // right: a table written IID FID would give family 1 the first person of
+  // every family.
+  const std::string first = cli::LowerCase(phenotypes.header[0]);
+  const std::string second = cli::LowerCase(phenotypes.header[1]);
+  if (!(first == "fid" && second == "iid") &&
+      !(first == "family" && second == "id")) {
+    std::string found;
+    for (const std::string& name : phenotypes.header) {
+      found += (found.empty() ? "" : " ") + ShownId(name);
+    }
+    problems.Add(header_place + "the header is \"" + found +
+                 "\", but the first two columns of a phenotype file must be"
+                 " the family and then the person id, named FID IID (or"
+                 " family id, in any case). Put the two id columns first, in"
+                 " that order, and name them so.");
     return {};
   }
   std::size_t c_family = pedigree.header.size(), c_id = c_family;

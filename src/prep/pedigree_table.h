@@ -39,13 +39,14 @@ TextTable ReadFamTable(std::istream& in, std::string_view source,
                        const std::vector<std::string>& columns);
 
 // Adds the phenotype columns of `phenotypes` (a table read by ReadTextTable
-// whose first two columns are family and person id, by any names) to
-// `pedigree`, joined by family and person id. A person of the pedigree
-// without a row there gets empty (missing) fields. Adds to `problems`: a
-// phenotype table with no column beyond the ids, a column name the pedigree
-// already has, an id pair given twice. Returns one warning line for the
-// persons of `phenotypes` who are not in the pedigree (counted, the first 20
-// listed), or an empty string.
+// whose first two columns are the family and person ids, named FID IID or
+// family id in any case) to `pedigree`, joined by family and person id. A
+// person of the pedigree without a row there gets empty (missing) fields.
+// Adds to `problems`: a phenotype table with no column beyond the ids, first
+// two columns named otherwise (IID FID would swap people silently), a column
+// name the pedigree already has, an id pair given twice. Returns one warning
+// line for the persons of `phenotypes` who are not in the pedigree (counted,
+// the first 20 listed), or an empty string.
 std::string JoinPhenotypes(TextTable& pedigree, const TextTable& phenotypes,
                            std::string_view source, ProblemList& problems);
 

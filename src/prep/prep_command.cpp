@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli/command_line.h"
+#include "cli/input_file.h"
 #include "data/capacities.h"
 #include "data/family_store.h"
 #include "prep/pedigree_structure.h"
@@ -85,8 +86,12 @@ PrepArguments ParseArguments(const std::vector<std::string>& args) {
   std::string fam_columns, missing, coding, proband;
   app.add_option("--fam", parsed.fam);
   CLI::Option* columns_option = app.add_option("--columns", fam_columns);
+  // One file per --pheno (repeat the option for more): a vector option
+  // would otherwise also take the output directory after it.
   app.add_option("--pheno", parsed.phenotype_files)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->expected(1)
+      ->allow_extra_args(false);
   CLI::Option* missing_option = app.add_option("--missing", missing);
   CLI::Option* coding_option =
       app.add_option("--proband-coding", coding)
@@ -441,17 +446,18 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
   try {
     // Problems of the rows' values and of the relations between the rows
     // are reported in one pass.
-    auto read = [&](const std::string& name, auto reader) {
+    auto read = [&](const std::string& name, std::string_view what,
+                    auto reader) {
       if (name == "-") return reader(in, std::string("standard input"));
-      std::ifstream file(name, std::ios::binary);
-      if (!file)
-        throw cli::InputFileError("cannot open the table " + name + ".");
+      std::ifstream file;
+      cli::OpenInputFile(file, name, what);
       return reader(file, name);
     };
     const bool fam = !arguments.fam.empty();
     std::string source;
     TextTable text =
         read(fam ? arguments.fam : arguments.table,
+             fam ? "the --fam file" : "the table",
              [&](std::istream& stream, const std::string& name) {
                source = name;
                return fam ? ReadFamTable(stream, name, arguments.fam_columns)
@@ -461,9 +467,10 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
     std::vector<std::string> warnings;
     for (const std::string& name : arguments.phenotype_files) {
       const TextTable phenotypes =
-          read(name, [](std::istream& stream, const std::string& shown) {
-            return ReadTextTable(stream, shown);
-          });
+          read(name, "the --pheno file",
+               [](std::istream& stream, const std::string& shown) {
+                 return ReadTextTable(stream, shown);
+               });
       const std::string warning =
           JoinPhenotypes(text, phenotypes,
                          name == "-" ? "standard input" : name, join_problems);
