@@ -18,7 +18,8 @@
 //     probands leaves (a correction pass again), takes its sums from tables
 //     formed once per evaluation (Transmission::ones, peeled_sums); such
 //     children under a parent of prior weights give the connector a factor
-//     formed once per evaluation as well (ones_factor);
+//     formed once per evaluation as well (ones_factor), and a connector
+//     child of such weights under two such parents its weights (onto_child);
 //   - onto a child, up to four of its polygenic genotypes run side by side,
 //     sharing W(p1) x W(p2) x M;
 //   - under Mendelian transmission a child's sums for all 231 parent pairs
