@@ -82,6 +82,14 @@ int RunProgram(std::ostream& out, std::ostream& err) {
   // of the run is flushed and closed.
   RunFolderLock lock;
   TextUnits units(out);
+  // A stop signal while an input that is a named pipe waits for its writer
+  // ends the run there (every other wait is between evaluations).
+  units.SetWaitInterrupted([](std::string_view name) {
+    StopIfSignalled("while waiting for a program to write the named pipe \"" +
+                    std::string(name) +
+                    "\"; the run had not started: max.dat, sigma.dat and "
+                    "LH_fam.dat were not written.");
+  });
   try {
     const int status = RunSequence(units, lock);
     units.CloseAll();

@@ -7,6 +7,11 @@
 // wrote.
 #include "textio/text_units.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +37,55 @@ std::string WithoutTrailingBlanks(std::string_view name) {
                              const std::string& name, int error_number) {
   throw TextIoError(LocusOf(where) + " file: \"" + name + "\"",
                     std::strerror(error_number), TerminationKind::kUnreadable);
+}
+
+// fopen(path, "rb"), except that a named pipe without a writer does not
+// block in open(), where the stop signals (installed with SA_RESTART) could
+// not end the wait: the pipe is opened with O_NONBLOCK, then poll() waits
+// for its first data or its writer's close. poll() is never restarted after
+// a signal handler, so each signal reaches `interrupted`. Linux reports no
+// hang-up on a pipe that never had a writer, so the wait lasts until one
+// comes, as the blocking open did; the contents read are the same.
+std::FILE* OpenForReading(
+    const char* path, const std::string& name,
+    const std::source_location& where,
+    const std::function<void(std::string_view)>& interrupted) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd == -1) OpenFailed(where, name, errno);
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode)) {
+    pollfd wait{fd, POLLIN, 0};
+    for (;;) {
+      if (::poll(&wait, 1, -1) > 0) break;
+      if (errno != EINTR) {
+        const int error_number = errno;
+        ::close(fd);
+        OpenFailed(where, name, error_number);
+      }
+      if (interrupted) {
+        try {
+          interrupted(name);
+        } catch (...) {
+          ::close(fd);
+          throw;
+        }
+      }
+    }
+  }
+  // Reads block again from here: the record reader expects whole reads.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    const int error_number = errno;
+    ::close(fd);
+    OpenFailed(where, name, error_number);
+  }
+  std::FILE* const file = ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    const int error_number = errno;
+    ::close(fd);
+    OpenFailed(where, name, error_number);
+  }
+  return file;
 }
 
 }  // namespace
@@ -178,8 +232,7 @@ void TextUnits::Open(int unit, std::string_view file_name, OpenStatus status,
     OpenFailed(where, name, EISDIR);
   }
   if (status == OpenStatus::kOld) {
-    state->file = std::fopen(path, "rb");
-    if (state->file == nullptr) OpenFailed(where, name, errno);
+    state->file = OpenForReading(path, name, where, wait_interrupted_);
   } else if (status == OpenStatus::kReplace) {
     state->file = std::fopen(path, "w+b");
     if (state->file == nullptr) OpenFailed(where, name, errno);

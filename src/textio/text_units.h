@@ -11,12 +11,16 @@
 // A file name that is not absolute is taken relative to the units' directory
 // (the working directory when none is given), so a caller never has to change
 // the process's working directory to work on a folder. Messages name a file as
-// it was given to Open. A unit can also be opened on memory: on a text to be
+// it was given to Open. A file that must exist and is a named pipe (FIFO) is
+// opened without blocking and then waited for in a way a signal interrupts
+// (see SetWaitInterrupted), so a run waiting for a pipe's writer can still be
+// stopped. A unit can also be opened on memory: on a text to be
 // read (OpenText), or to collect what is written (OpenCapture).
 #ifndef SEGMIX_TEXTIO_TEXT_UNITS_H_
 #define SEGMIX_TEXTIO_TEXT_UNITS_H_
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -70,6 +74,13 @@ class TextUnits {
   void CloseAll() noexcept;
   bool IsOpen(int unit) const;
 
+  // Called when a wait for a named pipe's writer (see Open) is interrupted
+  // by a signal, with the file name as given; it may throw to end the wait
+  // (segmix's stop signals do). Without one, the wait goes on.
+  void SetWaitInterrupted(std::function<void(std::string_view)> check) {
+    wait_interrupted_ = std::move(check);
+  }
+
   std::ostream& Console() { return console_; }
   const std::filesystem::path& Directory() const { return directory_; }
   // Where a file name given to Open is opened.
@@ -86,6 +97,7 @@ class TextUnits {
   std::filesystem::path directory_;
   std::map<int, std::unique_ptr<UnitState>> units_;
   std::unique_ptr<StatementPool, StatementPoolDeleter> pool_;
+  std::function<void(std::string_view)> wait_interrupted_;
 };
 
 }  // namespace segmix

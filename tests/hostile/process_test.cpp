@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -312,6 +313,65 @@ TEST_P(SignalTest, EndsTheSearchCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SignalTest, ::testing::ValuesIn(kSignalRows),
+                         [](const ::testing::TestParamInfo<SignalRow>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---- stop signals while an input is a named pipe nothing writes
+
+class PipeWaitTest : public ProcessTest,
+                     public ::testing::WithParamInterface<SignalRow> {};
+
+TEST_P(PipeWaitTest, EndsPromptly) {
+  const SignalRow& row = GetParam();
+  const fs::path dir = Example("work", "small");
+  fs::remove(dir / "trait.dat");
+  ASSERT_EQ(::mkfifo((dir / "trait.dat").c_str(), 0644), 0);
+  const fs::path err = root_ / "pipe_err.txt";
+  const pid_t pid = ::fork();
+  ASSERT_NE(pid, -1);
+  if (pid == 0) {
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(e, 2);
+    ::execl(SEGMIX_BINARY, "segmix", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // par.err is emptied after the lock, before the data files are opened.
+  const auto wait_until = [](auto done, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+  };
+  ASSERT_TRUE(wait_until([&] { return fs::exists(dir / "par.err"); },
+                         std::chrono::seconds(30)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ::kill(pid, row.signal_number);
+  int status = 0;
+  const bool ended = wait_until(
+      [&] { return status != 0 || ::waitpid(pid, &status, WNOHANG) == pid; },
+      std::chrono::seconds(10));
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    FAIL() << row.signal_name << " did not end a run waiting on a pipe";
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 128 + row.signal_number);
+  EXPECT_EQ(ReadFile(err), std::string("segmix: stopped by ") +
+                               row.signal_name +
+                               " while waiting for a program to write the "
+                               "named pipe \"trait.dat\"; the run had not "
+                               "started: max.dat, sigma.dat and LH_fam.dat "
+                               "were not written.\n");
+  EXPECT_FALSE(fs::exists(dir / "max.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PipeWaitTest,
+                         ::testing::ValuesIn(kSignalRows, kSignalRows + 2),
                          [](const ::testing::TestParamInfo<SignalRow>& info) {
                            return std::string(info.param.name);
                          });
