@@ -129,7 +129,8 @@ Analysis LoadAnalysis(const std::filesystem::path& directory) {
 }
 
 FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
-                  const FitFiles* files, const EvaluationProgress& progress) {
+                  const FitFiles* files, const EvaluationProgress& progress,
+                  int threads) {
   FitOutcome outcome;
   outcome.table = start;
 
@@ -159,8 +160,8 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
     }
     if (point == RunPoint::kAfterSummary) observer.BeginFinalPass();
   };
-  const RunOutcome run =
-      RecordedFit(analysis.core, outcome.table, units, run_files, hooks);
+  const RunOutcome run = RecordedFit(analysis.core, outcome.table, units,
+                                     run_files, hooks, threads);
   units.CloseAll();
 
   outcome.initial_ln_lh = run.initial_ln_lh;
@@ -183,18 +184,19 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
 }
 
 struct Evaluator::Impl {
-  Impl(const Analysis& a, const ParameterTable& model)
+  Impl(const Analysis& a, const ParameterTable& model, int threads)
       : analysis(a),
         table(model),
         sample(table, a.core.store, a.core.polygenic,
-               SampleSettingsOf(a.core)) {}
+               SampleSettingsOf(a.core, threads)) {}
   const Analysis& analysis;
   ParameterTable table;
   SampleLikelihood sample;
 };
 
-Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model)
-    : impl_(std::make_unique<Impl>(analysis, model)) {}
+Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model,
+                     int threads)
+    : impl_(std::make_unique<Impl>(analysis, model, threads)) {}
 
 Evaluator::~Evaluator() = default;
 

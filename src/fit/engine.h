@@ -86,15 +86,19 @@ using EvaluationProgress = std::function<void(std::int64_t, double)>;
 // (segmix's own RecordedFit): the checked gate at the start and the step
 // check, the pattern search with segmix's settings, the summary file and the
 // final pass, with segmix's records in `files` (none when null). The results
-// are the same bits segmix gives.
+// are the same bits segmix gives, whatever `threads` (the workers that
+// evaluate the families side by side; 0: the processors the process may use).
 FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
-                  const FitFiles* files, const EvaluationProgress& progress);
+                  const FitFiles* files, const EvaluationProgress& progress,
+                  int threads = 0);
 
 // Silent evaluations of the sample ln LH for tables of one model (ties and
-// in-model flags as in `model`): the search's gate, nothing written.
+// in-model flags as in `model`): the search's gate, nothing written. `threads`
+// as for RunFit; one Evaluator is used by one thread at a time.
 class Evaluator {
  public:
-  Evaluator(const Analysis& analysis, const ParameterTable& model);
+  Evaluator(const Analysis& analysis, const ParameterTable& model,
+            int threads = 0);
   ~Evaluator();
   // ln LH at the values of `table`; at or below kFailureThreshold when the
   // point is refused or fails.

@@ -1,20 +1,28 @@
-// The series loop. Every start is run in a scratch folder of its own with
-// segmix's files; the best start's files are renamed into the model's folder,
-// so a folder never holds a mixture of starts. After the first pass over the
-// models, rounds of starts from the maxima of nested models (in both
-// directions) bring every pair in order.
+// The series loop. Every start is climbed on silent evaluations (its par.inp
+// is written to a scratch folder of its own only to read back the table
+// segmix would start from); the best end point of a model is polished by
+// segmix's fit with files in a scratch folder, whose files are renamed into
+// the model's folder, so a folder never holds a mixture of fits. After the
+// first pass over the models, rounds of starts from the maxima of nested
+// models (in both directions) bring every pair in order.
 #include "fit/series.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <set>
 
+#include "fit/climb.h"
 #include "fit/comparisons.h"
 #include "fit/par_file.h"
 #include "fit/starts.h"
+#include "model/parameter_checks.h"
+#include "model/worker_pool.h"
 
 namespace segmix::fit {
 namespace {
@@ -30,6 +38,13 @@ constexpr double kCloseMaximum = 2.0;
 // Rounds of nesting starts at most; each round only adds starts from maxima
 // that changed since they were last tried.
 constexpr int kNestingRounds = 6;
+// A start whose climb ends no higher than this above the published maximum
+// does not replace it: a new polish would move nothing that matters.
+constexpr double kNewBest = 1e-7;
+// Spread starts climbed side by side in one batch: the next batch's climbs
+// may stop where they head for a maximum this one reached. A fixed number,
+// not the thread count, so that the results do not depend on it.
+constexpr int kBatchStarts = 2;
 
 constexpr const char* kModelFiles[] = {
     "par.inp", "max.dat", "par.err", "sigma.dat", "LH_fam.dat", "console.txt"};
@@ -45,16 +60,50 @@ bool Usable(const FitOutcome& o) {
   return !o.start_rejected && o.result.final_ln_lh > kFailureThreshold;
 }
 
-// The fitting of one series: owns the scratch folders of the starts.
+bool Ordered(const FitOutcome& o) {
+  return o.table.value[kD] <= o.table.value[kMU];
+}
+
+// The ln LH a start counts with: a joined climb's that of the maximum it was
+// heading to.
+double Reached(const ModelResult& result, const StartRecord& s) {
+  return s.joined >= 0 ? result.starts[s.joined].outcome.result.final_ln_lh
+                       : s.outcome.result.final_ln_lh;
+}
+
+// How many usable starts reached the best climbed maximum (within
+// kAgreement).
+int AgreeingWithBest(const ModelResult& result) {
+  double top = -INFINITY;
+  for (const StartRecord& s : result.starts) {
+    if (Usable(s.outcome)) top = std::max(top, Reached(result, s));
+  }
+  int count = 0;
+  for (const StartRecord& s : result.starts) {
+    if (Usable(s.outcome) && Reached(result, s) >= top - kAgreement) ++count;
+  }
+  return count;
+}
+
+// A start waiting in a batch: where its record goes, and the maxima its
+// climb may join (indices into the model's starts).
+struct Pending {
+  StartRecord record;
+  std::vector<int> known;
+};
+
+// The fitting of one series: owns the scratch folders and the threads.
 class SeriesFit {
  public:
   SeriesFit(const Analysis& analysis, int model_count, const fs::path& out,
-            Progress& progress)
+            Progress& progress, int threads)
       : analysis_(analysis),
         model_count_(model_count),
         out_(out),
         progress_(progress),
-        constant_(DensityConstant(analysis)) {}
+        constant_(DensityConstant(analysis)),
+        threads_(threads > 0 ? threads : UsableProcessors()),
+        pool_(threads_) {}
 
   ~SeriesFit() {
     for (const fs::path& work : works_) {
@@ -65,113 +114,289 @@ class SeriesFit {
   SeriesFit(const SeriesFit&) = delete;
   SeriesFit& operator=(const SeriesFit&) = delete;
 
-  // Runs `table` as a start of model `m`; skipped when the same values were
-  // started before. True when it ran.
-  bool RunStart(int m, ModelResult& result, const std::string& origin,
-                const ParameterTable& table) {
-    const fs::path folder = out_ / result.description.name;
-    const fs::path work = folder / ".work";
-    if (works_.insert(work).second) {
-      fs::remove_all(work);
-      fs::create_directories(work);
-    }
-    const std::size_t n = result.starts.size() + skipped_[m] + 1;
-    const fs::path dir = work / ("start-" + std::to_string(n));
+  // Adds `table` as a start of model `m` to the batch; skipped when the same
+  // values were started before. True when it was added.
+  bool Queue(int m, ModelResult& result, const std::string& origin,
+             const ParameterTable& table) {
+    const std::size_t n =
+        result.starts.size() + batch_.size() + skipped_[m] + 1;
+    const fs::path dir = WorkFolder(result) / ("start-" + std::to_string(n));
     fs::create_directories(dir);
-    StartRecord record;
-    record.origin = origin;
-    record.start = WriteAndReadBack(dir / "par.inp",
-                                    ParInpText(analysis_.settings, table));
-    for (const StartRecord& done : result.starts) {
-      if (SameValues(done.start, record.start)) {
-        fs::remove_all(dir);
-        ++skipped_[m];
-        return false;
+    Pending pending;
+    pending.record.origin = origin;
+    pending.record.start = WriteAndReadBack(
+        dir / "par.inp", ParInpText(analysis_.settings, table));
+    pending.record.folder = dir;
+    const auto same = [&](const StartRecord& done) {
+      return SameValues(done.start, pending.record.start);
+    };
+    if (std::any_of(result.starts.begin(), result.starts.end(), same) ||
+        std::any_of(batch_.begin(), batch_.end(),
+                    [&](const Pending& p) { return same(p.record); })) {
+      fs::remove_all(dir);
+      ++skipped_[m];
+      return false;
+    }
+    // The climbs of this batch may stop at the maxima of earlier batches
+    // only, so that the batch's starts can run in any order.
+    for (std::size_t s = 0; s < result.starts.size(); ++s) {
+      const StartRecord& done = result.starts[s];
+      if (Usable(done.outcome) && done.joined < 0) {
+        pending.known.push_back(static_cast<int>(s));
       }
     }
-    progress_.Begin(m + 1, model_count_, result.description.name,
-                    static_cast<int>(n), static_cast<int>(n));
-    const FitFiles files{dir / "max.dat", dir / "par.err", dir / "sigma.dat",
-                         dir / "LH_fam.dat", dir / "console.txt"};
-    record.outcome = RunFit(
-        analysis_, record.start, &files,
-        [&](std::int64_t e, double best) { progress_.Evaluation(e, best); });
-    record.evaluations = record.outcome.result.function_count;
-    record.folder = dir;
-    progress_.EndStart(record.evaluations, record.outcome.result.final_ln_lh);
-    result.starts.push_back(record);
+    batch_.push_back(std::move(pending));
     return true;
   }
 
-  // Picks the best start; when it is a new one, its files go into the
-  // model's folder and the standard errors are computed there.
-  void Settle(ModelResult& result) {
+  // Climbs the batch's starts side by side and adds them to model `m`'s
+  // starts in the order queued. True when there were any.
+  bool RunBatch(int m, ModelResult& result) {
+    if (batch_.empty()) return false;
+    struct Context {
+      SeriesFit* self;
+      ModelResult* result;
+      std::vector<std::unique_ptr<Evaluator>> evaluators;
+      std::vector<std::exception_ptr> errors;
+    } context{this, &result, {}, {}};
+    for (int w = 0; w < pool_.WorkerCount(); ++w) {
+      context.evaluators.push_back(
+          std::make_unique<Evaluator>(analysis_, result.model, 1));
+    }
+    context.errors.resize(batch_.size());
+    pool_.Run(
+        static_cast<std::int32_t>(batch_.size()),
+        [](void* c, std::int32_t index, std::int32_t worker) {
+          Context& ctx = *static_cast<Context*>(c);
+          try {
+            ctx.self->ClimbStart(*ctx.result, ctx.self->batch_[index],
+                                 *ctx.evaluators[worker]);
+          } catch (...) {
+            ctx.errors[index] = std::current_exception();
+          }
+        },
+        &context);
+    std::vector<Pending> batch = std::move(batch_);
+    batch_.clear();
+    for (const std::exception_ptr& e : context.errors) {
+      if (e) std::rethrow_exception(e);
+    }
+    for (Pending& p : batch) {
+      const int n = static_cast<int>(result.starts.size()) + 1;
+      progress_.Begin(m + 1, model_count_, result.description.name, n, n);
+      progress_.EndStart(p.record.evaluations,
+                         p.record.outcome.result.final_ln_lh);
+      fs::remove_all(p.record.folder);
+      result.starts.push_back(std::move(p.record));
+    }
+    return true;
+  }
+
+  // Picks the best start; when it is a new one, its end point is polished
+  // into the model's folder.
+  void Settle(int m, ModelResult& result) {
     const int previous = result.best;
-    result.best = -1;
+    int best = -1;
     for (std::size_t s = 0; s < result.starts.size(); ++s) {
-      const FitOutcome& o = result.starts[s].outcome;
-      if (!Usable(o)) continue;
-      if (result.best < 0 ||
-          o.result.final_ln_lh >
-              result.starts[result.best].outcome.result.final_ln_lh) {
-        result.best = static_cast<int>(s);
+      const StartRecord& st = result.starts[s];
+      if (!Usable(st.outcome) || st.joined >= 0) continue;
+      if (best < 0 || st.outcome.result.final_ln_lh >
+                          result.starts[best].outcome.result.final_ln_lh) {
+        best = static_cast<int>(s);
       }
     }
     // Among starts that tie (label swaps give the same likelihood), keep one
     // whose means are in the order segmix's gate wants (D not above MU), so
     // that its final pass and LH_fam.dat are not refused; and the one already
-    // published when it is among them, so that a round changes nothing it
-    // need not.
-    if (result.best >= 0) {
-      const double top = result.starts[result.best].outcome.result.final_ln_lh;
-      auto ordered = [](const FitOutcome& o) {
-        return o.table.value[kD] <= o.table.value[kMU];
-      };
+    // published unless a start climbed clearly above it, so that a round
+    // changes nothing it need not.
+    if (best >= 0) {
+      const double top = result.starts[best].outcome.result.final_ln_lh;
       for (std::size_t s = 0; s < result.starts.size(); ++s) {
-        const FitOutcome& o = result.starts[s].outcome;
-        if (!ordered(result.starts[result.best].outcome) && ordered(o) &&
-            Usable(o) && o.result.final_ln_lh >= top - kLabelTie) {
-          result.best = static_cast<int>(s);
+        const StartRecord& st = result.starts[s];
+        if (!Ordered(result.starts[best].outcome) && Ordered(st.outcome) &&
+            Usable(st.outcome) && st.joined < 0 &&
+            st.outcome.result.final_ln_lh >= top - kLabelTie) {
+          best = static_cast<int>(s);
         }
       }
-      if (previous >= 0 && previous != result.best &&
-          result.starts[previous].outcome.result.final_ln_lh >= top &&
-          ordered(result.starts[previous].outcome)) {
-        result.best = previous;
+      if (previous >= 0 && best != previous && result.Fitted() &&
+          Ordered(result.polish.outcome) &&
+          result.starts[best].outcome.result.final_ln_lh <=
+              result.ln_lh + kNewBest) {
+        best = previous;
       }
     }
+    if (best >= 0 && best != previous) Polish(m, result, best);
     CountMaxima(result);
-    if (!result.Fitted() || result.best == previous) return;
+  }
 
-    const StartRecord& best = result.starts[result.best];
-    result.estimates = best.outcome.table;
-    result.ln_lh = best.outcome.result.final_ln_lh;
+  // The standard errors of every fitted model, the Hessians' points
+  // evaluated side by side.
+  void StandardErrorsOf(ModelResult& result) {
+    if (!result.Fitted()) return;
+    std::vector<std::unique_ptr<Evaluator>> evaluators;
+    for (int w = 0; w < pool_.WorkerCount(); ++w) {
+      evaluators.push_back(
+          std::make_unique<Evaluator>(analysis_, result.estimates, 1));
+    }
+    result.se = ComputeStandardErrors(
+        [&](const std::vector<ParameterTable>& points) {
+          std::vector<double> values(points.size());
+          struct Context {
+            const std::vector<ParameterTable>* points;
+            std::vector<double>* values;
+            std::vector<std::unique_ptr<Evaluator>>* evaluators;
+          } context{&points, &values, &evaluators};
+          pool_.Run(
+              static_cast<std::int32_t>(points.size()),
+              [](void* c, std::int32_t index, std::int32_t worker) {
+                Context& ctx = *static_cast<Context*>(c);
+                (*ctx.values)[index] =
+                    (*ctx.evaluators)[worker]->Evaluate((*ctx.points)[index]);
+              },
+              &context);
+          return values;
+        },
+        result.estimates, result.free_rows);
+  }
+
+ private:
+  fs::path WorkFolder(const ModelResult& result) {
+    const fs::path work = out_ / result.description.name / ".work";
+    if (works_.insert(work).second) {
+      fs::remove_all(work);
+      fs::create_directories(work);
+    }
+    return work;
+  }
+
+  // One start's climb (on a worker thread: touches only `pending` and reads
+  // the model's earlier starts). A start the fit would refuse, or whose first
+  // evaluation fails, goes through segmix's fit, silently, for the reason as
+  // segmix gives it.
+  void ClimbStart(const ModelResult& result, Pending& pending,
+                  Evaluator& evaluator) {
+    StartRecord& record = pending.record;
+    ParameterTable start = record.start;
+    SwitchOffLeftOutComponents(start);
+    const auto refused_fit = [&] {
+      record.outcome = RunFit(analysis_, record.start, nullptr, {}, 1);
+      record.evaluations = record.outcome.result.function_count;
+    };
+    if (StartRejection(analysis_.core, start)) {
+      refused_fit();
+      return;
+    }
+    std::vector<KnownMaximum> known;
+    for (const int s : pending.known) {
+      known.push_back({result.starts[s].outcome.table,
+                       result.starts[s].outcome.result.final_ln_lh});
+    }
+    const long before = evaluator.Evaluations();
+    const ClimbEnd end =
+        Climb([&](const ParameterTable& t) { return evaluator.Evaluate(t); },
+              start, result.free_rows, known);
+    if (end.failed_start) {
+      refused_fit();
+      return;
+    }
+    FitOutcome& o = record.outcome;
+    o.table = end.table;
+    o.initial_ln_lh = end.initial_ln_lh;
+    o.result.final_ln_lh = end.ln_lh;
+    o.result.function_count = static_cast<std::int32_t>(end.evaluations);
+    o.result.iteration_count = end.iterations;
+    o.converged = end.converged || end.joined >= 0;
+    record.evaluations = evaluator.Evaluations() - before;
+    if (end.joined >= 0) record.joined = pending.known[end.joined];
+  }
+
+  // segmix's fit from start `best`'s end point with the polish's steps;
+  // its files go into the model's folder. When it is refused, the fit from
+  // the start itself (the search with the model's own steps) instead.
+  void Polish(int m, ModelResult& result, int best) {
+    const fs::path work = WorkFolder(result);
+    const StartRecord& from = result.starts[best];
+    ParameterTable table = from.outcome.table;
+    for (const int r : result.free_rows) {
+      table.step[r] = PolishStep(table.value[r]);
+      // A row the climb left at its bound (1e-8 of the range inside) starts
+      // at the closest value par.inp can hold inside the bound, with a step
+      // of half the distance towards it (the search tries value - step
+      // first), so that the search can take it nearer still; on the bound
+      // itself the start's gate would move it 1e-6 inside.
+      const double range = table.GR[r] - table.GL[r];
+      for (const int side : {-1, 1}) {
+        const double bound = side < 0 ? table.GL[r] : table.GR[r];
+        if (!(std::abs(table.value[r] - bound) <= 1e-7 * range)) continue;
+        for (int digits = 13; digits >= 7; --digits) {
+          const double v = bound - side * std::pow(10.0, -digits) * range;
+          const double written = std::strtod(Field12(v).c_str(), nullptr);
+          if ((written - bound) * side < 0) {
+            table.value[r] = written;
+            table.step[r] = side * 0.5 * std::abs(bound - written);
+            break;
+          }
+        }
+      }
+    }
+    const auto fit = [&](const ParameterTable& start,
+                         const std::string& origin) {
+      const fs::path dir = work / ("polish-" + std::to_string(++polishes_));
+      fs::create_directories(dir);
+      StartRecord record;
+      record.origin = origin;
+      record.folder = dir;
+      record.start = WriteAndReadBack(dir / "par.inp",
+                                      ParInpText(analysis_.settings, start));
+      progress_.Begin(m + 1, model_count_, result.description.name + ", polish",
+                      best + 1, static_cast<int>(result.starts.size()));
+      const FitFiles files{dir / "max.dat", dir / "par.err", dir / "sigma.dat",
+                           dir / "LH_fam.dat", dir / "console.txt"};
+      record.outcome = RunFit(
+          analysis_, record.start, &files,
+          [&](std::int64_t e, double b) { progress_.Evaluation(e, b); },
+          threads_);
+      record.evaluations = record.outcome.result.function_count;
+      progress_.EndStart(record.evaluations, record.outcome.result.final_ln_lh);
+      return record;
+    };
+    StartRecord polish = fit(table, "polish of " + from.origin);
+    if (!Usable(polish.outcome)) {
+      polish = fit(from.start, "refit of " + from.origin);
+      if (!Usable(polish.outcome)) return;  // keeps what was published
+    }
+    result.best = best;
+    // The best start's record carries the family terms of the model's final
+    // pass, as when it was itself the model's fit.
+    result.starts[best].outcome.family_terms = polish.outcome.family_terms;
+    result.polish = polish;
+    result.estimates = polish.outcome.table;
+    result.ln_lh = polish.outcome.result.final_ln_lh;
     result.ln_lh_constants = result.ln_lh - constant_;
     const int k = static_cast<int>(result.free_rows.size());
     result.aic = Aic(result.ln_lh_constants, k);
     result.bic = Bic(result.ln_lh_constants, k, analysis_.counts.observed);
     const fs::path folder = out_ / result.description.name;
     for (const char* name : kModelFiles) {
-      const fs::path from = best.folder / name;
-      if (fs::exists(from)) {
-        fs::rename(from, folder / name);
+      const fs::path source = polish.folder / name;
+      if (fs::exists(source)) {
+        fs::rename(source, folder / name);
       } else {
-        fs::remove(folder / name);  // an earlier best's file of that name
+        fs::remove(folder / name);  // an earlier polish's file of that name
       }
     }
-    Evaluator evaluator(analysis_, result.estimates);
-    result.se = ComputeStandardErrors(
-        [&](const ParameterTable& t) { return evaluator.Evaluate(t); },
-        result.estimates, result.free_rows);
+    fs::remove_all(polish.folder);
   }
 
- private:
   // The distinct maxima the starts reached (ln LH more than kAgreement
-  // apart), best first, and how many starts agree with the best.
+  // apart), best first, and how many starts agree with the best; a joined
+  // start counts at the maximum it was heading to.
   static void CountMaxima(ModelResult& result) {
     std::vector<double> ends;
     for (const StartRecord& s : result.starts) {
-      if (Usable(s.outcome)) ends.push_back(s.outcome.result.final_ln_lh);
+      if (Usable(s.outcome)) ends.push_back(Reached(result, s));
     }
     std::sort(ends.begin(), ends.end(), std::greater<double>());
     result.maxima.clear();
@@ -191,11 +416,17 @@ class SeriesFit {
   fs::path out_;
   Progress& progress_;
   double constant_;
+  int threads_;
+  WorkerPool pool_;
+  std::vector<Pending> batch_;
   std::set<fs::path> works_;
   std::map<int, std::size_t> skipped_;
+  int polishes_ = 0;
 };
 
 }  // namespace
+
+double PolishStep(double x) { return std::max(1e-4 * std::abs(x), 1e-5); }
 
 double DensityConstant(const Analysis& analysis) {
   long count = 0;
@@ -208,9 +439,9 @@ double DensityConstant(const Analysis& analysis) {
 std::vector<ModelResult> FitSeries(
     const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
     const std::vector<ParameterTable>& tables, int spread, const fs::path& out,
-    Progress& progress) {
+    Progress& progress, int threads) {
   const int n = static_cast<int>(descriptions.size());
-  SeriesFit series(analysis, n, out, progress);
+  SeriesFit series(analysis, n, out, progress, threads);
   std::vector<ModelResult> results(descriptions.size());
   // Which maximum of model o each model was last started from: a nesting
   // start is run again only when o's maximum has moved.
@@ -222,17 +453,14 @@ std::vector<ModelResult> FitSeries(
   // Starts of model m from the maxima of the fitted models it is nested in
   // or that are nested in it, moved into m's constraints.
   const auto nesting_starts = [&](int m) {
-    bool any = false;
     for (int o = 0; o < n; ++o) {
       if (!related(m, o) || !results[o].Fitted()) continue;
       const auto it = tried[m].find(o);
       if (it != tried[m].end() && it->second == results[o].ln_lh) continue;
       tried[m][o] = results[o].ln_lh;
-      any |=
-          series.RunStart(m, results[m], "from " + results[o].description.name,
-                          WarmStart(results[m].model, results[o].estimates));
+      series.Queue(m, results[m], "from " + results[o].description.name,
+                   WarmStart(results[m].model, results[o].estimates));
     }
-    return any;
   };
 
   for (int m = 0; m < n; ++m) {
@@ -243,14 +471,27 @@ std::vector<ModelResult> FitSeries(
   }
   for (int m = 0; m < n; ++m) {
     ModelResult& result = results[m];
-    series.RunStart(m, result, "base", result.model);
+    // The base and the warm starts first: the spread starts may then stop
+    // where they head for a maximum those reached.
+    series.Queue(m, result, "base", result.model);
     nesting_starts(m);
+    series.RunBatch(m, result);
     for (int s = 1; s <= spread; ++s) {
-      series.RunStart(
+      series.Queue(
           m, result, "spread " + std::to_string(s),
           SpreadStart(result.model, s, analysis.trait_mean, analysis.trait_sd));
+      if (s % kBatchStarts == 0 || s == spread) series.RunBatch(m, result);
     }
-    series.Settle(result);
+    // A best maximum that only one start reached may not be the top: as many
+    // spread starts again, a batch at a time, until a second one reaches it.
+    for (int s = spread + 1; s <= 2 * spread; ++s) {
+      if (s % kBatchStarts == 1 && AgreeingWithBest(result) >= 2) break;
+      series.Queue(
+          m, result, "spread " + std::to_string(s),
+          SpreadStart(result.model, s, analysis.trait_mean, analysis.trait_sd));
+      if (s % kBatchStarts == 0 || s == 2 * spread) series.RunBatch(m, result);
+    }
+    series.Settle(m, result);
   }
   // Rounds until no maximum moved: a model fitted before one it is nested
   // in, or below a model nested in it, is started again from there.
@@ -258,12 +499,14 @@ std::vector<ModelResult> FitSeries(
     bool moved = false;
     for (int m = 0; m < n; ++m) {
       const double before = results[m].Fitted() ? results[m].ln_lh : -INFINITY;
-      if (!nesting_starts(m)) continue;
-      series.Settle(results[m]);
+      nesting_starts(m);
+      if (!series.RunBatch(m, results[m])) continue;
+      series.Settle(m, results[m]);
       moved |= results[m].Fitted() && results[m].ln_lh != before;
     }
     if (!moved) break;
   }
+  for (ModelResult& result : results) series.StandardErrorsOf(result);
 
   for (int m = 0; m < n; ++m) {
     ModelResult& result = results[m];

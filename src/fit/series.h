@@ -1,9 +1,16 @@
 // Fitting a series of models: for each model every start (base values, warm
 // starts from the maxima of the models nested in it and of those it is nested
-// in, spread starts), the best kept with segmix's files in the model's folder,
-// then the standard errors there. Rounds of starts from nested models' maxima
-// follow until no maximum moves, so that a model's maximum is at least that
-// of every model nested in it, whatever order they were fitted in.
+// in, spread starts) is climbed to its maximum by the quasi-Newton screening
+// search (climb.h), side by side on the usable processors, one start per
+// thread; the best end point is polished by segmix's own fit (its pattern
+// search from there, with short steps), whose files go into the model's
+// folder. Rounds of starts from nested models' maxima follow until no maximum
+// moves, so that a model's maximum is at least that of every model nested in
+// it, whatever order they were fitted in; then the standard errors of every
+// model, their Hessian's points evaluated side by side. Nothing depends on
+// the thread count: each start's climb and each point is one thread's work,
+// a batch of starts only sees the maxima of the batches before it, and the
+// results are gathered in start order.
 #ifndef SEGMIX_FIT_SERIES_H_
 #define SEGMIX_FIT_SERIES_H_
 
@@ -24,9 +31,14 @@ inline constexpr double kAgreement = 0.01;
 struct StartRecord {
   std::string origin;    // "base", "from MODEL", "spread S"
   ParameterTable start;  // as read back from its par.inp
-  FitOutcome outcome;    // outcome.table: where the start ended
+  // outcome.table: where the start ended; for a climb, its result counts
+  // (function_count: evaluations, iteration_count: quasi-Newton steps).
+  FitOutcome outcome;
   long evaluations = 0;
   std::filesystem::path folder;  // its scratch folder while the series runs
+  // Index into the model's starts when this climb was stopped heading to
+  // that start's maximum (it counts as reaching it); -1 otherwise.
+  int joined = -1;
 };
 
 // A maximum the starts of a model reached: starts within kAgreement of each
@@ -42,6 +54,11 @@ struct ModelResult {
   std::vector<int> free_rows;
   std::vector<StartRecord> starts;
   int best = -1;  // index into starts; -1: every start was refused
+  // segmix's fit from the best start's end point, with short steps (origin
+  // "polish of START"): the model folder's par.inp and files, and the
+  // estimates. Its outcome.refusal and converged are the model's; its
+  // family terms are also the best start's outcome.family_terms.
+  StartRecord polish;
   ParameterTable estimates;
   double ln_lh = 0;
   double ln_lh_constants = 0;  // with the normal densities' constants
@@ -51,7 +68,7 @@ struct ModelResult {
   std::vector<std::string> warnings;  // about the search, for the report
   StandardErrors se;
   bool Fitted() const { return best >= 0; }
-  bool Converged() const { return Fitted() && starts[best].outcome.converged; }
+  bool Converged() const { return Fitted() && polish.outcome.converged; }
 };
 
 // ln(2 pi)/2 times the observed members counted in a family's first pass but
@@ -59,11 +76,17 @@ struct ModelResult {
 double DensityConstant(const Analysis& analysis);
 
 // Fits `models` (tables already applied) in the order given, writing each
-// model's folder under `out`. `spread` is the number of spread starts.
+// model's folder under `out`. `spread` is the number of spread starts;
+// `threads` the threads to use (0: the processors the process may use).
 std::vector<ModelResult> FitSeries(
     const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
     const std::vector<ParameterTable>& tables, int spread,
-    const std::filesystem::path& out, Progress& progress);
+    const std::filesystem::path& out, Progress& progress, int threads = 0);
+
+// The steps of the polish at a climb's end point x: 1e-4 |x|, at least 1e-5,
+// ten times the pattern search's own tolerances, so that it converges in a
+// few cycles from a point that is already a maximum.
+double PolishStep(double x);
 
 }  // namespace segmix::fit
 

@@ -14,31 +14,53 @@ struct Hessian {
   bool failed = false;
 };
 
-Hessian CentralDifferences(const LogLikelihood& ln_lh, const ParameterTable& x0,
-                           const std::vector<int>& rows,
-                           const std::vector<double>& h, long& evaluations) {
+// The points of the central differences with steps h, in a fixed order:
+// x0, then per row a: x0 + h_a, x0 - h_a, and per earlier row b the four
+// corners (+,+), (+,-), (-,+), (-,-).
+void DifferencePoints(const ParameterTable& x0, const std::vector<int>& rows,
+                      const std::vector<double>& h,
+                      std::vector<ParameterTable>& points) {
   const int n = static_cast<int>(rows.size());
-  Hessian result;
-  result.matrix = Eigen::MatrixXd::Zero(n, n);
   auto at = [&](int a, double da, int b, double db) {
     ParameterTable t = x0;
     if (a >= 0) t.value[rows[a]] += da;
     if (b >= 0) t.value[rows[b]] += db;
-    ++evaluations;
-    const double v = ln_lh(t);
+    points.push_back(t);
+  };
+  at(-1, 0, -1, 0);
+  for (int a = 0; a < n; ++a) {
+    at(a, h[a], -1, 0);
+    at(a, -h[a], -1, 0);
+    for (int b = 0; b < a; ++b) {
+      at(a, h[a], b, h[b]);
+      at(a, h[a], b, -h[b]);
+      at(a, -h[a], b, h[b]);
+      at(a, -h[a], b, -h[b]);
+    }
+  }
+}
+
+// The Hessian from the values at DifferencePoints' points, from `next` on.
+Hessian CentralDifferences(const std::vector<double>& values, std::size_t next,
+                           const std::vector<double>& h) {
+  const int n = static_cast<int>(h.size());
+  Hessian result;
+  result.matrix = Eigen::MatrixXd::Zero(n, n);
+  auto take = [&] {
+    const double v = values[next++];
     if (!(v > kFailureThreshold)) result.failed = true;
     return v;
   };
-  const double f0 = at(-1, 0, -1, 0);
+  const double f0 = take();
   for (int a = 0; a < n; ++a) {
-    const double fp = at(a, h[a], -1, 0);
-    const double fm = at(a, -h[a], -1, 0);
+    const double fp = take();
+    const double fm = take();
     result.matrix(a, a) = (fp - 2 * f0 + fm) / (h[a] * h[a]);
     for (int b = 0; b < a; ++b) {
-      const double fpp = at(a, h[a], b, h[b]);
-      const double fpm = at(a, h[a], b, -h[b]);
-      const double fmp = at(a, -h[a], b, h[b]);
-      const double fmm = at(a, -h[a], b, -h[b]);
+      const double fpp = take();
+      const double fpm = take();
+      const double fmp = take();
+      const double fmm = take();
       result.matrix(a, b) = result.matrix(b, a) =
           (fpp - fpm - fmp + fmm) / (4 * h[a] * h[b]);
     }
@@ -65,6 +87,18 @@ bool AtBound(const ParameterTable& table, int row) {
 StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
                                      const ParameterTable& at_maximum,
                                      const std::vector<int>& free_rows) {
+  return ComputeStandardErrors(
+      [&](const std::vector<ParameterTable>& points) {
+        std::vector<double> values;
+        for (const ParameterTable& t : points) values.push_back(ln_lh(t));
+        return values;
+      },
+      at_maximum, free_rows);
+}
+
+StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
+                                     const ParameterTable& at_maximum,
+                                     const std::vector<int>& free_rows) {
   StandardErrors out;
   ParameterTable x0 = at_maximum;
   std::vector<double> h;
@@ -85,10 +119,15 @@ StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
   }
   std::vector<double> h2(h);
   for (double& v : h2) v *= 2;
-  const Hessian H1 =
-      CentralDifferences(ln_lh, x0, out.rows, h, out.evaluations);
-  const Hessian H2 =
-      CentralDifferences(ln_lh, x0, out.rows, h2, out.evaluations);
+  // Both sets of points in one batch: their evaluations are independent.
+  std::vector<ParameterTable> points;
+  DifferencePoints(x0, out.rows, h, points);
+  const std::size_t second = points.size();
+  DifferencePoints(x0, out.rows, h2, points);
+  const std::vector<double> values = ln_lh(points);
+  out.evaluations = static_cast<long>(points.size());
+  const Hessian H1 = CentralDifferences(values, 0, h);
+  const Hessian H2 = CentralDifferences(values, second, h2);
   if (H1.failed || H2.failed) {
     out.problem = "an evaluation near the maximum failed";
     return out;

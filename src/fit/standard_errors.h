@@ -36,8 +36,17 @@ struct StandardErrors {
 // ln LH of a table of the model, at or below kFailureThreshold when refused.
 using LogLikelihood = std::function<double(const ParameterTable&)>;
 
+// ln LH at each table of a batch, in the batch's order; the tables may be
+// evaluated in any order or side by side.
+using BatchLogLikelihood =
+    std::function<std::vector<double>(const std::vector<ParameterTable>&)>;
+
 // `at_maximum` holds the estimates and the search's final steps; `free_rows`
-// the rows the search moved.
+// the rows the search moved. The points of both Hessians (h and 2h) go to
+// `ln_lh` as one batch; the one-table form evaluates them in turn.
+StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
+                                     const ParameterTable& at_maximum,
+                                     const std::vector<int>& free_rows);
 StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
                                      const ParameterTable& at_maximum,
                                      const std::vector<int>& free_rows);
