@@ -128,7 +128,8 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     report.version = text.substr(0, text.find('\n'));
   }
   report.models = FitSeries(analysis, plan.models, planned.tables,
-                            plan.spread_starts, plan.output, progress);
+                            plan.spread_starts, plan.output, progress,
+                            plan.threads);
 
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];

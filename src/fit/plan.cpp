@@ -55,7 +55,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
       "segmix-fit"};
   cli::PrepareCommandLine(app);
   std::string dir = ".", out_dir, models_list, model_file, profile_list;
-  std::string starts_text;
+  std::string starts_text, threads_text;
   bool no_report = false;
   app.add_flag("-h,--help", plan.help, "print this text and stop");
   app.add_option("DIR", dir,
@@ -67,6 +67,10 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
                  "file of user models, one per line");
   app.add_option("--starts", starts_text,
                  "spread starts per model, 0 to 100 (default 4)")
+      ->type_name("N");
+  app.add_option("--threads", threads_text,
+                 "threads, 1 to 1024 (default: the processors this process "
+                 "may use, from its CPU affinity and cgroup quota)")
       ->type_name("N");
   std::vector<std::string> compares;
   // One value per occurrence, every occurrence kept: a vector option would
@@ -96,6 +100,10 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   if (!starts_text.empty()) {
     plan.spread_starts = static_cast<int>(
         cli::ParseIntegerOption("--starts", starts_text, 0, 100));
+  }
+  if (!threads_text.empty()) {
+    plan.threads = static_cast<int>(
+        cli::ParseIntegerOption("--threads", threads_text, 1, 1024));
   }
   plan.write_report_html = !no_report;
 

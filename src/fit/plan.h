@@ -26,6 +26,7 @@ struct FitPlan {
   std::filesystem::path output;          // absolute: --out, default input/fit
   std::vector<ModelDescription> models;  // to fit, in fitting order
   int spread_starts = 4;
+  int threads = 0;  // --threads; 0: the processors the process may use
   // Further tests (--compare), as (null, alternative) model names.
   std::vector<std::pair<std::string, std::string>> compares;
   std::vector<int> profile_rows;  // parameter rows 1..15
