@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <numbers>
@@ -685,6 +686,9 @@ std::string ReportHtml(const FitReport& report) {
           ? report.models[report.posterior_model].description.name
           : std::string();
 
+  // "DIR/." as given on the command line shows as DIR.
+  std::filesystem::path folder = a.directory.lexically_normal();
+  if (!folder.has_filename()) folder = folder.parent_path();
   std::ostringstream out;
   out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta "
          "charset=\"utf-8\">\n"
@@ -694,13 +698,13 @@ std::string ReportHtml(const FitReport& report) {
       << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src "
          "'none'; script-src 'unsafe-inline' 'unsafe-eval'; style-src "
          "'unsafe-inline'; img-src data: blob:\">\n"
-      << "<title>segmix-fit report: " << Escape(a.directory.filename().string())
+      << "<title>segmix-fit report: " << Escape(folder.filename().string())
       << "</title>\n<style>" << kStyle << "</style>\n"
       << "<script>\n"
       << VegaScript() << "\n</script>\n</head>\n<body>\n";
   out << "<h1>segmix-fit report</h1>\n<p>" << Escape(report.version) << " on "
-      << Escape(a.directory.string()) << ": " << report.models.size()
-      << " models, " << evaluated << " families, " << a.counts.observed
+      << Escape(folder.string()) << ": " << report.models.size() << " models, "
+      << evaluated << " families, " << a.counts.observed
       << " observed members, " << Fixed(report.seconds, 1) << " s. "
       << (best.empty() ? "No model was fitted."
                        : "Best model by AIC: <b>" + Escape(best) + "</b>.")
