@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <limits>
 
 #include "cli/command_line.h"
 #include "data/capacities.h"
@@ -30,9 +31,14 @@ void AddTest(FitReport& report, const std::string& label, const std::string& a,
   const ModelResult* null_model = Fitted(report, a);
   const ModelResult* alternative = Fitted(report, b);
   if (null_model == nullptr || alternative == nullptr) {
-    report.notes.push_back(
-        "test " + label + " (" + a + " within " + b + ") not computed: " +
-        (null_model == nullptr ? a : b) + " could not be fitted");
+    // A row all the same, with the reason: a test never silently vanishes.
+    Comparison row;
+    row.label = label, row.null_model = a, row.alternative = b;
+    row.statistic = row.p_value = std::numeric_limits<double>::quiet_NaN();
+    row.note = "not computed: model " + (null_model == nullptr ? a : b) +
+               " could not be fitted";
+    report.missing.push_back("test " + label + ": " + row.note);
+    report.tests.push_back(row);
     return;
   }
   Comparison test = Compare(label, a, null_model->ln_lh, null_model->model,
@@ -177,6 +183,20 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     const ModelResult& best = report.models[report.best_model];
     report.family_terms = best.starts[best.best].outcome.family_terms;
   }
+  for (const ModelResult& m : report.models) {
+    if (m.Fitted()) continue;
+    std::string reason =
+        "model " + m.description.name + ": no start could be fitted";
+    for (const StartRecord& start : m.starts) {
+      if (start.outcome.refusal.empty()) continue;
+      std::string text = start.outcome.refusal;
+      while (!text.empty() && text.back() == '\n') text.pop_back();
+      reason += " (" + start.origin + " start: " + text + ")";
+      break;
+    }
+    report.missing.push_back(reason);
+  }
+  report.complete = report.missing.empty();
   ChoosePosteriorModel(plan, report);
   if (report.posterior_model >= 0) {
     const ModelResult& m = report.models[report.posterior_model];

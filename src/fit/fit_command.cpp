@@ -15,10 +15,12 @@
 #include "fit/engine.h"
 #include "fit/execute.h"
 #include "fit/model_series.h"
+#include "fit/output_folder.h"
 #include "fit/outputs.h"
 #include "fit/plan.h"
 #include "fit/progress.h"
 #include "fit/report_html.h"
+#include "fit/stop_signals.h"
 #include "review/check_inputs.h"
 #include "textio/termination.h"
 
@@ -60,6 +62,26 @@ void WriteOutputs(const FitPlan& plan, const FitReport& report) {
   if (plan.write_report_html) write("report.html", ReportHtml(report));
 }
 
+// Names directly under --out that the run writes.
+std::vector<std::string> OutputEntries(const FitPlan& plan) {
+  std::vector<std::string> entries(std::begin(kSummaryFiles),
+                                   std::end(kSummaryFiles));
+  for (const ModelDescription& m : plan.models) entries.push_back(m.name);
+  return entries;
+}
+
+// Every file the run reads, absolute.
+std::vector<fs::path> InputPaths(const FitPlan& plan,
+                                 const Analysis& analysis) {
+  std::vector<fs::path> inputs;
+  for (const std::string& name : analysis.input_files) {
+    inputs.push_back(analysis.directory / name);
+  }
+  inputs.push_back(analysis.directory / std::string(cli::kMapFileName));
+  if (!plan.model_file.empty()) inputs.push_back(plan.model_file);
+  return inputs;
+}
+
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
         bool terminal) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -77,15 +99,40 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   const Analysis analysis = LoadAnalysis(plan.input);
   const PlannedModels planned = PlanModels(plan, analysis);
   std::vector<cli::MapEntry> ids = ReadIds(analysis);
+  CheckOutputFolder(plan.output, OutputEntries(plan),
+                    InputPaths(plan, analysis));
 
-  fs::create_directories(plan.output);
+  const StopSignals stop_signals;
+  OutputFolder folder(plan.output);
+  FitPlan staged = plan;
+  staged.output = folder.Staging();
   Progress progress(err, plan.quiet, terminal);
-  const FitReport report = ExecutePlan(
-      plan, planned, analysis, std::move(warnings), std::move(ids), progress);
-  WriteOutputs(plan, report);
+  FitReport report;
+  try {
+    report = ExecutePlan(staged, planned, analysis, std::move(warnings),
+                         std::move(ids), progress);
+  } catch (const RunTermination& termination) {
+    // Every input was read before the series: what the core cannot do now
+    // is write a model folder's file.
+    if (termination.ExitStatus() != cli::kExitInputUnreadable) throw;
+    throw cli::OutputFileError(termination.StderrText());
+  }
+  report.out = plan.output;
+  WriteOutputs(staged, report);
+  folder.Publish();
   progress.Finish();
+  for (const std::string& missing : report.missing) {
+    err << "segmix-fit: incomplete: " << missing << "\n";
+  }
   out << ReportText(report);
   out.flush();
+  if (!out) {
+    throw cli::OutputFileError(
+        "the report could not be written to standard output (the files in " +
+        plan.output.string() + " are complete).");
+  }
+  // A model no start could fit: the core refused its starts.
+  if (!report.complete) return cli::kExitInputRefused;
   return cli::kExitDone;
 }
 
@@ -105,6 +152,11 @@ int RunFitCommand(int argc, const char* const* argv, std::ostream& out,
   } catch (const cli::FileError& error) {
     err << "segmix-fit: " << error.what() << "\n";
     status = error.ExitStatus();
+  } catch (const FitStopped& stop) {
+    err << "segmix-fit: " << stop.what()
+        << "; nothing of this run was published: the output folder holds the"
+           " earlier run as it was. Run the command again to fit the series.\n";
+    status = cli::ExitStatusForSignal(stop.Signal());
   } catch (const RunTermination& termination) {
     err << termination.StderrText();
     status = termination.ExitStatus();

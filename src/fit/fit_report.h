@@ -41,6 +41,10 @@ struct FitReport {
   std::string version;
   std::vector<std::string> input_warnings;  // segmix-check's warnings
   std::vector<std::string> notes;           // about the analysis as a whole
+  // True when every requested model was fitted and every test formed;
+  // otherwise `missing` says what is not there and why.
+  bool complete = true;
+  std::vector<std::string> missing;
   double seconds = 0;
   // Per model (index into models): its variance components at the estimates
   // with delta-method SEs; empty for a model not fitted.

@@ -64,6 +64,7 @@ std::string Csv(const std::string& text) {
 }
 
 std::string Fixed(double v, int decimals) {
+  if (!std::isfinite(v)) return "-";
   char b[64];
   std::snprintf(b, sizeof b, "%.*f", decimals, v);
   return b;
@@ -76,6 +77,7 @@ std::string General(double v) {
 }
 
 std::string PValue(double p) {
+  if (!std::isfinite(p)) return "-";
   char b[64];
   if (p < 1e-4) {
     std::snprintf(b, sizeof b, "%.2e", p);
@@ -213,6 +215,8 @@ std::string ReportText(const FitReport& report) {
         << General(p.upper) << (p.upper_at_bound ? " (reaches the bound)" : "")
         << ", " << p.points.size() << " points\n";
   }
+  if (!report.missing.empty()) out << "\nINCOMPLETE: what is missing\n";
+  for (const std::string& m : report.missing) out << "  " << m << "\n";
   if (!report.notes.empty()) out << "\nNotes\n";
   for (const std::string& note : report.notes) out << "  " << note << "\n";
   out << "\nPosteriors (persons.csv): "
@@ -307,6 +311,8 @@ std::string FitJson(const FitReport& report) {
           : Json();
   j["posterior_reason"] = report.posterior_reason;
   j["notes"] = report.notes;
+  j["complete"] = report.complete;
+  j["missing"] = report.missing;
   auto table_json = [](const ParameterTable& t) {
     Json p = Json::object();
     for (int r = 1; r <= kParameterCount; ++r) p[Name(r)] = t.value[r];

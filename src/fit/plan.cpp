@@ -110,6 +110,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   // Models: the built-in series, then the model file's, in that order.
   std::vector<ModelDescription> all = BuiltInModels();
   if (!model_file.empty()) {
+    plan.model_file = fs::absolute(model_file);
     const std::vector<ModelDescription> user = ReadModelFile(model_file);
     all.insert(all.end(), user.begin(), user.end());
   }

@@ -24,6 +24,7 @@ struct FitPlan {
   std::string help_text;                 // the --help page
   std::filesystem::path input;           // absolute: the data folder
   std::filesystem::path output;          // absolute: --out, default input/fit
+  std::filesystem::path model_file;      // absolute; empty: none
   std::vector<ModelDescription> models;  // to fit, in fitting order
   int spread_starts = 4;
   int threads = 0;  // --threads; 0: the processors the process may use

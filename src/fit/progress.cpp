@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "fit/stop_signals.h"
+
 namespace segmix::fit {
 
 Progress::Progress(std::ostream& err, bool quiet, bool terminal)
@@ -29,13 +31,26 @@ std::string Progress::Line(std::int64_t evaluations, double ln_lh) const {
   return text;
 }
 
+void Progress::ThrowIfStopped() const {
+  const int signal = StopRequested();
+  if (signal == 0 || std::this_thread::get_id() != owner_) return;
+  throw FitStopped(signal, models_ == 0
+                               ? std::string("before the first model")
+                               : "in model " + std::to_string(model_) + " of " +
+                                     std::to_string(models_) + " (" + name_ +
+                                     "), start " + std::to_string(start_) +
+                                     " of " + std::to_string(starts_));
+}
+
 void Progress::Begin(int model, int models, const std::string& name, int start,
                      int starts) {
   model_ = model, models_ = models, name_ = name, start_ = start,
   starts_ = starts;
+  ThrowIfStopped();
 }
 
 void Progress::Evaluation(std::int64_t evaluations, double best_ln_lh) {
+  ThrowIfStopped();
   if (quiet_ || !terminal_) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - last_ < std::chrono::milliseconds(200)) return;
@@ -45,6 +60,7 @@ void Progress::Evaluation(std::int64_t evaluations, double best_ln_lh) {
 }
 
 void Progress::EndStart(std::int64_t evaluations, double ln_lh) {
+  ThrowIfStopped();
   if (quiet_) return;
   if (terminal_) {
     err_ << '\r' << Line(evaluations, ln_lh) << "\033[K" << std::flush;

@@ -1,7 +1,9 @@
 // Progress of a long fit on standard error: model i of n, start j of m,
 // evaluations, best ln LH so far and elapsed time. On a terminal one line is
 // rewritten in place (at most five times a second); otherwise one plain line
-// per finished start. Quiet: nothing.
+// per finished start. Quiet: nothing. Every call made on the thread that
+// made the Progress is also where a stop signal ends the run: it throws
+// FitStopped (fit/stop_signals.h) naming the model and start.
 #ifndef SEGMIX_FIT_PROGRESS_H_
 #define SEGMIX_FIT_PROGRESS_H_
 
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <thread>
 
 namespace segmix::fit {
 
@@ -25,6 +28,8 @@ class Progress {
 
  private:
   std::string Line(std::int64_t evaluations, double ln_lh) const;
+  void ThrowIfStopped() const;
+  std::thread::id owner_ = std::this_thread::get_id();
   std::ostream& err_;
   bool quiet_, terminal_;
   int model_ = 0, models_ = 0, start_ = 0, starts_ = 0;

@@ -79,7 +79,7 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
        "bad.txt:3: "},
       {{"--model-file", (dir / "missing.txt").string()},
        cli::kExitInputUnreadable,
-       "cannot read"},
+       "the model file"},
       {{"--model-file", (dir / "b3.txt").string()},
        cli::kExitUsage,
        "model 'three': B3 has no covariate"},

@@ -1,0 +1,39 @@
+// The stop flag and its handlers.
+#include "fit/stop_signals.h"
+
+namespace segmix::fit {
+namespace {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void OnStopSignal(int signal) { g_stop_signal = signal; }
+
+}  // namespace
+
+FitStopped::FitStopped(int signal, const std::string& where)
+    : std::runtime_error("stopped by signal " + std::to_string(signal) + " (" +
+                         (signal == SIGINT    ? "SIGINT"
+                          : signal == SIGTERM ? "SIGTERM"
+                          : signal == SIGHUP  ? "SIGHUP"
+                                              : "a signal") +
+                         ") " + where),
+      signal_(signal) {}
+
+StopSignals::StopSignals() {
+  g_stop_signal = 0;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &old_[i]);
+}
+
+StopSignals::~StopSignals() {
+  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+}
+
+int StopRequested() { return g_stop_signal; }
+
+}  // namespace segmix::fit
