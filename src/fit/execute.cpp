@@ -133,9 +133,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     const std::string text = VersionText("segmix-fit");
     report.version = text.substr(0, text.find('\n'));
   }
-  report.models = FitSeries(analysis, plan.models, planned.tables,
-                            plan.spread_starts, plan.output, progress,
-                            plan.threads);
+  report.models =
+      FitSeries(analysis, plan.models, planned.tables, plan.spread_starts,
+                plan.output, progress, plan.threads);
 
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
