@@ -1,6 +1,7 @@
-// The check follows the run's sequence, leaving out the evaluations: the
-// control file, the run's own load of the family data with its validators and
-// counts, the gate of the starting point and the check of the steps. Each
+// The check follows the run's sequence up to its search: the control file,
+// the run's own load of the family data with its validators and counts, the
+// gate of the starting point, its one evaluation and the check of the steps.
+// Each
 // stage that a run would stop at ends the check with the run's own status and
 // message.
 #include "review/check_inputs.h"
@@ -11,6 +12,7 @@
 
 #include "cli/exit_status.h"
 #include "model/evaluation.h"
+#include "model/parameter_checks.h"
 #include "review/control_file_review.h"
 #include "review/data_review.h"
 #include "review/free_form_scan.h"
@@ -23,25 +25,91 @@
 namespace segmix {
 namespace {
 
-// The run's gate for its starting point and its check of the steps, without
-// the evaluation between them: a refusal with what the run writes about it
-// (par.err and the console, both kept in memory).
-void CheckStart(const Analysis& analysis, CheckReport& report) {
-  const std::optional<ParameterRejection> rejection =
-      StartRejection(analysis, analysis.parameters);
-  if (!rejection) return;
-  const RejectionText message = RejectionMessageParts(*rejection);
+// A refusal of the start with what a run writes about it: par.err and the
+// console (both kept in memory) for a refused point or step, standard error
+// for a start whose evaluation failed.
+void RefuseStart(const std::optional<ParameterRejection>& rejection,
+                 const std::string& failure_text, CheckReport& report) {
   std::string text =
       "segmix-check: a run refuses the starting point of par.inp (exit "
       "status " +
       std::to_string(kExitRejected) + ").\n";
-  if (!message.par_err.empty()) {
-    text += "It writes to par.err:\n" + message.par_err;
+  if (rejection) {
+    const RejectionText message = RejectionMessageParts(*rejection);
+    if (!message.par_err.empty()) {
+      text += "It writes to par.err:\n" + message.par_err;
+    }
+    if (!message.console.empty()) {
+      text += "It writes on the console:\n" + message.console;
+    }
   }
-  if (!message.console.empty()) {
-    text += "It writes on the console:\n" + message.console;
+  if (!failure_text.empty()) {
+    text += "It writes on standard error:\n" + failure_text;
   }
   report.refusal = Refusal{kExitRejected, text};
+}
+
+// The row whose value `row` takes: itself, or the row it is tied to.
+int TieRoot(const ParameterTable& p, int row) {
+  return p.tie[row] >= 1 && p.tie[row] <= kParameterCount ? p.tie[row] : row;
+}
+
+// The start as the run takes it: the checked gate, the one evaluation at
+// the start, then the check of the steps, each refusal as the run gives it.
+// Then the search's gate at the start: when it refuses a value that nothing
+// estimates (a parameter fixed on a bound of its range, such as Q = 1), the
+// search can move to no point at all, and a run ends with MAXIMUM NOT FOUND.
+void CheckStart(const Analysis& analysis, CheckReport& report) {
+  ParameterTable table = analysis.parameters;
+  SwitchOffLeftOutComponents(table);
+  Fit fit(analysis, table);
+  const EvaluationOutcome start = fit.Start();
+  if (StartFailed(start)) {
+    std::optional<ParameterRejection> rejection;
+    if (start.status == EvaluationStatus::kRejectedPoint) {
+      rejection = start.rejection;
+    }
+    RefuseStart(rejection, StartFailureText(start), report);
+    return;
+  }
+  if (const std::optional<ParameterRejection> lost = fit.CheckSteps()) {
+    RefuseStart(lost, "", report);
+    return;
+  }
+  ParameterTable searched = table;
+  ModelQuantities quantities;
+  const std::optional<ParameterRejection> refused =
+      AcceptParameters(searched, analysis.settings.covariate_count, quantities);
+  if (!refused || refused->row < 1 || refused->row > kParameterCount) return;
+  const int row = refused->row;
+  if (table.estimate[TieRoot(table, row)] != 0) return;  // the search moves it
+  std::string reason;
+  switch (refused->kind) {
+    case RejectionKind::kFrequency:
+      reason =
+          "it makes the allele frequency P1 = " + NumberText(refused->value) +
+          ", which the search needs strictly between 0 and 1";
+      break;
+    case RejectionKind::kNotProbability:
+      reason = "the value is not a probability";
+      break;
+    case RejectionKind::kVariance:
+      reason = "a residual variance must be above 0";
+      break;
+    case RejectionKind::kMeanOrder:
+      reason = "D lies above MU";
+      break;
+    default:
+      reason = "the search keeps every value strictly inside its bounds";
+  }
+  report.Add(Severity::kWarning, "par.inp", ParameterRecordName(row),
+             "the parameter is fixed at " + NumberText(table.value[row]) +
+                 ", on a bound of its range: the start is evaluated, but "
+                 "the search's gate refuses every point with this value (" +
+                 reason +
+                 "), so a run ends with MAXIMUM NOT FOUND and ln LH "
+                 "-0.99999998E+18 in sigma.dat (exit status 0). Fix it "
+                 "strictly inside its range, or estimate it.");
 }
 
 void CheckIn(const std::filesystem::path& dir, CheckReport& report) {

@@ -16,10 +16,7 @@
 #include "textio/statements.h"
 
 namespace segmix {
-namespace {
 
-// Why a start whose reason is not in par.err failed: which family first, and
-// what usually causes it. Empty when par.err or the console already say it.
 std::string StartFailureText(const EvaluationOutcome& start) {
   std::string cause;
   switch (start.status) {
@@ -49,6 +46,8 @@ std::string StartFailureText(const EvaluationOutcome& start) {
          "data. Check the trait file and the starting values of MU, A, D and "
          "SIG in par.inp.\n";
 }
+
+namespace {
 
 // The program's records of each evaluation (when there are any) and the
 // caller's observer, side by side.

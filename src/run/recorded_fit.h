@@ -94,6 +94,11 @@ RunOutcome RecordedFit(const Analysis& analysis, ParameterTable& table,
                        const RunHooks& hooks = {},
                        std::int32_t worker_count = 0);
 
+// Why a refused start failed, as segmix says it on standard error (which
+// family first, and what usually causes it); empty when par.err or the
+// console already say it (a point the gate refused).
+std::string StartFailureText(const EvaluationOutcome& start);
+
 // `rejection`'s message as a run writes it: to par.err, or to the console
 // (the order of the means).
 struct RejectionText {

@@ -194,6 +194,20 @@ const Row kRows[] = {
      1},
     {"tie_index_refused", "par.inp", "  4  1 1", " 44  1 1",
      "the tie index is 44", 1},
+    // The one evaluation at the start: a run exits 1 with this text.
+    {"start_underflows", "par.inp",
+     "  6  1 1         2.0         0.5         0.1",
+     "  6  1 1     0.00001         0.5         0.0",
+     "It writes on standard error:\nsegmix: the starting values give no "
+     "likelihood: family 1 of iway.dat failed first",
+     1},
+    // Evaluated, but no search point passes: a run ends MAXIMUM NOT FOUND.
+    {"q_fixed_at_one", "par.inp", "  1  1 0         0.2",
+     "  1  1 0         1.0",
+     "parameter record 1 (Q): the parameter is fixed at 1, on a bound of its "
+     "range: the start is evaluated, but the search's gate refuses every "
+     "point",
+     1},
 };
 
 class CheckRowTest : public ::testing::TestWithParam<Row> {};
