@@ -192,6 +192,54 @@ TEST(FamInput, RefusalsNameFileLineAndValue) {
   }
 }
 
+// The ids of a phenotype file are found by place, so their names must be
+// FID IID (or family id); --pheno takes one file, so the output directory
+// may follow it, as the manual writes the command.
+TEST(FamInput, PhenotypeIdsByNameAndReadersWithLimits) {
+  struct Case {
+    const char* pheno_header;  // "" to name `pheno` below as it is
+    std::string pheno;         // the --pheno argument when not written here
+    int status;
+    const char* message;
+  } cases[] = {
+      {"FID IID status", "", cli::kExitDone, ""},
+      {"fid iid status", "", cli::kExitDone, ""},
+      {"Family ID status", "", cli::kExitDone, ""},
+      {"IID FID status", "", cli::kExitInputRefused,
+       "pheno.txt, line 1: the header is \"IID FID status\", but the first"
+       " two columns of a phenotype file must be the family and then the"
+       " person id"},
+      {"FID ID status", "", cli::kExitInputRefused, "the header is \"FID ID"},
+      {"", "/dev/zero", cli::kExitInputUnreadable,
+       "/dev/zero is a device or socket, not the --pheno file"},
+      {"", ".", cli::kExitInputUnreadable,
+       ". is a directory, not the --pheno file"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    WriteFile(dir / "ped.fam", "F 1 0 0 1 5\n");
+    std::string pheno = c.pheno;
+    if (*c.pheno_header != '\0') {
+      WriteFile(dir / "pheno.txt", std::string(c.pheno_header) + "\nF 1 1\n");
+      pheno = (dir / "pheno.txt").string();
+    }
+    const auto run =
+        RunPrep({"--fam", (dir / "ped.fam").string(), "--columns", "trait",
+                 "--pheno", pheno, (dir / "out").string()});
+    EXPECT_EQ(run.status, c.status) << c.pheno_header << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(std::filesystem::exists(dir / "out" / "iway.dat"),
+              c.status == cli::kExitDone);
+  }
+  // The pedigree's own readers refuse the same.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--check", "--fam", "/dev/zero"},
+        std::vector<std::string>{"--check", "."}}) {
+    const auto run = RunPrep(args);
+    EXPECT_EQ(run.status, cli::kExitInputUnreadable) << run.err;
+  }
+}
+
 TEST(CovariateFileNames, NamedAfterTheColumnUnlessThatCannotBeAFileName) {
   struct Case {
     std::vector<std::string> columns;
