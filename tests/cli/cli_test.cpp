@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "review/check_inputs.h"
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "cli/output_file.h"
 #include "fit/fit_command.h"
+#include "review/check_inputs.h"
 #include "simulate/simulate_command.h"
 #include "support/companion_test_support.h"
 
