@@ -357,9 +357,10 @@ lines starting with # are skipped.
 Ordinary pedigree files: --fam FILE reads a pedigree without a header,
 fields separated by blanks: family, id, father, mother, sex, then the
 phenotype columns that --columns names in their order (for a 6-column .fam
-file: --columns trait). --pheno FILE (repeatable) adds the phenotype columns
-of a table with a header whose first two columns are the family and person
-ids (FID IID, or family id), joined to the pedigree by those ids; a person
+file: --columns trait). --pheno FILE (repeatable, one file each) adds the
+phenotype columns of a table with a header whose first two columns are the
+family and then the person id, named FID IID or family id (any case; other
+names are refused), joined to the pedigree by those ids; a person
 without a row there has missing values (and is not a proband), and persons
 there who are not in the pedigree are counted and listed as a warning.
 --pheno works with a header table too.
@@ -419,7 +420,8 @@ Options:
   --version           print the version and the capacities of this build
 
 Exit status: 0 done; 1 the table was refused (every problem is listed on
-standard error); 2 a table or --pheno file could not be opened; 3 bad
+standard error); 2 a table, --fam or --pheno file could not be opened or
+read (a directory, a device, a line over 64 MiB); 3 bad
 command line; 4 an output could not be written, or DIRECTORY holds earlier
 output and --force was not given; 5 a fault of segmix-prep itself (its
 output failed segmix's validator).
