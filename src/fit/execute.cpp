@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "cli/command_line.h"
+#include "cli/input_file.h"
 #include "data/capacities.h"
 #include "fit/comparisons.h"
 #include "fit/model_series.h"
@@ -98,11 +99,9 @@ void ChoosePosteriorModel(const FitPlan& plan, FitReport& report) {
 std::vector<cli::MapEntry> ReadIds(const Analysis& analysis) {
   const fs::path path = analysis.directory / cli::kMapFileName;
   if (!fs::exists(path)) return {};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw cli::InputFileError("cannot read " + path.string() +
-                              "; make it readable or remove it.");
-  }
+  // A directory or device of that name is refused, as by every reader.
+  std::ifstream in;
+  cli::OpenInputFile(in, path.string(), "the map file");
   std::vector<cli::MapEntry> ids = cli::ReadMapFile(in, path.string());
   // A map of another data set would name the wrong persons: refuse it.
   for (const cli::MapEntry& e : ids) {
@@ -115,6 +114,24 @@ std::vector<cli::MapEntry> ReadIds(const Analysis& analysis) {
           ", person " + e.id +
           ") is not a member in iway.dat: the map is of another data set; "
           "run segmix-prep again or remove idmap.dat.");
+    }
+  }
+  // Every member of every stored family named once: a shorter map would
+  // leave persons without ids.
+  std::vector<int> named(analysis.families.size(), 0);
+  for (const cli::MapEntry& e : ids) {
+    ++named[static_cast<std::size_t>(e.family_index)];
+  }
+  for (const FamilyFacts& f : analysis.families) {
+    if (f.index == 0) continue;
+    const int n = named[static_cast<std::size_t>(f.index)];
+    if (n != f.members) {
+      throw InputRejected(path.string() + ": family index " +
+                          std::to_string(f.index) + " has " +
+                          std::to_string(f.members) + " members in iway.dat" +
+                          " but " + std::to_string(n) +
+                          " lines in the map: the map is of another data set;"
+                          " run segmix-prep again or remove idmap.dat.");
     }
   }
   return ids;

@@ -85,6 +85,16 @@ TEST_F(OutputFolderTest, RefusesOutputsOverInputsAndLinksAndASecondRun) {
   EXPECT_EQ(ReadText(data / "persons.csv"), trait);
   EXPECT_FALSE(fs::exists(data / "fit.json"));
 
+  // A map of another data set (one person only): refused before fitting.
+  std::ofstream(dir_ / "data" / "idmap.dat")
+      << "family_index position store_index family id line\n1 1 1 A a 2\n";
+  o = Fit(dir_ / "data", dir_ / "out", {"--models", "sporadic"});
+  EXPECT_EQ(o.status, cli::kExitInputRefused);
+  EXPECT_NE(o.err.find("the map is of another data set"), std::string::npos)
+      << o.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "fit.json"));
+  fs::remove(dir_ / "data" / "idmap.dat");
+
   // A model folder that is a link to the data folder.
   const fs::path out = dir_ / "out";
   fs::create_directories(out);
