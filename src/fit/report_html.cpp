@@ -2,7 +2,7 @@
 // allows inline scripts and nothing from anywhere else; the warnings; the
 // figures' places and the HTML tables; the data (fit.json's document and the
 // figures' own values) as one JSON script element; the page script that
-// builds each figure's Vega specification from that data.
+// builds each figure's Vega definition from that data.
 #include "fit/report_html.h"
 
 #include <algorithm>
@@ -451,7 +451,7 @@ constexpr std::string_view kPageScript = R"js(
       bar.appendChild(b);
     });
   }
-  function figure(place, name, spec) {
+  function figure(place, name, definition) {
     var holder = document.getElementById(place);
     var el = document.createElement('div');
     el.className = 'figure';
@@ -463,7 +463,7 @@ constexpr std::string_view kPageScript = R"js(
     el.appendChild(bar);
     holder.appendChild(el);
     try {
-      var view = new vega.View(vega.parse(spec), {renderer: 'svg', container: chart, hover: true});
+      var view = new vega.View(vega.parse(definition), {renderer: 'svg', container: chart, hover: true});
       views.push(view);
       pending.push(view.runAsync().then(function () {
         el.setAttribute('data-rendered', 'true');
