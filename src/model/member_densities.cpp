@@ -31,6 +31,20 @@ void MemberDensities(const LikelihoodModel& model, std::int32_t i,
   for (std::int32_t k = 1; k <= K; ++k) {
     v += static_cast<Extended>(q.B[k]) * store.covariate[k][i];
   }
+  if (model.CorrectionPass == 1 &&
+      model.correction_kind == CorrectionKind::kThreshold) {
+    const Extended root =
+        std::sqrt(static_cast<Extended>(2) * static_cast<Extended>(q.SIG));
+    for (std::int32_t g = 1; g <= kMajorGenotypes; ++g) {
+      const Extended base = v + q.GenotypeMean[s][g];
+      for (std::int32_t j = 1; j <= kPolygenicGenotypes; ++j) {
+        const Extended mu = base + static_cast<Extended>(j - 4) * q.pga;
+        density[(g - 1) * kPolygenicGenotypes + (j - 1)] =
+            ThresholdProbability(model.threshold, mu, root);
+      }
+    }
+    return;
+  }
   // Three passes, so that neither the exponents' divisions nor the
   // densities' wait on a library call: a call forces every live long double
   // through memory.

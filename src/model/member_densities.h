@@ -1,7 +1,8 @@
 // MemberDensities: the 21 trait densities of one member at once, the same
 // values TraitDensity gives one by one, with what they share (the missing
 // and correction-pass rules, the sex class, the covariate term, the square
-// root of SIG) formed once.
+// root of SIG) formed once; under the threshold kind's correction pass the
+// same for the 21 threshold probabilities.
 #ifndef SEGMIX_MODEL_MEMBER_DENSITIES_H_
 #define SEGMIX_MODEL_MEMBER_DENSITIES_H_
 

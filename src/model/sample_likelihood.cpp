@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <span>
+#include <stdexcept>
+#include <string>
 
 #include "model/extended.h"
 #include "model/parameter_checks.h"
@@ -84,6 +86,24 @@ std::int32_t MostSiblingsOntoChild(const FamilyStore& store,
   return std::min(most, Transmission::kMostOnesChildren);
 }
 
+// Under the threshold kind every visited family needs a threshold that is a
+// number; the families are as EvaluatedFamilies lists them.
+const std::vector<std::int32_t>& CheckThresholds(
+    const std::vector<std::int32_t>& families, const SampleSettings& settings) {
+  if (settings.correction_kind != CorrectionKind::kThreshold) return families;
+  for (const std::int32_t g : families) {
+    if (static_cast<std::size_t>(g) >= settings.thresholds.size()) {
+      throw std::invalid_argument("no threshold for family " +
+                                  std::to_string(g));
+    }
+    if (std::isnan(settings.thresholds[g])) {
+      throw std::invalid_argument("the threshold of family " +
+                                  std::to_string(g) + " is not a number");
+    }
+  }
+  return families;
+}
+
 }  // namespace
 
 SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
@@ -94,7 +114,7 @@ SampleLikelihood::SampleLikelihood(ParameterTable& parameters,
       store_(store),
       polygenic_(polygenic),
       settings_(settings),
-      evaluated_(EvaluatedFamilies(store, settings)),
+      evaluated_(CheckThresholds(EvaluatedFamilies(store, settings), settings)),
       most_children_(MostChildren(store, evaluated_)),
       most_siblings_onto_child_(MostSiblingsOntoChild(store, evaluated_)),
       outcomes_(evaluated_.size()),
@@ -116,7 +136,9 @@ EvaluationStatus SampleLikelihood::Pass(std::int32_t g,
                               settings_.covariate_count,
                               parameters_.in_model[kSex],
                               correction_pass,
-                              &transmission_};
+                              &transmission_,
+                              settings_.correction_kind,
+                              ThresholdOf(g)};
   PrepareGenotypeWeights(model, g, weights);
   const std::int32_t base = store_.MemberOffset(g);
   for (std::int32_t k = 1; k <= n; ++k) {
@@ -142,6 +164,12 @@ EvaluationStatus SampleLikelihood::Pass(std::int32_t g,
         V + static_cast<Extended>(std::log(static_cast<double>(S))));
   }
   return EvaluationStatus::kOk;
+}
+
+double SampleLikelihood::ThresholdOf(std::int32_t g) const {
+  return settings_.correction_kind == CorrectionKind::kThreshold
+             ? settings_.thresholds[static_cast<std::size_t>(g)]
+             : 0.0;
 }
 
 SampleLikelihood::FamilyOutcome SampleLikelihood::EvaluateFamily(

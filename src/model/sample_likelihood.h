@@ -18,6 +18,7 @@
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
 #include "model/peel_kernels.h"
+#include "model/trait_density.h"
 #include "model/worker_pool.h"
 
 namespace segmix {
@@ -32,13 +33,23 @@ struct SampleSettings {
   // Threads that evaluate families side by side; 0: the machine's hardware
   // threads (fewer for small samples). Results do not depend on it.
   std::int32_t worker_count = 0;
+  // How a corrected family's correction pass conditions on its probands
+  // (trait_density.h). The program's runs keep the default.
+  CorrectionKind correction_kind = CorrectionKind::kProbandValues;
+  // Read under kThreshold only: thresholds[g] is the threshold T_g of family
+  // index g = 1..stored family count, 1-based as the store's families are
+  // (thresholds[0] is not read). Every family the evaluation visits needs
+  // an entry that is not NaN; -infinity makes its correction term 0.
+  std::span<const double> thresholds{};
 };
 
 class SampleLikelihood {
  public:
-  // Keeps references to its arguments (and the span of selection flags);
-  // sizes its scratch weights once, to the store's largest family. The store
-  // must have passed ValidateFamilyStructure.
+  // Keeps references to its arguments (and the spans of selection flags and
+  // thresholds); sizes its scratch weights once, to the store's largest
+  // family. The store must have passed ValidateFamilyStructure. Under
+  // CorrectionKind::kThreshold, throws std::invalid_argument when a family
+  // the evaluation visits has no threshold or a NaN one.
   SampleLikelihood(ParameterTable& parameters, const FamilyStore& store,
                    const PolygenicTables& polygenic, SampleSettings settings);
 
@@ -50,11 +61,28 @@ class SampleLikelihood {
   // the V of a correction pass when the proband switch is nonzero or the
   // family has a status-0 member; V = the peeled value + ln(sum of the 21
   // weights) of every member listed in no nuclear family. ln LH is the
-  // unweighted sum of the family terms. The first family in family order
-  // whose member sum is at or below the single-precision 1e-17
-  // (kMemberUnderflow) or that PeelFamily cannot evaluate (kPeelingFailed)
-  // ends the evaluation, and `family` names it. A sum that is not a number
-  // is kRejectedPoint (kNotANumber; Rejected under kChecked).
+  // unweighted sum of the family terms.
+  //
+  // The correction pass gives each status-2 member and each missing value 1
+  // and each other member, under kProbandValues, its density: the family term
+  // is ln L(family) - ln L(probands' values), and the densities' missing
+  // 1/sqrt(2 pi) factors cancel between the passes except for the observed
+  // non-probands'. Under kThreshold it gives each such member its
+  // probability of a trait above the family's threshold: the term is
+  // ln L(family) - ln P(probands exceed T_g), and since the threshold
+  // probabilities are true probabilities, ln L(family) keeps the whole
+  // offset of -ln(2 pi) / 2 per observed member. That offset depends on the
+  // data alone, the same for every model fitted to one data set, so
+  // differences of log-likelihoods (likelihood-ratio tests) are unaffected;
+  // it differs from the kProbandValues offset, so values of the two kinds
+  // are not compared with each other.
+  //
+  // The first family in family order whose member sum is at or below the
+  // single-precision 1e-17 (kMemberUnderflow) or that PeelFamily cannot
+  // evaluate (kPeelingFailed) ends the evaluation, and `family` names it. A
+  // sum that is not a number is kRejectedPoint (kNotANumber; Rejected under
+  // kChecked). Under kThreshold a threshold so far above a family's means
+  // that its probands' probabilities reach 0 is such a failure.
   //
   // The observer receives FamilyTerm(g, n_g, term x weight) for every
   // evaluated family before the one that failed (none when those terms sum
@@ -82,6 +110,8 @@ class SampleLikelihood {
   EvaluationStatus Pass(std::int32_t g, std::int32_t correction_pass,
                         GenotypeWeights& weights, double& V,
                         bool& has_status0) const;
+  // T_g under the threshold kind (checked at construction), else 0.
+  double ThresholdOf(std::int32_t g) const;
   // The family term of family g (first pass minus correction pass).
   FamilyOutcome EvaluateFamily(std::int32_t g, GenotypeWeights& weights) const;
   static void FamilyTask(void* context, std::int32_t index,

@@ -1,5 +1,6 @@
 // TraitDensity: the normal density of one member's trait value around the
-// mean of its joint genotype, in the program's unnormalised form.
+// mean of its joint genotype, in the program's unnormalised form, and the
+// threshold kind's probability of a trait above the family's threshold.
 #include "model/trait_density.h"
 
 #include <algorithm>
@@ -40,11 +41,22 @@ Extended TraitDensity(const LikelihoodModel& model, std::int32_t i,
 
   const Extended mu =
       (v + q.GenotypeMean[s][g]) + static_cast<Extended>(j - 4) * q.pga;
+  if (model.CorrectionPass == 1 &&
+      model.correction_kind == CorrectionKind::kThreshold) {
+    return ThresholdProbability(
+        model.threshold, mu,
+        std::sqrt(static_cast<Extended>(2) * static_cast<Extended>(q.SIG)));
+  }
   const Extended r = mu - static_cast<Extended>(y);
   // SIG is a variance; the factor is the single-precision -0.5, exact.
   const double e =
       static_cast<double>((r * r / q.SIG) * static_cast<Extended>(-0.5f));
   return std::exp(e) / std::sqrt(static_cast<Extended>(q.SIG));
+}
+
+Extended ThresholdProbability(double T, Extended mu, Extended root) {
+  const double z = static_cast<double>((static_cast<Extended>(T) - mu) / root);
+  return static_cast<Extended>(std::erfc(z)) * static_cast<Extended>(0.5);
 }
 
 }  // namespace segmix

@@ -1,6 +1,7 @@
 // MemberDensities against TraitDensity, bit for bit, on random members and
 // parameter points: covariates, both sex classes, both passes, missing
-// values, non-probands, residuals whose density underflows.
+// values, non-probands, residuals whose density underflows; both correction
+// kinds, the threshold kind's probabilities included.
 #include "model/member_densities.h"
 
 #include <gtest/gtest.h>
@@ -15,10 +16,21 @@ TEST(MemberDensitiesTest, SameBitsAsTraitDensityOneByOne) {
   struct Row {
     int covariates, sex_in_model, pass;
     double SIG, spread;  // residual variance; spread of the trait values
+    CorrectionKind kind = CorrectionKind::kProbandValues;
+    double T = 0;  // threshold under kThreshold
   };
-  const Row rows[] = {{0, 0, 0, 1.0, 3},   {2, 1, 0, 0.7, 3},
-                      {5, 1, 1, 2.5, 3},   {3, 0, 1, 1e-4, 50},
-                      {1, 1, 0, 1e6, 1e4}, {0, 1, 1, 0.3, 1e3}};
+  constexpr CorrectionKind kThreshold = CorrectionKind::kThreshold;
+  const Row rows[] = {{0, 0, 0, 1.0, 3},
+                      {2, 1, 0, 0.7, 3},
+                      {5, 1, 1, 2.5, 3},
+                      {3, 0, 1, 1e-4, 50},
+                      {1, 1, 0, 1e6, 1e4},
+                      {0, 1, 1, 0.3, 1e3},
+                      {2, 1, 0, 0.7, 3, kThreshold, 0.5},  // first pass
+                      {5, 1, 1, 2.5, 3, kThreshold, 0.5},
+                      {3, 0, 1, 1e-4, 50, kThreshold, -0.2},
+                      {1, 1, 1, 1e6, 1e4, kThreshold, 3e3},
+                      {0, 1, 1, 0.05, 3, kThreshold, 9}};  // underflowing tail
   std::mt19937_64 rng(42);
   std::uniform_real_distribution<double> u(-1, 1);
   const int S = 40;
@@ -47,7 +59,8 @@ TEST(MemberDensitiesTest, SameBitsAsTraitDensityOneByOne) {
     q.SIG = row.SIG;
     PolygenicTables poly;
     const LikelihoodModel model{
-        store, q, poly, row.covariates, row.sex_in_model, row.pass};
+        store,    q,       poly,     row.covariates, row.sex_in_model,
+        row.pass, nullptr, row.kind, row.T};
     for (int i = 1; i <= S; ++i) {
       Extended all[kJointGenotypes];
       MemberDensities(model, i, all);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <new>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,9 @@ class SampleLikelihoodTest : public ::testing::Test {
     SampleLikelihood sample(p_, store, poly_,
                             SampleSettings{.covariate_count = 0,
                                            .proband_switch = proband_switch_,
-                                           .selection_flags = flags_});
+                                           .selection_flags = flags_,
+                                           .correction_kind = kind_,
+                                           .thresholds = thresholds_});
     TextRecords records(units_,
                         phase == Phase::kFinal ? &family_units_ : nullptr);
     outcome_ = sample.Evaluate(
@@ -183,6 +186,8 @@ class SampleLikelihoodTest : public ::testing::Test {
   ParameterTable p_;
   std::vector<std::int32_t> flags_;
   std::int32_t proband_switch_ = 0;
+  CorrectionKind kind_ = CorrectionKind::kProbandValues;
+  std::vector<double> thresholds_;  // T_g at index g
 };
 
 TEST_F(SampleLikelihoodTest, NoFamiliesGiveZeroAndStillAnEvaluationLine) {
@@ -268,6 +273,123 @@ TEST_F(SampleLikelihoodTest, CorrectionPassRule) {
     EXPECT_EQ(Evaluate(BuildStore({f})), row.expected)
         << row.proband_switch << " " << row.status1;
   }
+}
+
+// The threshold kind against a plain enumeration that shares nothing with the
+// program: two parents and two children (a trio's worth of peeling) and a
+// member listed nowhere, with the program-free genetic tables, densities by
+// formula and the exceedance probabilities by erfcl. The family term is
+// ln P(family) - ln P(probands exceed T).
+TEST_F(SampleLikelihoodTest, ThresholdCorrectionMatchesPlainEnumeration) {
+  using test::BruteForceMember;
+  using test::StateValues;
+  kind_ = CorrectionKind::kThreshold;
+  struct Row {
+    double Q, MU, A, D, pga, SIG, T;
+    std::int32_t proband_switch;
+    std::vector<std::int32_t> status;
+  };
+  const Row rows[] = {
+      {0.3, 3.0, 2.0, 1.0, 0.25, 1.2, 1.0, 1, {2, 2, 2, 1, 2}},  // one child
+      {0.7, 1.5, 0.5, -0.5, 0.4, 0.6, 3.0, 0, {2, 2, 2, 0, 2}},  // upper tail
+      {0.7, 1.5, 0.5, -0.5, 0.4, 0.6, 6.0, 0, {2, 2, 2, 0, 2}},  // far tail
+      {0.5, 2.0, 2.0, 0.0, 0.0, 2.0, 2.2, 1, {1, 2, 2, 1, 2}},   // two probands
+      {0.2, 2.5, 1.0, 0.5, 0.3, 0.9, 1.8, 1, {2, 2, 1, 2, 1}},   // and unlisted
+  };
+  FamilyPlan f;
+  f.nuclear = {NuclearSpec{{1, 2, 3, 4}, 0}};
+  f.trait = {2.0f, 3.1f, 2.4f, 2.9f, 1.7f};
+  double worst = 0;
+  for (const Row& row : rows) {
+    f.status = row.status;
+    const FamilyStore store = BuildStore({f});
+    SetValues(row.Q, row.MU, row.A, row.D, row.pga, row.SIG);
+    thresholds_ = {0, row.T};
+    proband_switch_ = row.proband_switch;
+
+    const auto tables = test::PlainGeneticTables(row.Q);
+    const std::array<long double, 3> means = {row.MU, row.A, row.D};
+    std::vector<BruteForceMember> family(5), probands(5);
+    for (int k = 0; k < 5; ++k) {
+      family[k].density =
+          test::PlainDensities(f.trait[k], means, 0, row.pga, row.SIG);
+      StateValues& p = probands[k].density;
+      for (int s = 0; s < test::kJointStates; ++s) {
+        const long double mean = means[s / 7] + (s % 7 - 3) * row.pga;
+        p[s] =
+            row.status[k] == 2
+                ? 1.0L
+                : 0.5L * std::erfc((row.T - mean) / std::sqrt(2.0L * row.SIG));
+      }
+    }
+    for (auto* members : {&family, &probands}) {
+      for (int child : {2, 3}) {
+        (*members)[child].father = 0;
+        (*members)[child].mother = 1;
+      }
+    }
+    const long double expected =
+        std::log(test::BruteForceFamilyLikelihood(family, tables)) -
+        std::log(test::BruteForceFamilyLikelihood(probands, tables));
+    const double result = Evaluate(store);
+    ASSERT_EQ(outcome_.status, EvaluationStatus::kOk);
+    const long double relative = std::fabs((result - expected) / expected);
+    worst = std::max(worst, static_cast<double>(relative));
+    EXPECT_LE(relative, 1e-12L) << (&row - rows) << ": " << result << " vs "
+                                << static_cast<double>(expected);
+    // The correction matters: the first kind's term differs.
+    kind_ = CorrectionKind::kProbandValues;
+    EXPECT_GT(std::fabs(Evaluate(store) - result), 1e-3);
+    kind_ = CorrectionKind::kThreshold;
+  }
+  std::ostringstream figure;
+  figure << std::scientific << worst;
+  RecordProperty("worst_relative_difference", figure.str());
+}
+
+// Members that give 1 under the threshold kind: a proband whose value is
+// missing, everybody when T lies far below every mean, and a non-proband.
+// With no proband term left the family term is the uncorrected value.
+TEST_F(SampleLikelihoodTest, ThresholdCorrectionTermsOfOne) {
+  FamilyPlan f;  // a trio and a member listed nowhere
+  f.nuclear = {NuclearSpec{{1, 2, 3}, 0}};
+  f.trait = {2.0f, 3.1f, 2.4f, 1.7f};
+  SetValues(0.3, 3.0, 2.0, 1.0, 0.25, 1.2);
+  struct Row {
+    float y3;
+    std::vector<std::int32_t> status;
+    double T;
+  };
+  for (const Row& row : {Row{kMissing, {2, 2, 1, 2}, 2.0},  // missing value
+                         Row{2.4f, {1, 2, 0, 1}, -1e6},     // T far down
+                         Row{2.4f, {2, 2, 2, 2}, 2.0}}) {   // status 2 alone
+    f.trait[2] = row.y3;
+    f.status = row.status;
+    thresholds_ = {0, row.T};
+    // The reference: the same family uncorrected (all status 2, no switch).
+    FamilyPlan reference = f;
+    reference.status = {};
+    kind_ = CorrectionKind::kProbandValues;
+    proband_switch_ = 0;
+    const double expected = Evaluate(BuildStore({reference}));
+    ASSERT_TRUE(std::isfinite(expected));
+    kind_ = CorrectionKind::kThreshold;
+    proband_switch_ = 1;
+    EXPECT_NEAR(Evaluate(BuildStore({f})), expected, 1e-14) << row.T;
+  }
+}
+
+TEST_F(SampleLikelihoodTest, ThresholdKindNeedsAThresholdPerFamily) {
+  const FamilyStore store = BuildStore({Single(2.5f, 1), Single(2.5f, 1)});
+  kind_ = CorrectionKind::kThreshold;
+  thresholds_ = {0, 1.0};  // none for family 2
+  EXPECT_THROW(Evaluate(store), std::invalid_argument);
+  thresholds_ = {0, 1.0, std::nan("")};
+  EXPECT_THROW(Evaluate(store), std::invalid_argument);
+  flags_[2] = 0;  // a family that is not evaluated needs none
+  thresholds_ = {0, 2.5};
+  proband_switch_ = 1;
+  EXPECT_EQ(Evaluate(store), std::log(0.5) - std::log(0.5));
 }
 
 TEST_F(SampleLikelihoodTest, SelectionFlagsAndWeights) {
@@ -484,18 +606,24 @@ TEST_F(SampleLikelihoodTest, EvaluationAllocatesNothingOnceWarm) {
   } null_buffer;
   std::ostream null_console(&null_buffer);
   TextUnits units(null_console);
+  const std::vector<double> thresholds(31, 2.0);
   for (const int n : {1, 30}) {
-    const FamilyStore store =
-        BuildStore(std::vector<FamilyPlan>(n, Single(2.5f, 0)));
-    SampleLikelihood sample(p_, store, poly_,
-                            SampleSettings{.selection_flags = flags_});
-    TextRecords records(units, nullptr);
-    sample.Evaluate(Gate::kAccepted, &records);
-    const std::size_t before = allocations;
-    sample.Evaluate(Gate::kAccepted, &records);
-    sample.Evaluate(Gate::kAccepted, &records);
-    sample.Evaluate(Gate::kAccepted);  // silent
-    EXPECT_EQ(allocations - before, 0u) << n << " families";
+    for (const CorrectionKind kind :
+         {CorrectionKind::kProbandValues, CorrectionKind::kThreshold}) {
+      const FamilyStore store =
+          BuildStore(std::vector<FamilyPlan>(n, Single(2.5f, 0)));
+      SampleLikelihood sample(p_, store, poly_,
+                              SampleSettings{.selection_flags = flags_,
+                                             .correction_kind = kind,
+                                             .thresholds = thresholds});
+      TextRecords records(units, nullptr);
+      sample.Evaluate(Gate::kAccepted, &records);
+      const std::size_t before = allocations;
+      sample.Evaluate(Gate::kAccepted, &records);
+      sample.Evaluate(Gate::kAccepted, &records);
+      sample.Evaluate(Gate::kAccepted);  // silent
+      EXPECT_EQ(allocations - before, 0u) << n << " families";
+    }
   }
 }
 

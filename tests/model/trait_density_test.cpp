@@ -31,7 +31,8 @@ class TraitDensityTest : public ::testing::Test {
     }
   }
   Extended Density(int i, int g, int j) {
-    const LikelihoodModel model{store, q, poly, K, sex_flag, pass};
+    const LikelihoodModel model{store, q,       poly, K, sex_flag,
+                                pass,  nullptr, kind, T};
     return TraitDensity(model, i, g, j);
   }
   // The unnormalised density of a residual r that is exact in double.
@@ -45,6 +46,8 @@ class TraitDensityTest : public ::testing::Test {
   ModelQuantities q;
   PolygenicTables poly;
   std::int32_t K = 0, sex_flag = 0, pass = 0;
+  CorrectionKind kind = CorrectionKind::kProbandValues;
+  double T = 0;  // the threshold under kThreshold
 };
 
 TEST_F(TraitDensityTest, MeanOfUnitVarianceGivesExactlyOne) {
@@ -101,6 +104,40 @@ TEST_F(TraitDensityTest, CorrectionPassDropsNonProbandsOnly) {
   EXPECT_EQ(Density(1, 1, 4), ordinary);
   EXPECT_EQ(Density(2, 1, 4), ordinary);
   EXPECT_EQ(Density(3, 1, 4), 1.0L);
+}
+
+// Under the threshold kind the correction pass gives an observed member of
+// status other than 2 the probability 1 - Phi((T - mu) / sqrt(SIG)) of a
+// trait above T, whatever its value; the first pass, non-probands and
+// missing values are as under the other kind. Mean 1.5 (g 1, j 4), SIG 4.
+TEST_F(TraitDensityTest, ThresholdKindGivesTheExceedanceProbability) {
+  q.SIG = 4;
+  kind = CorrectionKind::kThreshold;
+  const long double upper1 = 0.158655253931457051414767454368L;  // 1-Phi(1)
+  struct Row {
+    std::int32_t status, pass;
+    float y;
+    double T;
+    long double expected;
+  };
+  for (const Row& row : {
+           Row{1, 1, 1.5f, 1.5, 0.5L},         // T at the mean: exactly 1/2
+           Row{0, 1, -3.0f, 3.5, upper1},      // one sd above; y does not enter
+           Row{1, 1, 9.0f, -0.5, 1 - upper1},  // one sd below
+           Row{1, 1, 1.5f, -1e6, 1.0L},        // far below: exactly 1
+           Row{1, 1, 1.5f, 81.5, 0.0L},        // 40 sd above: underflows to 0
+           Row{2, 1, 1.5f, 3.5, 1.0L},         // a non-proband
+           Row{1, 1, -998.0f, 3.5, 1.0L},      // a missing value
+           Row{1, 0, 1.5f, 3.5, 0.5L},         // first pass: the density, 1/2
+       }) {
+    store.status[1] = row.status;
+    store.trait[1] = row.y;
+    pass = row.pass;
+    T = row.T;
+    const long double got = Density(1, 1, 4);
+    EXPECT_NEAR(got, row.expected, 1e-15L * row.expected)
+        << "status " << row.status << ", pass " << row.pass << ", T " << T;
+  }
 }
 
 TEST_F(TraitDensityTest, SexClass) {
