@@ -144,6 +144,7 @@ void CheckIn(const std::filesystem::path& dir, CheckReport& report) {
   ReviewDataFiles(dir, analysis->settings, analysis->store, report);
   ReviewFamilies(analysis->settings, analysis->store, report);
   ReviewTrait(analysis->settings, analysis->store, report);
+  ReviewProbandTraits(analysis->settings, analysis->store, report);
   CheckStart(*analysis, report);
 }
 

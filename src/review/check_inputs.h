@@ -19,9 +19,10 @@ namespace segmix {
 // underflowing likelihood) gives a refusal with the run's exit status and
 // message; the findings gathered before it are kept. Otherwise the findings
 // are the warnings and information lines of ReviewControlText,
-// ReviewParameters, ReviewDataFiles, ReviewFamilies and ReviewTrait, in that
-// order, then a warning for a fixed value the search's gate refuses at every
-// point (a parameter fixed on a bound of its range, such as Q = 1).
+// ReviewParameters, ReviewDataFiles, ReviewFamilies, ReviewTrait and
+// ReviewProbandTraits, in that order, then a warning for a fixed value the
+// search's gate refuses at every point (a parameter fixed on a bound of its
+// range, such as Q = 1).
 //
 // The run's readers open their files by name in the working directory, so
 // the working directory is `dir` during the call and restored afterwards:

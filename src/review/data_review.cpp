@@ -4,10 +4,13 @@
 // with an observed member) and which are corrected for ascertainment.
 #include "review/data_review.h"
 
+#include <algorithm>
 #include <array>
 #include <boost/math/statistics/univariate_statistics.hpp>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "review/free_form_scan.h"
@@ -296,7 +299,7 @@ void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
     report.Add(Severity::kInfo, file, "",
                std::to_string(values.size()) +
                    " observed trait values in the analysed families: too few "
-                   "for the trait's shape.");
+                   "for the trait's shape (no skewness below 3 values).");
     return;
   }
   const double mean = boost::math::statistics::mean(values);
@@ -316,14 +319,98 @@ void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
                  Short(mean) + ", standard deviation " +
                  Short(std::sqrt(variance)) + ", skewness " + Short(skewness) +
                  ", excess kurtosis " + Short(kurtosis) + ".");
-  if (std::fabs(skewness) > 1) {
+  if (SkewnessWarrantsWarning(skewness, values.size())) {
     report.Add(Severity::kWarning, file, "",
-               "the trait's skewness is " + Short(skewness) +
-                   ": a skewed trait mimics a major locus (a mixture of "
-                   "genotype means fits the skew as well as a gene does). "
-                   "Transform the trait (for example take its logarithm) and "
-                   "compare the fits.");
+               "the trait's skewness is " + Short(skewness) + " (over " +
+                   std::to_string(values.size()) +
+                   " observed values): skewness can make a major locus out "
+                   "of a polygenic trait (a mixture of genotype means fits "
+                   "the skew as well as a gene does). Transform the trait (a "
+                   "logarithm or a Box-Cox power) and compare the fits.");
   }
+}
+
+bool SkewnessWarrantsWarning(double skewness, std::size_t count) {
+  // The level below which skewness is not taken to distort a segregation
+  // analysis, and, for small samples, twice the standard error of g1 in a
+  // normal sample of `count` values, sqrt(6 (n - 2) / ((n + 1) (n + 3))):
+  // below it the skewness is indistinguishable from sampling noise (members
+  // of one family are correlated, so the real error is larger still). Beyond
+  // 1 it is a warning at any size.
+  constexpr double kLevel = 0.2;
+  const double magnitude = std::fabs(skewness);
+  if (!(magnitude > kLevel) || count < 3) return false;
+  if (magnitude > 1) return true;
+  const double n = static_cast<double>(count);
+  const double standard_error = std::sqrt(6 * (n - 2) / ((n + 1) * (n + 3)));
+  return magnitude > 2 * standard_error;
+}
+
+void ReviewProbandTraits(const ControlSettings& settings,
+                         const FamilyStore& store, CheckReport& report) {
+  // Observed (y > -998, as the density reads it) values of the corrected
+  // families only: elsewhere the status codes play no part in the run.
+  std::vector<float> probands, others;
+  for (std::int32_t g = 1; g <= store.StoredFamilyCount(); ++g) {
+    if (!Evaluated(settings, store, g)) continue;
+    const std::int32_t base = store.MemberOffset(g);
+    const std::int32_t size = store.FamilySize(g);
+    bool corrected = settings.proband_switch != 0;
+    for (std::int32_t x = 1; x <= size; ++x) {
+      corrected =
+          corrected || store.status[static_cast<std::size_t>(base + x)] == 0;
+    }
+    if (!corrected) continue;
+    for (std::int32_t x = 1; x <= size; ++x) {
+      const std::size_t k = static_cast<std::size_t>(base + x);
+      const float v = store.trait[k];
+      if (!(v > kMissingTrait)) continue;
+      (store.status[k] == 2 ? others : probands).push_back(v);
+    }
+  }
+  if (probands.empty() || others.empty()) return;
+  const float lowest = *std::min_element(probands.begin(), probands.end());
+  std::sort(others.begin(), others.end());
+  const std::size_t half = others.size() / 2;
+  const double median =
+      others.size() % 2 == 1
+          ? static_cast<double>(others[half])
+          : (static_cast<double>(others[half - 1]) + others[half]) / 2;
+  if (!(lowest > median)) return;
+  // The proband value as the shortest text that reads back as the stored
+  // float; the median to 3 significant digits, or as many more as keep its
+  // text below the proband value's text (10.8 is the float 10.80000019,
+  // above a median of 10.79999971, which 3 to 8 digits show as 10.8 too).
+  // A median between that text and the float itself (rare) shows both to 17.
+  char lowest_text[32];
+  std::string x_text(
+      lowest_text,
+      std::to_chars(lowest_text, lowest_text + sizeof lowest_text, lowest).ptr);
+  std::string median_text;
+  for (int digits = 3; digits <= 17; ++digits) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*g", digits, median);
+    median_text = text;
+    if (std::strtod(text, nullptr) < std::strtod(x_text.c_str(), nullptr)) {
+      break;
+    }
+    if (digits == 17) {
+      std::snprintf(text, sizeof text, "%.17g", static_cast<double>(lowest));
+      x_text = text;
+    }
+  }
+  report.Add(Severity::kInfo, WithoutTrailingBlanks(settings.data_file_name),
+             "",
+             "every proband's trait is at least " + x_text + " (" +
+                 std::to_string(probands.size()) +
+                 (probands.size() == 1 ? " proband" : " probands") +
+                 "), above the median " + median_text + " of the " +
+                 std::to_string(others.size()) +
+                 " observed non-probands of the corrected families: a sample "
+                 "ascertained through a threshold? The correction pass "
+                 "conditions each family on its probands' values, which "
+                 "allows for that when every member the family was selected "
+                 "through has status code 0 or 1.");
 }
 
 }  // namespace segmix

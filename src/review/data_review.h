@@ -42,11 +42,27 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
 
 // Adds a warning for a trait value of exactly -998 and for a value such as
 // -9, -99 or 0 repeated as if it were a missing-value code; then an
-// information line with the count, mean, standard deviation, skewness and
-// excess kurtosis of the observed trait values of the analysed families,
-// and a warning when |skewness| > 1.
+// information line with the count, mean, standard deviation, skewness (the
+// moment coefficient g1 = m3 / m2^(3/2), central moments with divisor n) and
+// excess kurtosis of the observed trait values (y > -998) of the analysed
+// families, and a warning when SkewnessWarrantsWarning. Below 3 values, an
+// information line saying there is no skewness.
 void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
                  CheckReport& report);
+
+// Whether a sample skewness g1 over `count` values is worth a warning:
+// |g1| > 0.2 and, unless |g1| > 1, above twice g1's standard error in a
+// normal sample of that size, sqrt(6 (n - 2) / ((n + 1) (n + 3))).
+bool SkewnessWarrantsWarning(double skewness, std::size_t count);
+
+// Adds an information line when, over the families corrected for
+// ascertainment (proband switch nonzero or a member of status code 0), the
+// smallest observed proband value (status code 0 or 1) lies above the median
+// of the observed non-proband values (status code 2): the mark of probands
+// selected through a threshold. Nothing without a proband or a non-proband
+// value.
+void ReviewProbandTraits(const ControlSettings& settings,
+                         const FamilyStore& store, CheckReport& report);
 
 }  // namespace segmix
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "cli/exit_status.h"
+#include "review/data_review.h"
 #include "review/findings.h"
 #include "support/scratch_path.h"
 
@@ -71,6 +72,12 @@ std::string Flat(const CheckReport& report) {
   if (report.refusal) text += report.refusal->text;
   return text + FormatReport(report);
 }
+
+constexpr const char* kTraitLine =
+    "10.2 11.5 14.8 12.9 10.7 -999 -999 13.4 11.2 9.8 14.1 12.6 10.9 9.6 -999 "
+    "11.8 10.4 10.1 12.3\n";
+constexpr const char* kTwoPointLine =
+    "10 10 11 10 10 -999 -999 10 10 10 11 10 10 10 -999 11 10 10 11\n";
 
 struct Row {
   const char* label;
@@ -182,7 +189,34 @@ const Row kRows[] = {
     {"exactly_minus_998", "trait.dat", "10.2 11.5", "-998 11.5",
      "the trait value is -998", 1},
     {"skewed_trait", "trait.dat", "10.1 12.3", "40 60",
-     "a skewed trait mimics a major locus", 1},
+     "skewness can make a major locus out of a polygenic trait", 1},
+    // Twelve observed 10s and four 11s (the probands, members 3, 11, 16 and
+    // 19): a two-point sample with p = 1/4 at the upper point, so m2 = p q =
+    // 3/16, m3 = p q (q - p) = 3/32 and g1 = (q - p) / sqrt(p q) = 2 / sqrt(3)
+    // = 1.1547; excess kurtosis (1 - 6 p q) / (p q) = -2/3.
+    {"skewness_worked_example", "trait.dat", kTraitLine, kTwoPointLine,
+     "16 observed trait values in the analysed families: mean 10.2, standard "
+     "deviation 0.433, skewness 1.15, excess kurtosis -0.667.",
+     1},
+    {"skewness_worked_example_warns", "trait.dat", kTraitLine, kTwoPointLine,
+     "trait.dat : the trait's skewness is 1.15 (over 16 observed values)", 1},
+    {"probands_above_median", "trait.dat", kTraitLine, kTwoPointLine,
+     "every proband's trait is at least 11 (4 probands), above the median 10 "
+     "of the 12 observed non-probands of the corrected families",
+     1},
+    // The float 10.8 (10.80000019) lies above the median of the twelve
+    // non-probands, (10.7f + 10.9f) / 2 = 10.79999971, which must then not
+    // be shown as 10.8.
+    {"proband_just_above_median", "trait.dat", "10.1 12.3", "10.1 10.8",
+     "every proband's trait is at least 10.8 (4 probands), above the median "
+     "10.7999997 of the 12",
+     0},
+    {"two_values_no_skewness", "trait.dat", kTraitLine,
+     "10.2 -999 -999 -999 -999 -999 -999 -999 -999 -999 -999 -999 -999 -999 "
+     "-999 -999 -999 -999 12.3\n",
+     "2 observed trait values in the analysed families: too few for the "
+     "trait's shape (no skewness below 3 values).",
+     1},
     {"missing_trait_file", "par.inp", "'trait.dat'", "'nofile.dat'",
      "No such file or directory", 2},
     {"start_outside_bounds", "par.inp", "        10.5         0.5",
@@ -268,10 +302,69 @@ TEST(CheckExamplesTest, SmallWarnsOfItsUnobservedFamilySimulatedIsClean) {
   EXPECT_EQ(small.ExitStatus(), 1);
   const CheckReport simulated = CheckInputs(examples / "simulated");
   EXPECT_EQ(simulated.ExitStatus(), 0) << FormatReport(simulated);
-  ASSERT_EQ(simulated.findings.size(), 1u);
+  ASSERT_EQ(simulated.findings.size(), 2u);
   EXPECT_EQ(simulated.findings[0].severity, Severity::kInfo);
   EXPECT_EQ(
       simulated.findings[0].message.rfind("1884 observed trait values", 0), 0u);
+  // Drawn with probands above 2.5 (its README); the figures as a separate
+  // reading of iway.dat and trait.dat gives them.
+  EXPECT_EQ(simulated.findings[1].severity, Severity::kInfo);
+  EXPECT_EQ(simulated.findings[1].message.rfind(
+                "every proband's trait is at least 2.501 (200 probands), "
+                "above the median 0.835 of the 1684 observed non-probands",
+                0),
+            0u);
+}
+
+// The threshold note stays away when a proband lies at or below the
+// non-probands' median, and where no family is corrected (proband switch 0,
+// no status code 0: the status codes then play no part in the run).
+TEST(CheckProbandTraitsTest, NoNoteForALowProbandOrUncorrectedFamilies) {
+  const std::string note = "every proband's trait";
+  for (const bool uncorrected : {false, true}) {
+    const fs::path dir = testing::ScratchPathForCurrentTest(
+        uncorrected ? "segmix_check_uncorrected_" : "segmix_check_low_");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::map<std::string, std::string> files = CleanFiles();
+    if (uncorrected) {
+      files["par.inp"].replace(0, 17, "4 0 'trait.dat' 1");
+      std::string& iway = files["iway.dat"];
+      iway.replace(iway.find("2 2 0 2"), 7, "2 2 1 2");
+    } else {
+      // Member 19, a proband, at 10.5: below the non-probands' median 10.8.
+      std::string& trait = files["trait.dat"];
+      trait.replace(trait.find("12.3"), 4, "10.5");
+    }
+    for (const auto& [name, contents] : files) {
+      std::ofstream(dir / name, std::ios::binary) << contents;
+    }
+    const std::string flat = Flat(CheckInputs(dir));
+    EXPECT_EQ(flat.find(note), std::string::npos) << flat;
+    EXPECT_NE(flat.find("observed trait values"), std::string::npos) << flat;
+    if (!HasFailure()) fs::remove_all(dir);
+  }
+}
+
+// |g1| above 0.2 warns once it is beyond twice its normal-sample standard
+// error sqrt(6 (n - 2) / ((n + 1) (n + 3))), and beyond 1 at any size.
+TEST(CheckSkewnessTest, WarnsAbovePointTwoBeyondSamplingNoise) {
+  struct Case {
+    double skewness;
+    std::size_t count;
+    bool warns;
+  };
+  const Case cases[] = {
+      {0.201, 10000, true}, {0.199, 10000, false}, {-0.201, 10000, true},
+      {0.15, 2000, false},  {-0.3, 2000, true},  // 2 SE = 0.1094
+      {0.45, 100, false},   {0.5, 100, true},    // 2 SE = 0.4755
+      {0.99, 16, false},    {1.01, 16, true},    // 2 SE = 1.0199
+      {5.0, 2, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SkewnessWarrantsWarning(c.skewness, c.count), c.warns)
+        << c.skewness << " over " << c.count;
+  }
 }
 
 TEST(CheckReportTest, WrapsEachFindingAndCountsWarnings) {
