@@ -1,7 +1,7 @@
 // The checks of the family data: values left over after a record of
 // iway.dat, the trait file or a covariate file, which families the analysis
-// really uses, the trait values that look like missing-value codes, and the
-// trait's shape.
+// really uses, the trait values that look like missing-value codes, the
+// trait's shape, and probands whose values stand above the others'.
 #ifndef SEGMIX_CHECK_DATA_REVIEW_H_
 #define SEGMIX_CHECK_DATA_REVIEW_H_
 
