@@ -51,7 +51,9 @@ SampleSettings SampleSettingsOf(const Analysis& analysis,
   return SampleSettings{.covariate_count = analysis.settings.covariate_count,
                         .proband_switch = analysis.settings.proband_switch,
                         .selection_flags = analysis.settings.selection_flags,
-                        .worker_count = worker_count};
+                        .worker_count = worker_count,
+                        .correction_kind = analysis.correction.kind,
+                        .thresholds = analysis.correction.thresholds};
 }
 
 MaximizerSettings ProgramMaximizerSettings() {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <source_location>
+#include <vector>
 
 #include "data/family_store.h"
 #include "maximize/maximize.h"
@@ -22,11 +23,27 @@
 #include "model/model_quantities.h"
 #include "model/parameter_table.h"
 #include "model/sample_likelihood.h"
+#include "model/trait_density.h"
 #include "run/control_file.h"
 #include "run/member_counts.h"
 #include "textio/text_units.h"
 
 namespace segmix {
+
+// The correction pass of a fit's likelihood (sample_likelihood.h). Nothing
+// in par.inp sets it and the program's run keeps the default, the
+// proband-value kind. A caller above this layer may set the threshold kind
+// in Analysis::correction before it makes any Fit (or RecordedFit) of the
+// analysis; every evaluation of those fits (the start, each trial of the
+// search, the final pass) then uses it.
+struct CorrectionSetting {
+  CorrectionKind kind = CorrectionKind::kProbandValues;
+  // Under kThreshold, thresholds[g] is the threshold of family index
+  // g = 1..stored family count ([0] is not read), as
+  // SampleSettings::thresholds; a fit's likelihood throws
+  // std::invalid_argument when a family it visits has none or a NaN one.
+  std::vector<double> thresholds;
+};
 
 // Everything a fit reads besides its parameter table. Read-only once loaded;
 // a Fit keeps references into it, so it must outlive them.
@@ -39,6 +56,7 @@ struct Analysis {
   PolygenicTables polygenic;
   MemberCounts
       counts;  // observed and status-0 members of the selected families
+  CorrectionSetting correction;  // the program's, unless a caller sets it
 };
 
 // Loads the analysis in the units' directory (TextUnits, where relative
@@ -53,7 +71,8 @@ struct Analysis {
 Analysis LoadAnalysis(TextUnits& units, std::source_location where =
                                             std::source_location::current());
 
-// What the likelihood reads of an analysis.
+// What the likelihood reads of an analysis (the span of thresholds points
+// into analysis.correction).
 SampleSettings SampleSettingsOf(const Analysis& analysis,
                                 std::int32_t worker_count = 0);
 

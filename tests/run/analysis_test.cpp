@@ -11,8 +11,11 @@
 #include <filesystem>
 #include <ostream>
 #include <set>
+#include <stdexcept>
 #include <streambuf>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "model/parameter_checks.h"
 #include "model/sample_likelihood.h"
@@ -173,6 +176,58 @@ TEST_F(AnalysisTest, LeftOutPgaIsZeroedOnceThenActsAsTheTableHoldsIt) {
     EXPECT_EQ(Bits(o_out.ln_lh), Bits(o_in.ln_lh));
     EXPECT_EQ(s_out.Quantities().pga, 0.5);
   }
+}
+
+// Re-evaluates every evaluation of a fit at its point with a likelihood of
+// the threshold kind made here, and keeps both values.
+class ThresholdReplay final : public EvaluationObserver {
+ public:
+  ThresholdReplay(const Analysis& analysis, std::vector<double> thresholds)
+      : analysis_(analysis), thresholds_(std::move(thresholds)) {}
+  void Evaluated(double ln_lh, const ParameterTable& table) override {
+    ParameterTable point = table;
+    SampleSettings settings = SampleSettingsOf(analysis_, 1);
+    settings.correction_kind = CorrectionKind::kThreshold;
+    settings.thresholds = thresholds_;
+    SampleLikelihood sample(point, analysis_.store, analysis_.polygenic,
+                            settings);
+    seen.push_back(Bits(ln_lh));
+    replayed.push_back(Bits(sample.Evaluate(Gate::kAccepted).ln_lh));
+  }
+  std::vector<std::uint64_t> seen, replayed;
+
+ private:
+  const Analysis& analysis_;
+  std::vector<double> thresholds_;
+};
+
+TEST_F(AnalysisTest, ThresholdCorrectionReachesEveryEvaluationOfAFit) {
+  CopyExample("small");
+  Analysis analysis = LoadSilently();
+  ASSERT_EQ(analysis.correction.kind, CorrectionKind::kProbandValues);
+  ParameterTable program_table = analysis.parameters;
+  const RunOutcome program = FitSilently(analysis, program_table);
+  ASSERT_EQ(program.end, RunEnd::kCompleted);
+
+  // Thresholds near the trait's middle, a different one per family.
+  std::vector<double> thresholds(analysis.store.StoredFamilyCount() + 1);
+  for (std::size_t g = 1; g < thresholds.size(); ++g) {
+    thresholds[g] = 9.0 + 0.5 * static_cast<double>(g % 4);
+  }
+  analysis.correction = {CorrectionKind::kThreshold, thresholds};
+  ThresholdReplay replay(analysis, thresholds);
+  ParameterTable table = analysis.parameters;
+  const RunOutcome fit = FitSilently(analysis, table, &replay);
+  ASSERT_EQ(fit.end, RunEnd::kCompleted);
+  // The start, every completed trial and the final pass, each the
+  // threshold kind's value at its point.
+  EXPECT_GT(replay.seen.size(), 100u);
+  EXPECT_EQ(replay.seen, replay.replayed);
+  EXPECT_NE(Bits(fit.search.final_ln_lh), Bits(program.search.final_ln_lh));
+
+  analysis.correction.thresholds.resize(1);  // no family has one
+  ParameterTable again = analysis.parameters;
+  EXPECT_THROW(FitSilently(analysis, again), std::invalid_argument);
 }
 
 TEST_F(AnalysisTest, StepsTheSearchWouldLoseRefuseTheFit) {
