@@ -64,10 +64,7 @@ std::string Csv(const std::string& text) {
 }
 
 std::string Fixed(double v, int decimals) {
-  if (!std::isfinite(v)) return "-";
-  char b[64];
-  std::snprintf(b, sizeof b, "%.*f", decimals, v);
-  return b;
+  return FixedText(v, decimals, "-");
 }
 
 std::string General(double v) {
@@ -76,16 +73,7 @@ std::string General(double v) {
   return b;
 }
 
-std::string PValue(double p) {
-  if (!std::isfinite(p)) return "-";
-  char b[64];
-  if (p < 1e-4) {
-    std::snprintf(b, sizeof b, "%.2e", p);
-  } else {
-    std::snprintf(b, sizeof b, "%.4f", p);
-  }
-  return b;
-}
+std::string PValue(double p) { return PValueText(p, "-"); }
 
 std::string Pad(const std::string& s, std::size_t width) {
   return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
@@ -106,6 +94,20 @@ std::map<std::pair<int, int>, const cli::MapEntry*> IdsByPlace(
 }
 
 }  // namespace
+
+std::string FixedText(double value, int decimals, std::string_view absent) {
+  if (!std::isfinite(value)) return std::string(absent);
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*f", decimals, value);
+  return b;
+}
+
+std::string PValueText(double p, std::string_view absent) {
+  if (!std::isfinite(p)) return std::string(absent);
+  char b[64];
+  std::snprintf(b, sizeof b, p < 1e-4 ? "%.2e" : "%.4f", p);
+  return b;
+}
 
 std::string Number17(double value) {
   if (!std::isfinite(value)) return "";

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fit/fit_report.h"
@@ -16,6 +17,11 @@ namespace segmix::fit {
 
 // "%.17g", and "" for a value that is not finite.
 std::string Number17(double value);
+// The readable forms of a value: "%.*f", and of a p-value "%.4f" down to
+// 1e-4 and "%.2e" below it. A value that is not finite (not fitted, not
+// formed) is `absent`: "-" in the text report's columns, "" in a page's cells.
+std::string FixedText(double value, int decimals, std::string_view absent);
+std::string PValueText(double p, std::string_view absent);
 
 std::string ReportText(const FitReport& report);
 std::string ModelsCsv(const FitReport& report);

@@ -58,18 +58,9 @@ std::string Escape(std::string_view text) {
   return out;
 }
 
-std::string Fixed(double v, int decimals) {
-  if (!std::isfinite(v)) return "";
-  char b[64];
-  std::snprintf(b, sizeof b, "%.*f", decimals, v);
-  return b;
-}
+std::string Fixed(double v, int decimals) { return FixedText(v, decimals, ""); }
 
-std::string PValue(double p) {
-  char b[64];
-  std::snprintf(b, sizeof b, p < 1e-4 ? "%.2e" : "%.4f", p);
-  return b;
-}
+std::string PValue(double p) { return PValueText(p, ""); }
 
 // A JSON number, or NaN for null (fit.json writes a value that is not finite
 // as null).
