@@ -141,7 +141,7 @@ OutputFolder::~OutputFolder() {
   if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
-void OutputFolder::Publish() {
+void OutputFolder::Publish(const Rename& rename) {
   std::error_code ec;
   std::vector<std::string> fresh;
   for (const fs::directory_entry& e : fs::directory_iterator(staging_, ec)) {
@@ -154,24 +154,59 @@ void OutputFolder::Publish() {
   earlier.insert(fresh.begin(), fresh.end());
 
   // Set the earlier run aside, its fit.json first; renames move a symbolic
-  // link itself, never what it points at.
+  // link itself, never what it points at. Every rename is recorded, so that
+  // a failure part way puts the earlier run back as it was.
   const fs::path aside =
       output_ / (kReplacedPrefix + std::to_string(::getpid()));
   fs::create_directory(aside, ec);
   if (ec) Unwritable("create", aside, ec);
+  std::vector<std::string> set_aside_names, moved_in_names;
+  auto fail = [&](const std::string& what, const fs::path& path,
+                  std::error_code error) {
+    std::error_code undo;
+    for (const std::string& name : moved_in_names) {
+      rename(output_ / name, staging_ / name, undo);
+    }
+    bool restored = !undo;
+    for (const std::string& name : set_aside_names) {
+      std::error_code one;
+      rename(aside / name, output_ / name, one);
+      if (one) restored = false;
+    }
+    std::string message =
+        "cannot " + what + " " + path.string() + ": " + error.message() + ".";
+    if (restored) {
+      fs::remove(aside, undo);
+      message += " The earlier run in " + output_.string() +
+                 " is as it was; nothing of this run was published.";
+    } else {
+      // Not under the prefix a later run clears: the earlier run's entries
+      // that could not be moved back must survive it.
+      const fs::path kept =
+          output_ / ("earlier-run-" + std::to_string(::getpid()));
+      rename(aside, kept, undo);
+      message +=
+          " Entries of the earlier run that could not be moved back"
+          " are in " +
+          (undo ? aside : kept).string() + ".";
+    }
+    throw cli::OutputFileError(message);
+  };
   auto set_aside = [&](const std::string& name) {
     const fs::path from = output_ / name;
     if (!fs::exists(fs::symlink_status(from))) return;
-    fs::rename(from, aside / name, ec);
-    if (ec) Unwritable("move aside", from, ec);
+    rename(from, aside / name, ec);
+    if (ec) fail("move aside", from, ec);
+    set_aside_names.push_back(name);
   };
   set_aside("fit.json");
   for (const std::string& name : earlier) {
     if (name != "fit.json") set_aside(name);
   }
   auto move_in = [&](const std::string& name) {
-    fs::rename(staging_ / name, output_ / name, ec);
-    if (ec) Unwritable("move into place", output_ / name, ec);
+    rename(staging_ / name, output_ / name, ec);
+    if (ec) fail("move into place", output_ / name, ec);
+    moved_in_names.push_back(name);
   };
   for (const std::string& name : fresh) {
     if (name != "fit.json") move_in(name);

@@ -10,6 +10,7 @@
 #define SEGMIX_FIT_OUTPUT_FOLDER_H_
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,10 +48,23 @@ class OutputFolder {
   // Moves every entry of the staging folder into the output folder,
   // replacing entries of the same name, and removes the earlier run's
   // entries not rewritten (its summary files, and the model folders its
-  // fit.json names). Throws cli::OutputFileError naming the entry.
-  void Publish();
+  // fit.json names). When a rename fails part way, the entries already
+  // moved are moved back, so the earlier run is as it was, and
+  // cli::OutputFileError names the entry and says so; an earlier entry that
+  // cannot be moved back is kept in "earlier-run-PID", which a later run
+  // leaves alone. `rename` is std::filesystem::rename's error-code form; a
+  // test passes one that fails.
+  using Rename =
+      std::function<void(const std::filesystem::path&,
+                         const std::filesystem::path&, std::error_code&)>;
+  void Publish(const Rename& rename = DefaultRename);
 
  private:
+  static void DefaultRename(const std::filesystem::path& from,
+                            const std::filesystem::path& to,
+                            std::error_code& ec) {
+    std::filesystem::rename(from, to, ec);
+  }
   std::filesystem::path output_, staging_;
   int lock_fd_ = -1;
   bool published_ = false;

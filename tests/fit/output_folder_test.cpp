@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "fit/fit_command.h"
 #include "support/scratch_path.h"
@@ -66,6 +67,92 @@ class OutputFolderTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
   fs::path dir_;
 };
+
+// Every entry's name and contents under `folder`, hidden entries aside.
+std::string Listing(const fs::path& folder) {
+  std::string listing;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(e.path(), folder).string();
+    if (name.starts_with(".")) continue;
+    listing += name + (e.is_regular_file() ? "=" + ReadText(e.path()) : "/");
+    listing += "\n";
+  }
+  return listing;
+}
+
+// A rename that fails at any point of publishing puts the earlier run back
+// exactly; one whose undo fails too keeps the earlier entries where a later
+// run does not clear them.
+TEST_F(OutputFolderTest, APublishThatFailsPartWayLeavesTheEarlierRun) {
+  const fs::path out = dir_ / "out";
+  auto earlier_run = [&] {
+    fs::remove_all(out);
+    fs::create_directories(out / "major");
+    std::ofstream(out / "fit.json") << R"({"models":[{"name":"major"}]})";
+    std::ofstream(out / "models.csv") << "old";
+    std::ofstream(out / "major" / "sigma.dat") << "old sigma";
+  };
+  auto stage = [](const OutputFolder& folder) {
+    fs::create_directory(folder.Staging() / "mixed");
+    std::ofstream(folder.Staging() / "mixed" / "sigma.dat") << "new";
+    std::ofstream(folder.Staging() / "models.csv") << "new";
+    std::ofstream(folder.Staging() / "fit.json") << "{}";
+  };
+  earlier_run();
+  const std::string before = Listing(out);
+  // 3 entries set aside, then models.csv and mixed moved in, fit.json last.
+  for (int failing = 1; failing <= 6; ++failing) {
+    earlier_run();
+    int calls = 0;
+    std::string message;
+    {
+      OutputFolder folder(out);
+      stage(folder);
+      try {
+        folder.Publish(
+            [&](const fs::path& from, const fs::path& to, std::error_code& ec) {
+              if (++calls == failing) {
+                ec = std::make_error_code(std::errc::no_space_on_device);
+              } else {
+                fs::rename(from, to, ec);
+              }
+            });
+      } catch (const cli::OutputFileError& e) {
+        message = e.what();
+      }
+    }
+    EXPECT_NE(message.find("is as it was"), std::string::npos)
+        << failing << ": " << message;
+    EXPECT_EQ(Listing(out), before) << "failing rename " << failing;
+  }
+
+  // The fourth rename fails, and so does moving the first entry back.
+  earlier_run();
+  int calls = 0;
+  std::string message;
+  {
+    OutputFolder folder(out);
+    stage(folder);
+    try {
+      folder.Publish(
+          [&](const fs::path& from, const fs::path& to, std::error_code& ec) {
+            ++calls;
+            if (calls == 4 || (calls > 4 && to.filename() == "fit.json")) {
+              ec = std::make_error_code(std::errc::io_error);
+            } else {
+              fs::rename(from, to, ec);
+            }
+          });
+    } catch (const cli::OutputFileError& e) {
+      message = e.what();
+    }
+  }
+  const fs::path kept = out / ("earlier-run-" + std::to_string(::getpid()));
+  EXPECT_NE(message.find(kept.string()), std::string::npos) << message;
+  { OutputFolder next(out); }  // a later run clears only its own prefixes
+  EXPECT_EQ(ReadText(kept / "fit.json"), R"({"models":[{"name":"major"}]})");
+  EXPECT_EQ(ReadText(out / "major" / "sigma.dat"), "old sigma");
+}
 
 // Probes that must be refused before anything is written, each with the
 // folder it leaves as it was.
