@@ -10,7 +10,10 @@
 #include <ostream>
 #include <span>
 #include <sstream>
+#include <stdexcept>
 #include <streambuf>
+#include <string>
+#include <utility>
 
 #include "model/evaluation.h"
 #include "model/family_likelihood.h"
@@ -126,6 +129,27 @@ Analysis LoadAnalysis(const std::filesystem::path& directory) {
     analysis.trait_sd = var > 0 ? std::sqrt(static_cast<double>(var)) : 1.0;
   }
   return analysis;
+}
+
+void UseThresholdCorrection(Analysis& analysis,
+                            std::vector<double> thresholds) {
+  const std::int32_t n = analysis.core.store.StoredFamilyCount();
+  if (thresholds.size() != static_cast<std::size_t>(n) + 1) {
+    throw std::invalid_argument(
+        std::to_string(thresholds.size()) + " thresholds for " +
+        std::to_string(n) + " families (entry [0] is not read but counted)");
+  }
+  for (std::int32_t g = 1; g <= n; ++g) {
+    if (analysis.families[g].evaluated && std::isnan(thresholds[g])) {
+      throw std::invalid_argument("the threshold of family " +
+                                  std::to_string(g) + " is not a number");
+    }
+  }
+  analysis.core.correction = {CorrectionKind::kThreshold,
+                              std::move(thresholds)};
+  for (FamilyFacts& f : analysis.families) {
+    if (f.corrected) f.constant_members = f.observed;
+  }
 }
 
 FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,

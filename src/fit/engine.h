@@ -36,7 +36,8 @@ struct FamilyFacts {
   bool corrected = false;     // evaluated with a correction pass
   double weight = 0;          // the family weight of LH_fam.dat
   // Observed members whose density enters the first pass but not the
-  // correction pass: each carries one factor 1/sqrt(2 pi) segmix leaves out.
+  // correction pass: each carries one factor 1/sqrt(2 pi) segmix leaves out
+  // (under UseThresholdCorrection, every observed member).
   std::int32_t constant_members = 0;
 };
 
@@ -58,6 +59,19 @@ struct Analysis {
 // directory is not changed); throws RunTermination (segmix's messages and
 // exit statuses) for bad input. Nothing is written.
 Analysis LoadAnalysis(const std::filesystem::path& directory);
+
+// Conditions every corrected family of `analysis` on its probands' traits
+// exceeding a threshold instead of on their values (the likelihood's
+// CorrectionKind::kThreshold): thresholds[g] for family index
+// g = 1..stored family count, [0] not read. Every RunFit and Evaluator made
+// afterwards (and so the climbs, polishes, profiles and standard errors
+// above them) uses it, and FamilyFacts::constant_members follow it: the
+// threshold probabilities being true probabilities, every observed member
+// of a corrected family then carries its 1/sqrt(2 pi). Call it before any
+// of them; segmix's own path never does. Throws std::invalid_argument,
+// changing nothing, unless `thresholds` holds one entry per stored family
+// besides [0] and none of an evaluated family is NaN.
+void UseThresholdCorrection(Analysis& analysis, std::vector<double> thresholds);
 
 // Where a fit writes segmix's files; all paths absolute. Empty: not written.
 struct FitFiles {
