@@ -18,7 +18,8 @@ namespace segmix {
 struct Transmission;  // model/peel_kernels.h
 
 // How the correction pass of a corrected family conditions on its probands
-// (the members of an observed trait value whose status code is not 2).
+// (the members whose status code is not 2 and whose trait value is
+// observed).
 enum class CorrectionKind : std::int32_t {
   // Each proband's trait density: the family term is the log-likelihood of
   // the family given its probands' values. The program's own kind.
