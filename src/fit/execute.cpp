@@ -198,7 +198,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
 
   if (report.best_model >= 0) {
     const ModelResult& best = report.models[report.best_model];
-    report.family_terms = best.starts[best.best].outcome.family_terms;
+    report.family_terms = best.polish.outcome.family_terms;
   }
   for (const ModelResult& m : report.models) {
     if (m.Fitted()) continue;
