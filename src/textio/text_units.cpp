@@ -250,7 +250,11 @@ void TextUnits::Open(int unit, std::string_view file_name, OpenStatus status,
       if (state->file == nullptr) OpenFailed(where, name, error_number);
     }
   }
-  state->reading = false;
+  // A unit opened to be read only is positioned at its start, where offset
+  // is: its first read needs no seek, and so a named pipe, which cannot
+  // seek, reads as a file does. A unit open for update starts as a write
+  // would, so its first read positions the stream first.
+  state->reading = status == OpenStatus::kOld;
   units_[unit] = std::move(state);
 }
 

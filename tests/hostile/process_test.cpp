@@ -376,5 +376,26 @@ INSTANTIATE_TEST_SUITE_P(Rows, PipeWaitTest,
                            return std::string(info.param.name);
                          });
 
+// A named pipe that a program does write is read as the file it carries:
+// the run's report and files are those of the same data in a regular file.
+TEST_F(ProcessTest, ATraitFileFedThroughANamedPipeReadsAsTheFile) {
+  const fs::path file = Example("file"), pipe = Example("pipe");
+  const std::string traits = ReadFile(pipe / "trait.dat");
+  fs::remove(pipe / "trait.dat");
+  ASSERT_EQ(::mkfifo((pipe / "trait.dat").c_str(), 0644), 0);
+  std::thread writer(
+      [&] { std::ofstream(pipe / "trait.dat", std::ios::binary) << traits; });
+  const Outcome piped = Run(pipe);
+  writer.join();
+  const Outcome plain = Run(file);
+  ASSERT_EQ(plain.exit_status, 0) << plain.err;
+  EXPECT_EQ(piped.exit_status, 0) << piped.err;
+  EXPECT_EQ(piped.out, plain.out);
+  EXPECT_EQ(piped.err, plain.err);
+  for (const char* name : {"max.dat", "sigma.dat", "LH_fam.dat", "par.err"}) {
+    EXPECT_EQ(ReadFile(pipe / name), ReadFile(file / name)) << name;
+  }
+}
+
 }  // namespace
 }  // namespace segmix
