@@ -146,6 +146,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   report.out = plan.output;
   report.input_warnings = std::move(input_warnings);
   report.ids = std::move(ids);
+  report.ascertainment = plan.ascertainment;
   {
     const std::string text = VersionText("segmix-fit");
     report.version = text.substr(0, text.find('\n'));

@@ -60,6 +60,16 @@ void WriteOutputs(const FitPlan& plan, const FitReport& report) {
   write("persons.csv", PersonsCsv(report));
   write("fit.json", FitJson(report));
   if (plan.write_report_html) write("report.html", ReportHtml(report));
+  // Under a threshold correction each model folder says that its sigma.dat
+  // is not segmix's own maximum there.
+  const std::string note = AscertainmentNote(report);
+  if (note.empty()) return;
+  for (const ModelDescription& m : plan.models) {
+    if (fs::is_directory(plan.output / m.name)) {
+      cli::WriteOutputFile(plan.output / m.name / "ascertainment.txt", note,
+                           ".segmix-fit.tmp");
+    }
+  }
 }
 
 // Names directly under --out that the run writes.
@@ -79,6 +89,9 @@ std::vector<fs::path> InputPaths(const FitPlan& plan,
   }
   inputs.push_back(analysis.directory / std::string(cli::kMapFileName));
   if (!plan.model_file.empty()) inputs.push_back(plan.model_file);
+  if (!plan.ascertainment.file.empty()) {
+    inputs.push_back(plan.ascertainment.file);
+  }
   return inputs;
 }
 
@@ -96,7 +109,11 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     return cli::kExitDone;
   }
   std::vector<std::string> warnings = InputWarnings(plan.input, err);
-  const Analysis analysis = LoadAnalysis(plan.input);
+  Analysis analysis = LoadAnalysis(plan.input);
+  if (plan.ascertainment.ByThreshold()) {
+    UseThresholdCorrection(analysis,
+                           ThresholdsFor(plan.ascertainment, analysis));
+  }
   const PlannedModels planned = PlanModels(plan, analysis);
   std::vector<cli::MapEntry> ids = ReadIds(analysis);
   CheckOutputFolder(plan.output, OutputEntries(plan),

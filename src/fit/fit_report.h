@@ -14,6 +14,7 @@
 #include "cli/map_file.h"
 #include "fit/comparisons.h"
 #include "fit/engine.h"
+#include "fit/plan.h"
 #include "fit/series.h"
 #include "fit/variance_components.h"
 
@@ -60,6 +61,8 @@ struct FitReport {
   std::vector<FamilyPosteriors> posteriors;
   // idmap.dat beside the data (empty when there is none), in its order.
   std::vector<cli::MapEntry> ids;
+  // --ascertainment: how the corrected families were conditioned.
+  Ascertainment ascertainment;
 };
 
 }  // namespace segmix::fit

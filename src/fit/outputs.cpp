@@ -116,6 +116,33 @@ std::string Number17(double value) {
   return b;
 }
 
+std::string AscertainmentText(const Ascertainment& ascertainment) {
+  switch (ascertainment.kind) {
+    case Ascertainment::Kind::kProbandValues:
+      return "";
+    case Ascertainment::Kind::kThreshold:
+      return "threshold " + Number17(ascertainment.threshold) +
+             " for every family";
+    case Ascertainment::Kind::kThresholdFile:
+      return "thresholds of " + ascertainment.file.string() + " (" +
+             std::to_string(ascertainment.lines.size()) + " families)";
+  }
+  return "";
+}
+
+std::string AscertainmentNote(const FitReport& report) {
+  if (!report.ascertainment.ByThreshold()) return "";
+  return "This folder's sigma.dat (and the other files segmix-fit wrote "
+         "here) was found by segmix-fit --ascertainment under the threshold "
+         "correction: each corrected family's probands enter the correction "
+         "pass with the probability that their trait exceeds the " +
+         AscertainmentText(report.ascertainment) +
+         ", in place of their densities.\nsegmix itself does not compute "
+         "this likelihood: running segmix in this folder gives the maximum "
+         "under the proband-value correction instead, with another ln LH "
+         "and other estimates.\n";
+}
+
 std::string ReportText(const FitReport& report) {
   const Analysis& a = *report.analysis;
   const int covariates = a.settings.covariate_count;
@@ -127,6 +154,12 @@ std::string ReportText(const FitReport& report) {
       << " observed members\n";
   out << "ln LH as segmix reports it; AIC and BIC from the ln LH with the "
          "normal densities' constants\n";
+  if (report.ascertainment.ByThreshold()) {
+    out << "Ascertainment: " << AscertainmentText(report.ascertainment)
+        << ": each corrected family's probands enter the correction pass "
+           "with P(trait > T), not their densities; ln LH is not comparable "
+           "with segmix's own (the proband-value correction)\n";
+  }
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
     out << "\nModel " << m.description.name
@@ -300,6 +333,20 @@ std::string FitJson(const FitReport& report) {
   }
   j["inputs"] = inputs;
   j["input_warnings"] = report.input_warnings;
+  // Only under a threshold correction: the default's fit.json is unchanged.
+  if (report.ascertainment.ByThreshold()) {
+    Json asc;
+    if (report.ascertainment.kind == Ascertainment::Kind::kThreshold) {
+      asc["kind"] = "threshold";
+      asc["threshold"] = report.ascertainment.threshold;
+    } else {
+      asc["kind"] = "threshold-file";
+      asc["file"] = report.ascertainment.file.string();
+      asc["families"] = report.ascertainment.lines.size();
+    }
+    asc["text"] = AscertainmentText(report.ascertainment);
+    j["ascertainment"] = asc;
+  }
   j["observed_members"] = a.counts.observed;
   j["density_constant"] = a.families.empty() ? 0.0 : DensityConstant(a);
   j["seconds"] = report.seconds;

@@ -23,6 +23,15 @@ std::string Number17(double value);
 std::string FixedText(double value, int decimals, std::string_view absent);
 std::string PValueText(double p, std::string_view absent);
 
+// Under a threshold correction, one line saying how the corrected families
+// were conditioned ("threshold 2.5 for every family" or "thresholds of F");
+// "" under the proband-value correction.
+std::string AscertainmentText(const Ascertainment& ascertainment);
+// The text of each model folder's ascertainment.txt under a threshold
+// correction: its sigma.dat is a maximum segmix itself does not compute. ""
+// under the proband-value correction (nothing is written).
+std::string AscertainmentNote(const FitReport& report);
+
 std::string ReportText(const FitReport& report);
 std::string ModelsCsv(const FitReport& report);
 std::string TestsCsv(const FitReport& report);

@@ -5,9 +5,17 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <map>
 #include <set>
 
 #include "cli/command_line.h"
+#include "cli/input_file.h"
+#include "data/family_store.h"
+#include "textio/termination.h"
 
 namespace segmix::fit {
 namespace {
@@ -34,6 +42,98 @@ bool Contains(const std::vector<int>& rows, int row) {
   return std::find(rows.begin(), rows.end(), row) != rows.end();
 }
 
+// The blank-separated fields of `line` before a '#' (a comment to the end
+// of the line); a carriage return counts as a blank.
+std::vector<std::string> Fields(std::string_view line) {
+  line = line.substr(0, line.find('#'));
+  std::vector<std::string> fields;
+  std::size_t i = 0;
+  while (true) {
+    i = line.find_first_not_of(" \t\r", i);
+    if (i == std::string_view::npos) break;
+    const std::size_t end =
+        std::min(line.find_first_of(" \t\r", i), line.size());
+    fields.emplace_back(line.substr(i, end - i));
+    i = end;
+  }
+  return fields;
+}
+
+// The threshold file: one line per family, "INDEX VALUE" (blank lines and
+// '#' comments skipped). A bad line is refused with the file, the line and
+// its text, as a bad model file line is (nothing fitted, exit status 3).
+std::vector<Ascertainment::Line> ReadThresholdFile(const fs::path& path) {
+  std::ifstream in;
+  cli::OpenInputFile(in, path.string(), "the --ascertainment threshold file");
+  std::vector<Ascertainment::Line> lines;
+  std::map<std::int32_t, int> seen;  // family index -> line
+  int number = 0;
+  for (std::string line;
+       cli::ReadLineCapped(in, line, path.string(), number + 1);) {
+    ++number;
+    const std::vector<std::string> fields = Fields(line);
+    if (fields.empty()) continue;
+    const std::string place =
+        path.string() + ":" + std::to_string(number) + ": ";
+    if (fields.size() != 2) {
+      throw UsageError(place + "'" + line.substr(0, 80) + "' has " +
+                       std::to_string(fields.size()) +
+                       " fields; write the family index (as in LH_fam.dat and"
+                       " families.csv) and its threshold, e.g. '12 2.5'.");
+    }
+    Ascertainment::Line entry;
+    entry.line = number;
+    try {
+      entry.family = static_cast<std::int32_t>(
+          cli::ParseIntegerOption("the family index", fields[0], 1,
+                                  std::numeric_limits<std::int32_t>::max()));
+      entry.threshold = cli::ParseRealOption("the threshold", fields[1]);
+    } catch (const UsageError& error) {
+      throw UsageError(place + error.what() +
+                       " Write the family index and its threshold, e.g. "
+                       "'12 2.5'.");
+    }
+    const auto [at, fresh] = seen.emplace(entry.family, number);
+    if (!fresh) {
+      throw UsageError(place + "family index " + fields[0] +
+                       " already has a threshold on line " +
+                       std::to_string(at->second) +
+                       "; give each family one line.");
+    }
+    lines.push_back(entry);
+  }
+  if (in.bad()) {
+    throw cli::InputFileError(path.string() + ": reading failed part way.");
+  }
+  return lines;
+}
+
+constexpr const char* kAscertainmentKinds =
+    "proband-values, threshold=T or threshold-file=F";
+
+Ascertainment ParseAscertainment(const std::string& text) {
+  Ascertainment a;
+  const auto equals = text.find('=');
+  const std::string kind = text.substr(0, equals);
+  const std::string value =
+      equals == std::string::npos ? std::string() : text.substr(equals + 1);
+  if (kind == "proband-values" && equals == std::string::npos) return a;
+  if (kind == "threshold" && equals != std::string::npos) {
+    a.kind = Ascertainment::Kind::kThreshold;
+    a.threshold = cli::ParseRealOption("--ascertainment threshold=T", value);
+    return a;
+  }
+  if (kind == "threshold-file" && !value.empty()) {
+    a.kind = Ascertainment::Kind::kThresholdFile;
+    a.file_as_given = value;
+    a.file = fs::absolute(value);
+    a.lines = ReadThresholdFile(value);
+    return a;
+  }
+  throw UsageError("--ascertainment needs " + std::string(kAscertainmentKinds) +
+                   ", not '" + text + "'.");
+}
+
 constexpr const char* kFooter =
     "Models (fitted in this order): sporadic, polygenic, major, mixed, "
     "mixed-dominant, mixed-recessive, general-tau, equal-tau; then the "
@@ -55,7 +155,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
       "segmix-fit"};
   cli::PrepareCommandLine(app);
   std::string dir = ".", out_dir, models_list, model_file, profile_list;
-  std::string starts_text, threads_text;
+  std::string starts_text, threads_text, ascertainment_text;
   bool no_report = false;
   app.add_flag("-h,--help", plan.help, "print this text and stop");
   app.add_option("DIR", dir,
@@ -87,6 +187,12 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   app.add_option("--posterior-model", plan.posterior_model,
                  "model of persons.csv's genotype posteriors (default: the "
                  "best by AIC that has a major locus)");
+  app.add_option("--ascertainment", ascertainment_text,
+                 "how corrected families are conditioned on their probands: "
+                 "proband-values (default, as segmix), threshold=T (each "
+                 "proband's P(trait > T)) or threshold-file=F (lines of "
+                 "family index and T)")
+      ->type_name("KIND");
   app.add_flag("--no-report", no_report, "do not write report.html");
   app.add_flag("--quiet", plan.quiet, "no progress on standard error");
   app.add_flag("--version", plan.version, "print the version and stop");
@@ -106,6 +212,9 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
         cli::ParseIntegerOption("--threads", threads_text, 1, 1024));
   }
   plan.write_report_html = !no_report;
+  if (!ascertainment_text.empty()) {
+    plan.ascertainment = ParseAscertainment(ascertainment_text);
+  }
 
   // Models: the built-in series, then the model file's, in that order.
   std::vector<ModelDescription> all = BuiltInModels();
@@ -183,6 +292,60 @@ int PlannedModels::Index(const FitPlan& plan, const std::string& name) const {
     if (plan.models[i].name == name) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::vector<double> ThresholdsFor(const Ascertainment& ascertainment,
+                                  const Analysis& analysis) {
+  const std::size_t n = analysis.families.size();  // stored count + 1
+  const bool from_file =
+      ascertainment.kind == Ascertainment::Kind::kThresholdFile;
+  const std::string file = ascertainment.file_as_given;
+  std::vector<double> thresholds(
+      n, from_file ? -std::numeric_limits<double>::infinity()
+                   : ascertainment.threshold);
+  std::vector<int> line_of(n, 0);
+  for (const Ascertainment::Line& entry : ascertainment.lines) {
+    const auto g = static_cast<std::size_t>(entry.family);
+    if (g >= n) {
+      throw InputRejected(
+          file + ":" + std::to_string(entry.line) + ": family index " +
+          std::to_string(entry.family) + " is not a family of iway.dat (" +
+          std::to_string(n - 1) +
+          " families): the file is of another data set; take the indices "
+          "from families.csv or LH_fam.dat.");
+    }
+    thresholds[g] = entry.threshold;
+    line_of[g] = entry.line;
+  }
+  const FamilyStore& store = analysis.core.store;
+  for (const FamilyFacts& f : analysis.families) {
+    if (f.index == 0 || !f.corrected) continue;
+    const auto g = static_cast<std::size_t>(f.index);
+    if (from_file && line_of[g] == 0) {
+      throw InputRejected(
+          file + ": family index " + std::to_string(f.index) +
+          " is corrected for ascertainment but has no line: add one with its "
+          "threshold (every corrected family needs one).");
+    }
+    const std::int32_t base = store.MemberOffset(f.index);
+    for (std::int32_t k = 1; k <= f.members; ++k) {
+      const float y = store.trait[base + k];
+      if (store.status[base + k] == 2 || !(y > kMissingTrait)) continue;
+      if (static_cast<double>(y) >= thresholds[g]) continue;
+      char text[64];
+      std::snprintf(text, sizeof text, "%.9g below its threshold %.17g",
+                    static_cast<double>(y), thresholds[g]);
+      throw InputRejected(
+          "--ascertainment: family index " + std::to_string(f.index) +
+          ", member " + std::to_string(k) + ": the proband's trait " + text +
+          (from_file ? " (" + file + ":" + std::to_string(line_of[g]) + ")"
+                     : std::string()) +
+          ": conditioning on P(trait > T) would condition on an event that "
+          "did not happen. Give the threshold the family was ascertained "
+          "through, or use --ascertainment proband-values.");
+    }
+  }
+  return thresholds;
 }
 
 PlannedModels PlanModels(const FitPlan& plan, const Analysis& analysis) {

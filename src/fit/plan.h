@@ -6,6 +6,7 @@
 #ifndef SEGMIX_FIT_PLAN_H_
 #define SEGMIX_FIT_PLAN_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -16,6 +17,25 @@
 #include "model/parameter_table.h"
 
 namespace segmix::fit {
+
+// How the correction pass of every corrected family conditions on its
+// probands (--ascertainment). kProbandValues is segmix's own correction; the
+// threshold kinds give each observed proband P(trait > T) in place of its
+// density (fit::UseThresholdCorrection).
+struct Ascertainment {
+  enum class Kind { kProbandValues, kThreshold, kThresholdFile };
+  Kind kind = Kind::kProbandValues;
+  double threshold = 0;        // kThreshold: T of every family
+  std::filesystem::path file;  // kThresholdFile: absolute
+  std::string file_as_given;   // kThresholdFile: as on the command line
+  struct Line {
+    std::int32_t family = 0;  // family index, as in LH_fam.dat
+    double threshold = 0;
+    int line = 0;  // 1-based, for messages
+  };
+  std::vector<Line> lines;  // kThresholdFile: the file's, in its order
+  bool ByThreshold() const { return kind != Kind::kProbandValues; }
+};
 
 // What one segmix-fit command asks for, as given (names checked against the
 // models it fits; nothing yet against the data).
@@ -35,6 +55,7 @@ struct FitPlan {
   std::string posterior_model;    // empty: the best with a major locus
   bool quiet = false;
   bool write_report_html = true;
+  Ascertainment ascertainment;
 };
 
 // Reads `args` (without the program name). Throws cli::UsageError (nothing
@@ -43,6 +64,17 @@ struct FitPlan {
 // for a model file that cannot be read. Options never take the positional
 // folder as a value.
 FitPlan ParseFitCommandLine(const std::vector<std::string>& args);
+
+// The thresholds of `ascertainment` for UseThresholdCorrection: [g] per
+// family index g = 1..stored count of `analysis` ([0] not read). A family
+// that is not corrected and has no line gets -infinity (never read). Throws
+// segmix::InputRejected (exit status 1), naming the file, line and value and
+// what to do, for a line of a family index the data set does not have, a
+// corrected family without a line, and a corrected family with an observed
+// proband below its threshold (its correction would condition on an event
+// that did not happen).
+std::vector<double> ThresholdsFor(const Ascertainment& ascertainment,
+                                  const Analysis& analysis);
 
 // The plan's models as tables of `analysis` (its base with each model's
 // changes), in the plan's order.

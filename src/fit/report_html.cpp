@@ -700,6 +700,14 @@ std::string ReportHtml(const FitReport& report) {
       << (best.empty() ? "No model was fitted."
                        : "Best model by AIC: <b>" + Escape(best) + "</b>.")
       << " The numbers are those of fit.json.</p>\n";
+  if (fit.contains("ascertainment")) {
+    out << "<p>Ascertainment: "
+        << Escape(fit["ascertainment"]["text"].get<std::string>())
+        << ". Each corrected family's probands enter the correction pass with "
+           "P(trait &gt; T) in place of their densities, so ln LH is not "
+           "comparable with segmix's own; tests between these models "
+           "are.</p>\n";
+  }
 
   out << "<section id=\"warnings\" class=\"warnings\">\n<h2>Warnings</h2>\n"
       << "<h3>Input check</h3>\n"
