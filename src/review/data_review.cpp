@@ -410,7 +410,10 @@ void ReviewProbandTraits(const ControlSettings& settings,
                  "ascertained through a threshold? The correction pass "
                  "conditions each family on its probands' values, which "
                  "allows for that when every member the family was selected "
-                 "through has status code 0 or 1.");
+                 "through has status code 0 or 1; if they were selected "
+                 "because their trait exceeded a threshold T, "
+                 "segmix-fit's --ascertainment threshold=T conditions on "
+                 "that exactly.");
 }
 
 }  // namespace segmix

@@ -314,6 +314,13 @@ TEST(CheckExamplesTest, SmallWarnsOfItsUnobservedFamilySimulatedIsClean) {
                 "above the median 0.835 of the 1684 observed non-probands",
                 0),
             0u);
+  // It names the correction that conditions on exceeding the threshold.
+  const std::string& note = simulated.findings[1].message;
+  EXPECT_NE(note.find("; if they were selected because their trait exceeded "
+                      "a threshold T, segmix-fit's --ascertainment "
+                      "threshold=T conditions on that exactly."),
+            std::string::npos)
+      << note;
 }
 
 // The threshold note stays away when a proband lies at or below the
