@@ -22,6 +22,7 @@
 #include "fit/report_html.h"
 #include "fit/stop_signals.h"
 #include "review/check_inputs.h"
+#include "review/data_review.h"
 #include "textio/termination.h"
 
 namespace segmix::fit {
@@ -33,12 +34,19 @@ using cli::UsageError;
 
 // The input review's warnings (legal input that is almost always a mistake),
 // each shown as it is found; input a run refuses is left to the loader, which
-// refuses it with segmix's own message and status.
-std::vector<std::string> InputWarnings(const fs::path& input,
+// refuses it with segmix's own message and status. Under a threshold
+// correction a corrected family whose observed members are all probands
+// does contribute (their values given that they exceed T): that warning is
+// left out.
+std::vector<std::string> InputWarnings(const fs::path& input, bool threshold,
                                        std::ostream& err) {
   std::vector<std::string> warnings;
   for (const Finding& finding : CheckInputs(input).findings) {
     if (finding.severity != Severity::kWarning) continue;
+    if (threshold &&
+        finding.message.find(kOnlyProbandsObserved) != std::string::npos) {
+      continue;
+    }
     std::string where = finding.file;
     if (!finding.place.empty()) {
       where += (where.empty() ? "" : " ") + finding.place;
@@ -108,7 +116,8 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     out << text << (text.empty() || text.back() != '\n' ? "\n" : "");
     return cli::kExitDone;
   }
-  std::vector<std::string> warnings = InputWarnings(plan.input, err);
+  std::vector<std::string> warnings =
+      InputWarnings(plan.input, plan.ascertainment.ByThreshold(), err);
   Analysis analysis = LoadAnalysis(plan.input);
   if (plan.ascertainment.ByThreshold()) {
     UseThresholdCorrection(analysis,

@@ -206,12 +206,9 @@ void ReviewFamilies(const ControlSettings& settings, const FamilyStore& store,
   }
   if (!nothing.empty()) {
     report.Add(Severity::kWarning, "", "",
-               FamilyList(nothing) +
-                   ": every observed member is a proband (status code 0 or 1) "
-                   "and the family is corrected for ascertainment, so it "
-                   "contributes nothing (its term is 0). Status code 2 marks "
-                   "a member who is not a proband; check the status column "
-                   "(record 7 of iway.dat).");
+               FamilyList(nothing) + std::string(kOnlyProbandsObserved) +
+                   " Status code 2 marks a member who is not a proband; check "
+                   "the status column (record 7 of iway.dat).");
   }
   if (!no_proband.empty()) {
     report.Add(Severity::kWarning, "", "",

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/family_store.h"
@@ -31,6 +32,15 @@ void ReviewDataText(const std::filesystem::path& dir, const std::string& name,
 void ReviewDataFiles(const std::filesystem::path& dir,
                      const ControlSettings& settings, const FamilyStore& store,
                      CheckReport& report);
+
+// The text of ReviewFamilies' warning about corrected families whose observed
+// members are all probands, after the family list. True of the proband-value
+// correction only: a caller that conditions on a threshold instead (where
+// such a family does contribute) leaves the warning out by this text.
+inline constexpr std::string_view kOnlyProbandsObserved =
+    ": every observed member is a proband (status code 0 or 1) and the family "
+    "is corrected for ascertainment, so it contributes nothing (its term is "
+    "0).";
 
 // Adds a warning for families the run leaves out or that add nothing: a
 // par.inp family count below iway.dat's, families listed but not stored,

@@ -239,13 +239,22 @@ TEST_F(AscertainmentOption, DiffersFromTheProbandValueKindByTheProbandsLaw) {
 
 // The whole command: the default's outputs carry nothing new; a threshold
 // below every proband gives another ln LH, and fit.json, the report and
-// every model folder say which correction was used.
+// every model folder say which correction was used. Family 3 of the copy
+// has only its proband observed: under the proband-value correction it
+// contributes nothing and the input review warns so; under the threshold it
+// contributes, and the warning is left out.
 TEST_F(AscertainmentOption, TheCommandRecordsTheThresholdAndTheDefaultNothing) {
-  auto run = [&](const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> args = {
-        "segmix-fit", kSmall.string(), "--out", (dir_ / out).string(),
-        "--quiet",    "--models",      "major", "--starts",
-        "1",          "--no-report"};
+  fs::copy(kSmall, dir_ / "data");
+  std::ofstream(dir_ / "data" / "trait.dat")
+      << "10.2 11.5 14.8 12.9 10.7 -999 -999 13.4 11.2 9.8 14.1 12.6 10.9 "
+         "-999 -999 11.8 -999 -999 -999\n";
+  auto run = [&](const std::string& out, std::vector<std::string> extra,
+                 std::string* err_text) {
+    std::vector<std::string> args = {"segmix-fit", (dir_ / "data").string(),
+                                     "--out",      (dir_ / out).string(),
+                                     "--quiet",    "--models",
+                                     "major",      "--starts",
+                                     "1",          "--no-report"};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
@@ -254,10 +263,18 @@ TEST_F(AscertainmentOption, TheCommandRecordsTheThresholdAndTheDefaultNothing) {
                             err, false),
               cli::kExitDone)
         << err.str();
+    *err_text = err.str();
     return report.str();
   };
-  const std::string plain = run("plain", {});
-  const std::string low = run("low", {"--ascertainment", "threshold=-100"});
+  std::string plain_err, low_err;
+  const std::string plain = run("plain", {}, &plain_err);
+  const std::string low =
+      run("low", {"--ascertainment", "threshold=-100"}, &low_err);
+  const std::string only_probands =
+      "family 3: every observed member is a "
+      "proband";
+  EXPECT_NE(plain_err.find(only_probands), std::string::npos) << plain_err;
+  EXPECT_EQ(low_err.find(only_probands), std::string::npos) << low_err;
   const auto json = [&](const std::string& out) {
     return nlohmann::json::parse(ReadText(dir_ / out / "fit.json"));
   };
