@@ -92,53 +92,22 @@ TEST_F(OutputFolderTest, APublishThatFailsPartWayLeavesTheEarlierRun) {
     std::ofstream(out / "models.csv") << "old";
     std::ofstream(out / "major" / "sigma.dat") << "old sigma";
   };
-  auto stage = [](const OutputFolder& folder) {
+  // Publishes a fresh run over the earlier one with renames that fail where
+  // `fails(call, to)` says (call counts from 1); the error's message.
+  auto publish_failing = [&](auto fails) {
+    earlier_run();
+    OutputFolder folder(out);
     fs::create_directory(folder.Staging() / "mixed");
     std::ofstream(folder.Staging() / "mixed" / "sigma.dat") << "new";
     std::ofstream(folder.Staging() / "models.csv") << "new";
     std::ofstream(folder.Staging() / "fit.json") << "{}";
-  };
-  earlier_run();
-  const std::string before = Listing(out);
-  // 3 entries set aside, then models.csv and mixed moved in, fit.json last.
-  for (int failing = 1; failing <= 6; ++failing) {
-    earlier_run();
     int calls = 0;
     std::string message;
-    {
-      OutputFolder folder(out);
-      stage(folder);
-      try {
-        folder.Publish(
-            [&](const fs::path& from, const fs::path& to, std::error_code& ec) {
-              if (++calls == failing) {
-                ec = std::make_error_code(std::errc::no_space_on_device);
-              } else {
-                fs::rename(from, to, ec);
-              }
-            });
-      } catch (const cli::OutputFileError& e) {
-        message = e.what();
-      }
-    }
-    EXPECT_NE(message.find("is as it was"), std::string::npos)
-        << failing << ": " << message;
-    EXPECT_EQ(Listing(out), before) << "failing rename " << failing;
-  }
-
-  // The fourth rename fails, and so does moving the first entry back.
-  earlier_run();
-  int calls = 0;
-  std::string message;
-  {
-    OutputFolder folder(out);
-    stage(folder);
     try {
       folder.Publish(
           [&](const fs::path& from, const fs::path& to, std::error_code& ec) {
-            ++calls;
-            if (calls == 4 || (calls > 4 && to.filename() == "fit.json")) {
-              ec = std::make_error_code(std::errc::io_error);
+            if (fails(++calls, to)) {
+              ec = std::make_error_code(std::errc::no_space_on_device);
             } else {
               fs::rename(from, to, ec);
             }
@@ -146,7 +115,23 @@ TEST_F(OutputFolderTest, APublishThatFailsPartWayLeavesTheEarlierRun) {
     } catch (const cli::OutputFileError& e) {
       message = e.what();
     }
+    return message;
+  };
+  earlier_run();
+  const std::string before = Listing(out);
+  // 3 entries set aside, then models.csv and mixed moved in, fit.json last.
+  for (int failing = 1; failing <= 6; ++failing) {
+    const std::string message = publish_failing(
+        [&](int call, const fs::path&) { return call == failing; });
+    EXPECT_NE(message.find("is as it was"), std::string::npos)
+        << failing << ": " << message;
+    EXPECT_EQ(Listing(out), before) << "failing rename " << failing;
   }
+
+  // The fourth rename fails, and so does moving the first entry back.
+  const std::string message = publish_failing([](int call, const fs::path& to) {
+    return call == 4 || (call > 4 && to.filename() == "fit.json");
+  });
   const fs::path kept = out / ("earlier-run-" + std::to_string(::getpid()));
   EXPECT_NE(message.find(kept.string()), std::string::npos) << message;
   { OutputFolder next(out); }  // a later run clears only its own prefixes
