@@ -147,6 +147,15 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   report.input_warnings = std::move(input_warnings);
   report.ids = std::move(ids);
   report.ascertainment = plan.ascertainment;
+  // The threshold only enters the correction pass: without a corrected
+  // family it changes nothing, which is worth saying.
+  if (plan.ascertainment.ByThreshold() &&
+      std::none_of(analysis.families.begin(), analysis.families.end(),
+                   [](const FamilyFacts& f) { return f.corrected; })) {
+    report.notes.push_back(
+        "--ascertainment: no family is corrected for ascertainment (proband "
+        "switch 0 and no status code 0), so the threshold changes nothing");
+  }
   {
     const std::string text = VersionText("segmix-fit");
     report.version = text.substr(0, text.find('\n'));

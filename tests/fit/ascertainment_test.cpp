@@ -292,6 +292,21 @@ TEST_F(AscertainmentOption, TheCommandRecordsTheThresholdAndTheDefaultNothing) {
   const double a = json("plain").at("models").at(0).at("ln_lh");
   const double b = json("low").at("models").at(0).at("ln_lh");
   EXPECT_GT(std::fabs(a - b), 1.0) << a << " " << b;
+  EXPECT_TRUE(json("low").at("notes").empty());
+  // Proband switch 0 and no status code 0: no family is corrected, and the
+  // run says that the threshold changes nothing.
+  std::string par = ReadText(dir_ / "data" / "par.inp");
+  par[2] = '0';
+  std::ofstream(dir_ / "data" / "par.inp", std::ios::binary) << par;
+  std::string iway = ReadText(dir_ / "data" / "iway.dat");
+  iway[iway.rfind("\n2 2 0 2") + 5] = '1';
+  std::ofstream(dir_ / "data" / "iway.dat", std::ios::binary) << iway;
+  const std::string none =
+      run("none", {"--ascertainment", "threshold=-100"}, &low_err);
+  EXPECT_NE(none.find("\nNotes\n  --ascertainment: no family is corrected"),
+            std::string::npos)
+      << none;
+  EXPECT_EQ(json("none").at("notes").size(), 1u);
 }
 
 }  // namespace
