@@ -30,12 +30,7 @@ namespace fs = std::filesystem;
 
 const fs::path kSmall = fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small";
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using segmix::testing::ReadText;
 
 class AscertainmentOption : public ::testing::Test {
  protected:

@@ -25,12 +25,7 @@ namespace fs = std::filesystem;
 const fs::path kExample =
     fs::path(SEGMIX_SOURCE_DIR) / "examples" / "simulated";
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using segmix::testing::ReadText;
 
 // Rows of a CSV file as maps from the header's names to the fields.
 std::vector<std::map<std::string, std::string>> ReadCsv(const fs::path& path) {

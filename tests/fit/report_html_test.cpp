@@ -23,12 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using segmix::testing::ReadText;
 
 // Column `name` of a CSV file without quoted fields, row by row.
 std::vector<std::string> CsvColumn(const fs::path& path,

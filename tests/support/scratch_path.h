@@ -1,6 +1,7 @@
 // The scratch directory name for the running test: unique per process and
 // per test (parameterised names made path-safe), under the system's
-// temporary directory. Shared by the test folders that work in files.
+// temporary directory, and the whole text of a file. Shared by the test
+// folders that work in files.
 #ifndef SEGMIX_TESTS_SUPPORT_SCRATCH_PATH_H_
 #define SEGMIX_TESTS_SUPPORT_SCRATCH_PATH_H_
 
@@ -8,6 +9,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -22,6 +25,14 @@ inline std::filesystem::path ScratchPathForCurrentTest(
   }
   return std::filesystem::temp_directory_path() /
          (std::string(prefix) + std::to_string(::getpid()) + "_" + name);
+}
+
+// The whole of a file's bytes; "" when it cannot be read.
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace segmix::testing
