@@ -36,7 +36,8 @@ class Climber {
         x0_(n_),
         scale_(n_),
         low_(n_),
-        high_(n_) {
+        high_(n_),
+        coarse_(n_, 0.0) {
     // Under general transmission the gate refuses D above MU: the climb
     // then moves MU - D for D, a bound at 0 like any other.
     if (start.in_model[kTr1] != 0) {
@@ -52,6 +53,7 @@ class Climber {
       x0_[i] = start.value[r];
       scale_[i] = start.step[r] != 0 ? std::abs(start.step[r]) : 0.01 * range;
       if (!(scale_[i] > 0)) scale_[i] = 1;
+      if (r == kLambda) coarse_[i] = kLambdaDifferenceStep / scale_[i];
       const double inset = kBoundInset * range;
       low_[i] = (start.GL[r] + inset - x0_[i]) / scale_[i];
       high_[i] = (start.GR[r] - inset - x0_[i]) / scale_[i];
@@ -193,7 +195,7 @@ class Climber {
     g.resize(n_);
     curvature.resize(n_);
     for (int i = 0; i < n_; ++i) {
-      const double h = kCentralStep;
+      const double h = coarse_[i] > 0 ? coarse_[i] : kCentralStep;
       const double up = u[i] + h <= high_[i] ? Along(u, i, h) : kFailed;
       const double down = u[i] - h >= low_[i] ? Along(u, i, -h) : kFailed;
       g[i] = curvature[i] = 0;
@@ -219,6 +221,10 @@ class Climber {
   void ForwardGradient(const Eigen::VectorXd& u, double f, Eigen::VectorXd& g) {
     g.resize(n_);
     for (int i = 0; i < n_; ++i) {
+      if (coarse_[i] > 0) {
+        g[i] = CoarseDerivative(u, f, i);
+        continue;
+      }
       double h = u[i] + kForwardStep <= high_[i] ? kForwardStep : -kForwardStep;
       double fv = Along(u, i, h);
       if (!Good(fv) && u[i] - h >= low_[i] && u[i] - h <= high_[i]) {
@@ -227,6 +233,17 @@ class Climber {
       }
       g[i] = Good(fv) ? (fv - f) / h : 0;
     }
+  }
+  // A coarse row's derivative by central differences (one-sided where a
+  // side is outside the bounds or refused; 0 when neither side can be had).
+  double CoarseDerivative(const Eigen::VectorXd& u, double f, int i) {
+    const double h = coarse_[i];
+    const double up = u[i] + h <= high_[i] ? Along(u, i, h) : kFailed;
+    const double down = u[i] - h >= low_[i] ? Along(u, i, -h) : kFailed;
+    if (Good(up) && Good(down)) return (up - down) / (2 * h);
+    if (Good(up)) return (up - f) / h;
+    if (Good(down)) return (f - down) / h;
+    return 0;
   }
   double Along(const Eigen::VectorXd& u, int i, double h) {
     Eigen::VectorXd v = u;
@@ -281,6 +298,10 @@ class Climber {
   const std::vector<int>& rows_;
   int n_;
   Eigen::VectorXd x0_, scale_, low_, high_;
+  // Per row: the difference step in units for a row whose ln LH is smooth
+  // only on a coarse scale (lambda: central differences of
+  // kLambdaDifferenceStep); 0 for the others.
+  std::vector<double> coarse_;
   int mu_ = -1, d_ = -1;  // indices of MU and D when D moves as MU - D
   long evaluations_ = 0;
 };

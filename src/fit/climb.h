@@ -8,7 +8,9 @@
 // bound range when a step is 0): the climb works in units of one step. The
 // first gradient is by central differences of 1e-3 units and also gives the
 // diagonal curvature that scales the first quasi-Newton step; later gradients
-// are forward differences of 1e-6 units, taken inward at a bound. Each step
+// are forward differences of 1e-6 units, taken inward at a bound; lambda's
+// (a transformed trait's power) are central differences of 1e-2 in lambda
+// throughout (standard_errors.h says why). Each step
 // goes along the quasi-Newton direction of the rows not held at a bound (a
 // row at a bound whose gradient points out of the region is held), at most
 // 1 unit in any row (longer moves leave the basin a start is in more often),

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "fit/transform.h"
 #include "model/evaluation.h"
 #include "model/family_likelihood.h"
 #include "model/sample_likelihood.h"
@@ -211,10 +213,40 @@ struct Evaluator::Impl {
   Impl(const Analysis& a, const ParameterTable& model, int threads)
       : analysis(a),
         table(model),
-        sample(table, a.core.store, a.core.polygenic,
-               SampleSettingsOf(a.core, threads)) {}
+        own_store(a.transform.boxcox ? std::optional<FamilyStore>(a.core.store)
+                                     : std::nullopt),
+        thresholds(a.core.correction.thresholds),
+        sample(table, own_store ? *own_store : a.core.store, a.core.polygenic,
+               Settings(a, threads)) {}
+  SampleSettings Settings(const Analysis& a, int threads) const {
+    SampleSettings settings = SampleSettingsOf(a.core, threads);
+    if (own_store) settings.thresholds = thresholds;
+    return settings;
+  }
+  const FamilyStore& Store() const {
+    return own_store ? *own_store : analysis.core.store;
+  }
+  // ln LH at `t`: the transformed values at its lambda first.
+  double Evaluate(const ParameterTable& t) {
+    table = t;
+    if (!own_store) return sample.Evaluate(Gate::kAccepted).ObjectiveValue();
+    const double lambda = t.value[kLambda];
+    if (!(lambda == current_lambda)) {
+      current_lambda = std::numeric_limits<double>::quiet_NaN();
+      if (!TransformTrait(analysis, lambda, own_store->trait, thresholds)) {
+        return FailureSentinel;
+      }
+      current_lambda = lambda;
+    }
+    const double ln_lh = sample.Evaluate(Gate::kAccepted).ObjectiveValue();
+    if (ln_lh <= kFailureThreshold) return ln_lh;
+    return ln_lh + JacobianTerm(analysis, lambda);
+  }
   const Analysis& analysis;
   ParameterTable table;
+  std::optional<FamilyStore> own_store;  // transformed: z at current_lambda
+  std::vector<double> thresholds;        // of own_store's scale
+  double current_lambda = std::numeric_limits<double>::quiet_NaN();
   SampleLikelihood sample;
 };
 
@@ -225,9 +257,8 @@ Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model,
 Evaluator::~Evaluator() = default;
 
 double Evaluator::Evaluate(const ParameterTable& table) {
-  impl_->table = table;
   ++evaluations_;
-  return impl_->sample.Evaluate(Gate::kAccepted).ObjectiveValue();
+  return impl_->Evaluate(table);
 }
 
 std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
@@ -235,7 +266,7 @@ std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
   std::vector<std::array<double, 3>> posteriors;
   if (Evaluate(table) <= kFailureThreshold) return posteriors;
   const Analysis& a = impl_->analysis;
-  const FamilyStore& store = a.core.store;
+  const FamilyStore& store = impl_->Store();
   const std::int32_t n = store.FamilySize(g);
   if (n <= 0) return posteriors;
   const LikelihoodModel model{store,

@@ -41,6 +41,16 @@ struct FamilyFacts {
   std::int32_t constant_members = 0;
 };
 
+// The trait transformation of segmix-fit's --transform (fit/transform.h).
+struct TraitTransform {
+  bool boxcox = false;
+  double shift = 0;  // c, added to every observed value
+  // S: ln(y + c) summed over the members whose density counts in the
+  // likelihood (FamilyFacts::constant_members, member by member).
+  long double log_sum = 0;
+  std::int64_t counted = 0;  // how many members S sums over
+};
+
 struct Analysis {
   std::filesystem::path directory;  // where par.inp and the data were read
   segmix::Analysis core;     // what the core fits; must not move once in use
@@ -52,6 +62,7 @@ struct Analysis {
   double trait_mean = 0;  // over the observed members of evaluated families
   double trait_sd = 1;
   std::vector<std::string> input_files;  // names read, relative to directory
+  TraitTransform transform;              // set by UseBoxCox
 };
 
 // Reads par.inp, the data files and the tables from `directory` with
@@ -108,7 +119,10 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
 
 // Silent evaluations of the sample ln LH for tables of one model (ties and
 // in-model flags as in `model`): the search's gate, nothing written. `threads`
-// as for RunFit; one Evaluator is used by one thread at a time.
+// as for RunFit; one Evaluator is used by one thread at a time. On a
+// transformed analysis it reads the trait at each table's kLambda from a
+// store of its own (rewritten when lambda changes) and adds the Jacobian
+// term; a lambda whose values TransformTrait refuses is a refused point.
 class Evaluator {
  public:
   Evaluator(const Analysis& analysis, const ParameterTable& model,

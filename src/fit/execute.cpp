@@ -13,6 +13,7 @@
 #include "fit/model_series.h"
 #include "fit/profile.h"
 #include "fit/series.h"
+#include "fit/transform.h"
 #include "textio/termination.h"
 
 namespace segmix::fit {
@@ -195,9 +196,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       for (int row : plan.profile_rows) {
         if (std::find(m->free_rows.begin(), m->free_rows.end(), row) ==
             m->free_rows.end()) {
-          report.notes.push_back(
-              "--profile: " + std::string(ShortParameterName(row)) +
-              " is not free in model " + m->description.name + "; skipped");
+          report.notes.push_back("--profile: " + RowName(row) +
+                                 " is not free in model " +
+                                 m->description.name + "; skipped");
           continue;
         }
         report.profiles.push_back(

@@ -21,6 +21,7 @@
 #include "fit/progress.h"
 #include "fit/report_html.h"
 #include "fit/stop_signals.h"
+#include "fit/transform.h"
 #include "review/check_inputs.h"
 #include "review/data_review.h"
 #include "textio/termination.h"
@@ -123,6 +124,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     UseThresholdCorrection(analysis,
                            ThresholdsFor(plan.ascertainment, analysis));
   }
+  if (plan.boxcox) UseBoxCox(analysis, plan.shift);
   const PlannedModels planned = PlanModels(plan, analysis);
   std::vector<cli::MapEntry> ids = ReadIds(analysis);
   CheckOutputFolder(plan.output, OutputEntries(plan),

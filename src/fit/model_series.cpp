@@ -356,6 +356,10 @@ std::vector<int> FreeRows(const ParameterTable& table) {
   for (int r = 1; r <= kParameterCount; ++r) {
     if (StateOf(table, r).kind == RowState::Kind::kFree) rows.push_back(r);
   }
+  // lambda, when the trait is transformed: its own row, never tied.
+  if (table.estimate[kLambda] != 0 && table.in_model[kLambda] != 0) {
+    rows.push_back(kLambda);
+  }
   return rows;
 }
 

@@ -88,7 +88,13 @@ ParameterTable ApplyModel(const ParameterTable& base,
 // not estimated) at 1, 1/2 and 0.
 bool MendelianTransmission(const ParameterTable& table);
 
-// Rows 1..15 the search moves: estimated, untied and in the model.
+// The row of lambda, the Box-Cox power of a transformed trait
+// (fit/transform.h), in segmix-fit's tables: above the 15 rows par.inp holds
+// (rows 16..30 are room segmix never reads).
+inline constexpr int kLambda = 17;
+
+// Rows 1..15 the search moves (estimated, untied and in the model), then
+// kLambda when it is set and estimated.
 std::vector<int> FreeRows(const ParameterTable& table);
 
 // True when the model has a major locus: Q is not held at 0 or 1 and the

@@ -12,6 +12,7 @@
 
 #include "fit/model_series.h"
 #include "fit/standard_errors.h"
+#include "fit/transform.h"
 #include "fit/variance_components.h"
 
 namespace segmix::fit {
@@ -20,11 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-std::string Name(int row) { return std::string(ShortParameterName(row)); }
+std::string Name(int row) { return RowName(row); }
 
 // Rows a model uses: not a left-out component, no Tr under Mendelian
-// transmission, no coefficient without a covariate.
+// transmission, no coefficient without a covariate, lambda when set.
 bool Used(const ParameterTable& t, int row, int covariates) {
+  if (row == kLambda) return t.in_model[row] != 0;
   if (row >= kTr1 && row <= kTr3) return !MendelianTransmission(t);
   if (row >= kB1) return row - kB1 < covariates && t.in_model[row] != 0;
   if (row == kPga || row == kSex) return t.in_model[row] != 0;
@@ -160,6 +162,7 @@ std::string ReportText(const FitReport& report) {
            "with P(trait > T), not their densities; ln LH is not comparable "
            "with segmix's own (the proband-value correction)\n";
   }
+  if (a.transform.boxcox) out << TransformText(a) << "\n";
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
     out << "\nModel " << m.description.name
@@ -197,7 +200,7 @@ std::string ReportText(const FitReport& report) {
     }
     out << "  " << Pad("Parameter", 10) << LeftPad("Estimate", 14)
         << LeftPad("SE", 14) << "\n";
-    for (int r = 1; r <= kParameterCount; ++r) {
+    for (int r : ReportedRows(*report.analysis)) {
       if (!Used(m.estimates, r, covariates)) continue;
       std::string se;
       if (IndexIn(m.free_rows, r) >= 0) {
@@ -267,7 +270,8 @@ std::string ModelsCsv(const FitReport& report) {
   std::ostringstream out;
   out << "model,ln_lh,ln_lh_with_constants,free_parameters,aic,bic,converged,"
          "starts,starts_agreeing";
-  for (int r = 1; r <= kParameterCount; ++r) {
+  const std::vector<int> reported = ReportedRows(*report.analysis);
+  for (int r : reported) {
     out << ',' << Name(r) << ',' << Name(r) << "_se," << Name(r) << "_status";
   }
   for (std::string_view name : kVarianceComponentNames) {
@@ -281,7 +285,7 @@ std::string ModelsCsv(const FitReport& report) {
     if (!m.Fitted()) {
       out << ",,,,"
           << ",,false," << m.starts.size() << ",0";
-      for (int r = 1; r <= kParameterCount; ++r) out << ",,,";
+      for (std::size_t r = 0; r < reported.size(); ++r) out << ",,,";
       for (std::size_t v = 0; v < kVarianceComponentNames.size(); ++v) {
         out << ",,";
       }
@@ -292,7 +296,7 @@ std::string ModelsCsv(const FitReport& report) {
         << m.free_rows.size() << ',' << Number17(m.aic) << ','
         << Number17(m.bic) << ',' << (m.Converged() ? "true" : "false") << ','
         << m.starts.size() << ',' << m.agreeing;
-    for (int r = 1; r <= kParameterCount; ++r) {
+    for (int r : reported) {
       out << ','
           << (Used(m.estimates, r, covariates) ? Number17(m.estimates.value[r])
                                                : "")
@@ -333,6 +337,14 @@ std::string FitJson(const FitReport& report) {
   }
   j["inputs"] = inputs;
   j["input_warnings"] = report.input_warnings;
+  // Only under a transform: the default's fit.json is unchanged.
+  if (a.transform.boxcox) {
+    j["transform"] = {{"kind", "boxcox"},
+                      {"shift", a.transform.shift},
+                      {"log_sum", static_cast<double>(a.transform.log_sum)},
+                      {"counted_members", a.transform.counted},
+                      {"text", TransformText(a)}};
+  }
   // Only under a threshold correction: the default's fit.json is unchanged.
   if (report.ascertainment.ByThreshold()) {
     Json asc;
@@ -362,9 +374,10 @@ std::string FitJson(const FitReport& report) {
   j["notes"] = report.notes;
   j["complete"] = report.complete;
   j["missing"] = report.missing;
-  auto table_json = [](const ParameterTable& t) {
+  const std::vector<int> reported = ReportedRows(a);
+  auto table_json = [&](const ParameterTable& t) {
     Json p = Json::object();
-    for (int r = 1; r <= kParameterCount; ++r) p[Name(r)] = t.value[r];
+    for (int r : reported) p[Name(r)] = t.value[r];
     return p;
   };
   Json models = Json::array();
@@ -419,7 +432,7 @@ std::string FitJson(const FitReport& report) {
       // Every row's status as models.csv gives it, and each tie's target.
       Json status = Json::object(), tied_to = Json::object();
       const int covariates = report.analysis->settings.covariate_count;
-      for (int r = 1; r <= kParameterCount; ++r) {
+      for (int r : reported) {
         status[Name(r)] = RowStatus(m, r, covariates);
         if (status[Name(r)] == "tied") {
           tied_to[Name(r)] = Name(m.estimates.tie[r]);

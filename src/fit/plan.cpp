@@ -15,6 +15,7 @@
 #include "cli/command_line.h"
 #include "cli/input_file.h"
 #include "data/family_store.h"
+#include "fit/transform.h"
 #include "textio/termination.h"
 
 namespace segmix::fit {
@@ -35,7 +36,7 @@ int RowNamed(const std::string& name) {
   for (int r = 1; r <= kParameterCount; ++r) {
     if (ShortParameterName(r) == name) return r;
   }
-  return 0;
+  return name == "lambda" ? kLambda : 0;
 }
 
 bool Contains(const std::vector<int>& rows, int row) {
@@ -156,6 +157,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   cli::PrepareCommandLine(app);
   std::string dir = ".", out_dir, models_list, model_file, profile_list;
   std::string starts_text, threads_text, ascertainment_text;
+  std::string transform_text = "none", shift_text;
   bool no_report = false;
   app.add_flag("-h,--help", plan.help, "print this text and stop");
   app.add_option("DIR", dir,
@@ -193,6 +195,17 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
                  "proband's P(trait > T)) or threshold-file=F (lines of "
                  "family index and T)")
       ->type_name("KIND");
+  app.add_option("--transform", transform_text,
+                 "none (default) or boxcox: the trait analysed as "
+                 "((y + c)^lambda - 1)/lambda, lambda estimated in every "
+                 "model")
+      ->check(CLI::IsMember({"none", "boxcox"}))
+      ->type_name("KIND");
+  app.add_option("--shift", shift_text,
+                 "c of --transform boxcox (default: 0 when every observed "
+                 "value is positive, else 1% of their range minus the "
+                 "smallest)")
+      ->type_name("C");
   app.add_flag("--no-report", no_report, "do not write report.html");
   app.add_flag("--quiet", plan.quiet, "no progress on standard error");
   app.add_flag("--version", plan.version, "print the version and stop");
@@ -212,6 +225,13 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
         cli::ParseIntegerOption("--threads", threads_text, 1, 1024));
   }
   plan.write_report_html = !no_report;
+  plan.boxcox = transform_text == "boxcox";
+  if (!shift_text.empty()) {
+    if (!plan.boxcox) {
+      throw UsageError("--shift is the shift of --transform boxcox; give both");
+    }
+    plan.shift = cli::ParseRealOption("--shift", shift_text);
+  }
   if (!ascertainment_text.empty()) {
     plan.ascertainment = ParseAscertainment(ascertainment_text);
   }
@@ -265,6 +285,11 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
     const int row = RowNamed(name);
     if (row == 0) {
       throw UsageError("--profile: unknown parameter '" + name + "'");
+    }
+    if (row == kLambda && !plan.boxcox) {
+      throw UsageError(
+          "--profile lambda: lambda is estimated only under --transform "
+          "boxcox");
     }
     plan.profile_rows.push_back(row);
   }
@@ -354,6 +379,7 @@ PlannedModels PlanModels(const FitPlan& plan, const Analysis& analysis) {
     try {
       planned.tables.push_back(ApplyModel(analysis.base, description,
                                           analysis.settings.covariate_count));
+      AddLambdaRow(analysis, planned.tables.back());
     } catch (const ModelError& error) {
       throw UsageError(error.what());
     }
@@ -375,7 +401,7 @@ PlannedModels PlanModels(const FitPlan& plan, const Analysis& analysis) {
     const std::vector<int> free = FreeRows(table(plan.profile_model));
     for (int row : plan.profile_rows) {
       if (!Contains(free, row)) {
-        throw UsageError("--profile: " + std::string(ShortParameterName(row)) +
+        throw UsageError("--profile: " + RowName(row) +
                          " is not free in model " + plan.profile_model);
       }
     }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,12 +51,14 @@ struct FitPlan {
   int threads = 0;  // --threads; 0: the processors the process may use
   // Further tests (--compare), as (null, alternative) model names.
   std::vector<std::pair<std::string, std::string>> compares;
-  std::vector<int> profile_rows;  // parameter rows 1..15
+  std::vector<int> profile_rows;  // parameter rows 1..15, or kLambda
   std::string profile_model;      // empty: the best by AIC
   std::string posterior_model;    // empty: the best with a major locus
   bool quiet = false;
   bool write_report_html = true;
   Ascertainment ascertainment;
+  bool boxcox = false;          // --transform boxcox
+  std::optional<double> shift;  // --shift; empty: DefaultShift
 };
 
 // Reads `args` (without the program name). Throws cli::UsageError (nothing

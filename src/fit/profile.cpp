@@ -10,6 +10,9 @@
 #include <limits>
 #include <map>
 
+#include "fit/climb.h"
+#include "fit/transform.h"
+
 namespace segmix::fit {
 namespace {
 
@@ -29,7 +32,7 @@ Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
                          int row, Progress& progress) {
   Profile p;
   p.model = m.description.name;
-  p.parameter = std::string(ShortParameterName(row));
+  p.parameter = RowName(row);
   const double x = m.estimates.value[row];
   p.estimate = x;
   const double drop =
@@ -53,9 +56,23 @@ Profile ProfileParameter(const Analysis& analysis, const ModelResult& m,
     t.tie[row] = row;
     return t;
   };
+  // Under a transform, segmix's search cannot move lambda: the climb
+  // re-maximizes all the free rows there.
   const auto fit = [&](const ParameterTable& t, FitOutcome& o) {
     ++count;
     progress.Begin(1, 1, "profile " + p.parameter, count, count);
+    if (analysis.transform.boxcox) {
+      Evaluator evaluator(analysis, t);
+      const ClimbEnd end = Climb(
+          [&](const ParameterTable& at) { return evaluator.Evaluate(at); }, t,
+          FreeRows(t));
+      o = FitOutcome{};
+      o.table = end.table;
+      o.start_rejected = end.failed_start;
+      o.result.final_ln_lh = end.ln_lh;
+      progress.Evaluation(end.evaluations, end.ln_lh);
+      return end.failed_start ? FailureSentinel : end.ln_lh;
+    }
     o = RunFit(analysis, t, nullptr,
                [&](std::int64_t e, double b) { progress.Evaluation(e, b); });
     return o.start_rejected ? FailureSentinel : o.result.final_ln_lh;

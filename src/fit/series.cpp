@@ -21,6 +21,7 @@
 #include "fit/comparisons.h"
 #include "fit/par_file.h"
 #include "fit/starts.h"
+#include "fit/transform.h"
 #include "model/parameter_checks.h"
 #include "model/worker_pool.h"
 
@@ -47,13 +48,14 @@ constexpr double kNewBest = 1e-7;
 constexpr int kBatchStarts = 2;
 
 constexpr const char* kModelFiles[] = {
-    "par.inp", "max.dat", "par.err", "sigma.dat", "LH_fam.dat", "console.txt"};
+    "par.inp",    "max.dat",     "par.err",       "sigma.dat",
+    "LH_fam.dat", "console.txt", "transform.txt", kTransformedTraitFile};
 
 bool SameValues(const ParameterTable& a, const ParameterTable& b) {
   for (int r = 1; r <= kParameterCount; ++r) {
     if (a.value[r] != b.value[r]) return false;
   }
-  return true;
+  return a.value[kLambda] == b.value[kLambda];
 }
 
 bool Usable(const FitOutcome& o) {
@@ -102,8 +104,13 @@ class SeriesFit {
         out_(out),
         progress_(progress),
         constant_(DensityConstant(analysis)),
+        polish_settings_(analysis.settings),
         threads_(threads > 0 ? threads : UsableProcessors()),
-        pool_(threads_) {}
+        pool_(threads_) {
+    if (analysis.transform.boxcox) {
+      polish_settings_.data_file_name = kTransformedTraitFile;
+    }
+  }
 
   ~SeriesFit() {
     for (const fs::path& work : works_) {
@@ -126,6 +133,7 @@ class SeriesFit {
     pending.record.origin = origin;
     pending.record.start = WriteAndReadBack(
         dir / "par.inp", ParInpText(analysis_.settings, table));
+    KeepLambdaRow(pending.record.start, table);
     pending.record.folder = dir;
     const auto same = [&](const StartRecord& done) {
       return SameValues(done.start, pending.record.start);
@@ -281,7 +289,8 @@ class SeriesFit {
     ParameterTable start = record.start;
     SwitchOffLeftOutComponents(start);
     const auto refused_fit = [&] {
-      record.outcome = RunFit(analysis_, record.start, nullptr, {}, 1);
+      record.outcome =
+          RunTransformedFit(analysis_, record.start, nullptr, {}, 1);
       record.evaluations = record.outcome.result.function_count;
     };
     if (StartRejection(analysis_.core, start)) {
@@ -349,12 +358,13 @@ class SeriesFit {
       record.origin = origin;
       record.folder = dir;
       record.start = WriteAndReadBack(dir / "par.inp",
-                                      ParInpText(analysis_.settings, start));
+                                      ParInpText(polish_settings_, start));
+      KeepLambdaRow(record.start, start);
       progress_.Begin(m + 1, model_count_, result.description.name + ", polish",
                       best + 1, static_cast<int>(result.starts.size()));
       const FitFiles files{dir / "max.dat", dir / "par.err", dir / "sigma.dat",
                            dir / "LH_fam.dat", dir / "console.txt"};
-      record.outcome = RunFit(
+      record.outcome = RunTransformedFit(
           analysis_, record.start, &files,
           [&](std::int64_t e, double b) { progress_.Evaluation(e, b); },
           threads_);
@@ -416,6 +426,9 @@ class SeriesFit {
   fs::path out_;
   Progress& progress_;
   double constant_;
+  // The model folder's par.inp names the file its fit read: the transformed
+  // trait file under a transform.
+  ControlSettings polish_settings_;
   int threads_;
   WorkerPool pool_;
   std::vector<Pending> batch_;

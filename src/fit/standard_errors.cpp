@@ -72,15 +72,18 @@ Hessian CentralDifferences(const std::vector<double>& values, std::size_t next,
 
 namespace {
 
-// The step rule's h for a parameter at x.
-double DifferenceStep(double x) { return 1e-3 * std::max(std::abs(x), 0.1); }
+// The step rule's h for a parameter at x; for lambda, 1e-2 (see the header).
+double DifferenceStep(int row, double x) {
+  if (row == kLambda) return kLambdaDifferenceStep;
+  return 1e-3 * std::max(std::abs(x), 0.1);
+}
 
 }  // namespace
 
 bool AtBound(const ParameterTable& table, int row) {
   const double x = table.value[row];
   const double margin =
-      std::max(std::abs(table.step[row]), 2 * DifferenceStep(x));
+      std::max(std::abs(table.step[row]), 2 * DifferenceStep(row, x));
   return x - table.GL[row] <= margin || table.GR[row] - x <= margin;
 }
 
@@ -110,7 +113,7 @@ StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
     const double x = x0.value[r];
     const double room = std::min(x - x0.GL[r], x0.GR[r] - x);
     out.rows.push_back(r);
-    h.push_back(std::min(DifferenceStep(x), room / 4));
+    h.push_back(std::min(DifferenceStep(r, x), room / 4));
   }
   const int n = static_cast<int>(out.rows.size());
   if (n == 0) {

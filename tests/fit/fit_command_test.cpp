@@ -94,6 +94,12 @@ TEST(FitCommand, RefusesBadOptionsAndModelsWritingNothing) {
        cli::kExitUsage,
        "has no major locus"},
       {{"--starts", "0x10"}, cli::kExitUsage, "--starts"},
+      {{"--transform", "log"}, cli::kExitUsage, "--transform"},
+      {{"--shift", "1"}, cli::kExitUsage, "give both"},
+      {{"--profile", "lambda"}, cli::kExitUsage, "only under --transform"},
+      {{"--transform", "boxcox", "--shift", "0"},
+       cli::kExitInputRefused,
+       "member 1 has trait -1.341, and with the shift 0 it is not positive"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"segmix-fit", example, "--out",

@@ -1,7 +1,9 @@
 // segmix-fit on data with a known answer: standard errors against the normal
 // closed forms, posterior genotype probabilities against the sum over a
-// trio's genotypes written out by hand, and the threshold correction's fit
-// of a sample above a threshold against the truncated normal's maximum.
+// trio's genotypes written out by hand, the threshold correction's fit of a
+// sample above a threshold against the truncated normal's maximum, and the
+// Box-Cox transformation's likelihood, maximum and SE against the Box-Cox
+// normal's closed forms.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,10 +13,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fit/climb.h"
 #include "fit/engine.h"
 #include "fit/profile.h"
 #include "fit/series.h"
 #include "fit/standard_errors.h"
+#include "fit/transform.h"
 #include "run/pedigree_data.h"
 #include "support/scratch_path.h"
 
@@ -212,6 +216,110 @@ TEST(ThresholdCorrection, SingletonsAboveAThresholdFitATruncatedNormal) {
   EXPECT_NEAR(mu_ml, mu, 0.2);
   EXPECT_NEAR(sig_ml, SIG, 0.3);
   EXPECT_GT(analysis.trait_mean - mu, 0.35);  // expected bias 0.44
+}
+
+// Singletons with log-normal traits, every other one its own proband
+// (status 0, so corrected). A corrected singleton's term is f(y)/f(y) = 1
+// for any transformation (its Jacobian factor cancels); the others' is the
+// Box-Cox normal density phi((z - mu)/sigma)/sigma (y + c)^(lambda - 1). So
+// ln LH is the closed form over the uncorrected half, the joint maximum over
+// lambda is that of the closed-form profile -m/2 ln var(z) + (lambda - 1)
+// sum ln y, and lambda's SE is that profile's curvature.
+TEST(BoxCox, SingletonsGiveTheBoxCoxNormalsLikelihoodMaximumAndSE) {
+  InScratch scratch;
+  const int n = 400;
+  std::mt19937 random(20261209);
+  std::normal_distribution<double> normal(0.5, 0.3);
+  DataSet data;
+  for (int i = 0; i < n; ++i) {
+    TestFamily f;
+    const float y = static_cast<float>(std::exp(normal(random)));
+    f.members.push_back(TestMember{1, i % 2 == 0 ? 0 : 2, y, {}});
+    data.families.push_back(f);
+  }
+  const ControlFile control = Control(n, 0.5, 1.0, 1.0, 1.0, 1.0, 1);
+  segmix::testing::WriteControlFile(control);
+  segmix::testing::WriteDataFiles(data, control);
+  Analysis analysis = LoadAnalysis(fs::current_path());
+  UseBoxCox(analysis, 0.0);
+  std::vector<long double> y;  // the uncorrected members' values as stored
+  for (int g = 2; g <= n; g += 2) y.push_back(analysis.core.store.trait[g]);
+  const long double m = static_cast<long double>(y.size());
+  long double log_sum = 0;
+  for (const long double v : y) log_sum += std::log(v);
+  EXPECT_EQ(analysis.transform.counted, n / 2);
+  EXPECT_NEAR(static_cast<double>(analysis.transform.log_sum),
+              static_cast<double>(log_sum), 1e-12);
+
+  const auto z_of = [](long double v, long double lambda) {
+    return lambda == 0 ? std::log(v) : (std::pow(v, lambda) - 1) / lambda;
+  };
+  ParameterTable t = analysis.base;
+  AddLambdaRow(analysis, t);
+  Evaluator evaluator(analysis, t);
+  for (const double lambda : {1.0, 0.5, 0.0, -0.7}) {
+    t.value[kMU] = 0.4, t.value[kSIG] = 0.5, t.value[kLambda] = lambda;
+    long double expected = (lambda - 1) * log_sum;
+    for (const long double v : y) {
+      const long double z = static_cast<float>(z_of(v, lambda));
+      expected -= 0.5L * std::log(0.5L) + (z - 0.4L) * (z - 0.4L) / (2 * 0.5L);
+    }
+    EXPECT_NEAR(evaluator.Evaluate(t), static_cast<double>(expected), 1e-6)
+        << lambda;
+  }
+
+  // The profile over lambda, mu and SIG at their closed-form maxima.
+  const auto profile = [&](long double lambda) {
+    long double sum = 0, sum2 = 0;
+    for (const long double v : y) {
+      const long double z = z_of(v, lambda);
+      sum += z, sum2 += z * z;
+    }
+    const long double var = sum2 / m - (sum / m) * (sum / m);
+    return -m / 2 * std::log(var) - m / 2 + (lambda - 1) * log_sum;
+  };
+  const long double lambda_ml = GoldenMax(profile, -2.0L, 2.0L);
+  const ClimbEnd end =
+      Climb([&](const ParameterTable& at) { return evaluator.Evaluate(at); },
+            ParameterTable(t), {kMU, kSIG, kLambda});
+  ASSERT_TRUE(end.converged);
+  EXPECT_NEAR(end.table.value[kLambda], lambda_ml, 2e-3);
+  EXPECT_NEAR(end.ln_lh, profile(lambda_ml), 1e-5);
+  EXPECT_NEAR(lambda_ml, 0, 0.15);  // log-normal: the truth is lambda = 0
+
+  ParameterTable at_maximum = end.table;  // with a polish's short steps
+  for (const int r : {int{kMU}, int{kSIG}, kLambda}) at_maximum.step[r] = 1e-5;
+  const StandardErrors se = ComputeStandardErrors(
+      [&](const ParameterTable& at) { return evaluator.Evaluate(at); },
+      at_maximum, {kMU, kSIG, kLambda});
+  ASSERT_TRUE(se.negative_definite) << se.problem;
+  ASSERT_EQ(se.rows, (std::vector<int>{kMU, kSIG, kLambda}));
+  const long double h = 1e-3L;
+  const long double curvature =
+      (profile(lambda_ml + h) - 2 * profile(lambda_ml) +
+       profile(lambda_ml - h)) /
+      (h * h);
+  EXPECT_NEAR(se.se[2] * std::sqrt(-curvature), 1, 0.01);
+  EXPECT_LT(se.step_disagreement, 0.01);
+}
+
+// On pedigrees (the small example, corrected families), lambda = 1 and
+// c = 0 is the plain trait moved by -1: with the means moved too, the same
+// ln LH (its values, all in [8, 16), move exactly in 4-byte reals).
+TEST(BoxCox, AtLambdaOneIsThePlainLikelihood) {
+  const fs::path small = fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small";
+  const Analysis plain = LoadAnalysis(small);
+  Analysis transformed = LoadAnalysis(small);
+  UseBoxCox(transformed, 0.0);
+  ParameterTable t = transformed.base;
+  AddLambdaRow(transformed, t);
+  for (const int r : {int{kMU}, int{kA}, int{kD}}) {
+    t.value[r] = plain.base.value[r] - 1;
+  }
+  Evaluator a(plain, plain.base), b(transformed, t);
+  const double expected = a.Evaluate(plain.base);
+  ASSERT_GT(expected, kFailureThreshold);
+  EXPECT_NEAR(b.Evaluate(t), expected, 1e-12 * std::fabs(expected));
 }
 
 // A trio (father 1, mother 2, child 3) and a member listed in no nuclear

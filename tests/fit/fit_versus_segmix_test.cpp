@@ -1,9 +1,10 @@
 // segmix-fit's model folders against segmix itself: for each model of a short
 // series on the small example, segmix run on the folder's par.inp (beside the
 // example's data) writes exactly the folder's max.dat, par.err, sigma.dat and
-// LH_fam.dat, and its standard output is the folder's console.txt. Both come
-// from the one run sequence; this pins that no layer above it adds, drops or
-// reorders a record. Short enough for the sanitizer build.
+// LH_fam.dat, and its standard output is the folder's console.txt (also
+// under --transform boxcox, with the folder's transformed trait file). Both
+// come from the one run sequence; this pins that no layer above it adds, drops
+// or reorders a record. Short enough for the sanitizer build.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -96,43 +97,74 @@ TEST(FitVersusSegmix, ProfileEndpointFixedInParInpDropsTheLevel) {
   if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }
 
+// Under --transform boxcox the folder also holds the transformed trait file
+// its par.inp names, and the model's ln LH is sigma.dat's plus the Jacobian
+// term (lambda - 1) S of fit.json.
 TEST(FitVersusSegmix, EveryModelFolderIsWhatSegmixWritesForItsParInp) {
-  const fs::path dir = testing::ScratchPathForCurrentTest("fit_vs_segmix_");
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  const fs::path example = fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small";
-  const fs::path out = dir / "out";
-  // The small example has no room for pga (bounds 0 .. 0): the models
-  // without it, one with ties (A=MU D=MU) and one without.
-  const char* models[] = {"sporadic", "major"};
-  const std::string out_text = out.string();
-  const char* argv[] = {"segmix-fit",     example.c_str(), "--out",
-                        out_text.c_str(), "--quiet",       "--models",
-                        "sporadic,major", "--starts",      "1"};
-  std::ostringstream report, err;
-  ASSERT_EQ(RunFitCommand(9, argv, report, err, false), 0) << err.str();
+  for (const bool boxcox : {false, true}) {
+    SCOPED_TRACE(boxcox ? "boxcox" : "plain");
+    const fs::path dir = testing::ScratchPathForCurrentTest("fit_vs_segmix_");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path example = fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small";
+    const fs::path out = dir / "out";
+    // The small example has no room for pga (bounds 0 .. 0): the models
+    // without it, one with ties (A=MU D=MU) and one without.
+    const char* models[] = {"sporadic", "major"};
+    const std::string out_text = out.string();
+    std::vector<const char*> argv = {
+        "segmix-fit",     example.c_str(), "--out",
+        out_text.c_str(), "--quiet",       "--models",
+        "sporadic,major", "--starts",      "1"};
+    if (boxcox) argv.insert(argv.end(), {"--transform", "boxcox"});
+    std::ostringstream report, err;
+    ASSERT_EQ(RunFitCommand(static_cast<int>(argv.size()), argv.data(), report,
+                            err, false),
+              0)
+        << err.str();
+    const auto json = nlohmann::json::parse(Contents(out / "fit.json"));
+    EXPECT_EQ(
+        Contents(out / "report.html").find("The trait is shown transformed") !=
+            std::string::npos,
+        boxcox);
 
-  for (const char* model : models) {
-    SCOPED_TRACE(model);
-    const fs::path folder = out / model;
-    ASSERT_TRUE(fs::exists(folder / "par.inp"));
-    const fs::path run = dir / (std::string("segmix-") + model);
-    fs::create_directories(run);
-    for (const char* data : {"iway.dat", "trait.dat", "age.dat"}) {
-      fs::copy(example / data, run / data);
+    for (const char* model : models) {
+      SCOPED_TRACE(model);
+      const fs::path folder = out / model;
+      ASSERT_TRUE(fs::exists(folder / "par.inp"));
+      EXPECT_EQ(fs::exists(folder / "trait-boxcox.dat"), boxcox);
+      const fs::path run = dir / (std::string("segmix-") + model);
+      fs::create_directories(run);
+      for (const char* data : {"iway.dat", "trait.dat", "age.dat"}) {
+        fs::copy(example / data, run / data);
+      }
+      fs::copy(folder / "par.inp", run / "par.inp");
+      if (boxcox)
+        fs::copy(folder / "trait-boxcox.dat", run / "trait-boxcox.dat");
+      const std::string command = "cd '" + run.string() + "' && '" +
+                                  SEGMIX_BINARY +
+                                  "' > ../stdout.txt 2> ../stderr.txt";
+      ASSERT_EQ(std::system(command.c_str()), 0)
+          << Contents(dir / "stderr.txt");
+      for (const char* file :
+           {"max.dat", "par.err", "sigma.dat", "LH_fam.dat"}) {
+        EXPECT_EQ(Contents(folder / file), Contents(run / file)) << file;
+      }
+      EXPECT_FALSE(Contents(folder / "sigma.dat").empty());
+      EXPECT_EQ(Contents(folder / "console.txt"), Contents(dir / "stdout.txt"));
+      if (!boxcox) continue;
+      const auto& m = json.at("models").at(model == models[0] ? 0 : 1);
+      const double lambda = m.at("estimates").at("lambda");
+      std::istringstream sigma(Contents(run / "sigma.dat"));
+      std::string line;
+      for (int k = 0; k < 4; ++k) std::getline(sigma, line);
+      const double core = std::stod(line.substr(line.find('=') + 1));
+      const double log_sum = json.at("transform").at("log_sum");
+      EXPECT_NEAR(m.at("ln_lh").get<double>(), core + (lambda - 1) * log_sum,
+                  1e-3);  // sigma.dat's ln LH has 4 decimals
     }
-    fs::copy(folder / "par.inp", run / "par.inp");
-    const std::string command = "cd '" + run.string() + "' && '" +
-                                SEGMIX_BINARY +
-                                "' > ../stdout.txt 2> ../stderr.txt";
-    ASSERT_EQ(std::system(command.c_str()), 0) << Contents(dir / "stderr.txt");
-    for (const char* file : {"max.dat", "par.err", "sigma.dat", "LH_fam.dat"}) {
-      EXPECT_EQ(Contents(folder / file), Contents(run / file)) << file;
-    }
-    EXPECT_FALSE(Contents(folder / "sigma.dat").empty());
-    EXPECT_EQ(Contents(folder / "console.txt"), Contents(dir / "stdout.txt"));
+    if (!::testing::Test::HasFailure()) fs::remove_all(dir);
   }
-  if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }
 
 }  // namespace
