@@ -20,6 +20,7 @@
 
 #include "cli/map_file.h"
 #include "fit/outputs.h"
+#include "fit/transform.h"
 #include "fit/vega_bundle.h"
 
 namespace segmix::fit {
@@ -120,8 +121,18 @@ TraitSample ObservedTrait(const Analysis& analysis) {
 // SIG around its mean plus the covariates' effect at their observed means.
 Json TraitFigure(const FitReport& report, const Json& fit) {
   const Analysis& a = *report.analysis;
-  const TraitSample sample = ObservedTrait(a);
+  TraitSample sample = ObservedTrait(a);
   Json figure;
+  // Under a transform the model is of z: the histogram shows z at the best
+  // model's lambda, on the scale of its curves.
+  if (a.transform.boxcox && report.best_model >= 0) {
+    const double lambda =
+        Number(fit["models"][report.best_model]["estimates"]["lambda"]);
+    for (double& y : sample.values) {
+      y = static_cast<double>(BoxCox(y + a.transform.shift, lambda));
+    }
+    figure["lambda"] = lambda;
+  }
   figure["persons"] = sample.values.size();
   if (sample.values.empty()) return figure;
   const auto [lo_it, hi_it] =
@@ -708,6 +719,10 @@ std::string ReportHtml(const FitReport& report) {
            "comparable with segmix's own; tests between these models "
            "are.</p>\n";
   }
+  if (fit.contains("transform")) {
+    out << "<p>" << Escape(fit["transform"]["text"].get<std::string>())
+        << ". Every model's estimates are on the transformed scale.</p>\n";
+  }
 
   out << "<section id=\"warnings\" class=\"warnings\">\n<h2>Warnings</h2>\n"
       << "<h3>Input check</h3>\n"
@@ -726,7 +741,14 @@ std::string ReportHtml(const FitReport& report) {
          "frequencies times the polygenic classes' binomial frequencies times "
          "the two sex classes' observed shares, each a normal density of "
          "variance SIG, with the covariates at their observed means. It "
-         "ignores the families' correlation and the ascertainment.</p>\n"
+         "ignores the families' correlation and the ascertainment."
+      << (figures["trait"].contains("lambda")
+              ? " The trait is shown transformed, ((y + c)^&lambda; &minus; "
+                "1)/&lambda; at the best model's &lambda; = " +
+                    Fixed(figures["trait"]["lambda"].get<double>(), 4) +
+                    ", the scale its model describes."
+              : std::string())
+      << "</p>\n"
       << "</section>\n";
 
   out << "<section id=\"models\">\n<h2>Models</h2>\n<div id=\"model-figure\">"
