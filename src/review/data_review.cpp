@@ -322,8 +322,9 @@ void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
                    std::to_string(values.size()) +
                    " observed values): skewness can make a major locus out "
                    "of a polygenic trait (a mixture of genotype means fits "
-                   "the skew as well as a gene does). Transform the trait (a "
-                   "logarithm or a Box-Cox power) and compare the fits.");
+                   "the skew as well as a gene does). Fit with segmix-fit "
+                   "--transform boxcox, which estimates a power "
+                   "transformation jointly with each model, and compare.");
   }
 }
 
