@@ -2,6 +2,7 @@
 #ifndef SEGMIX_FIT_COMPARISONS_H_
 #define SEGMIX_FIT_COMPARISONS_H_
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,27 @@ double MixtureUpper(double x, int df);
 int RowsOnBound(const ParameterTable& null_table,
                 const ParameterTable& alternative_table);
 
+// One bootstrap replicate of a test (fit/bootstrap.h).
+struct BootstrapReplicate {
+  int index = 0;  // b, 1-based
+  bool drawn = false;
+  double null_ln_lh = 0, alternative_ln_lh = 0;
+  double statistic = 0;  // 2 (alternative - null) when both were fitted
+  bool Usable() const {
+    return drawn && null_ln_lh > kFailureThreshold &&
+           alternative_ln_lh > kFailureThreshold;
+  }
+};
+
+// A test's parametric bootstrap: its replicates and the p-value they give.
+struct Bootstrap {
+  std::uint64_t seed = 0;
+  std::vector<BootstrapReplicate> replicates;  // in replicate order
+  int usable = 0;                              // N of the p-value
+  int reaching = 0;                            // #{T_b >= T}
+  double p_value = 1, se = 0;
+};
+
 struct Comparison {
   std::string label, null_model, alternative;
   double statistic = 0;  // -2 ln lambda, negative values shown as computed
@@ -30,6 +52,8 @@ struct Comparison {
   double p_value = 1;
   std::string distribution;  // "chi2(df)" or "50:50 chi2(df-1):chi2(df)"
   std::string note;
+  bool bootstrapped = false;  // --bootstrap: `bootstrap` holds its result
+  Bootstrap bootstrap;
 };
 
 // The rows RowsOnBound counts, each with the side of its admissible values

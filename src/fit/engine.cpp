@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "fit/transform.h"
+#include "model/conditional_sampler.h"
 #include "model/evaluation.h"
 #include "model/family_likelihood.h"
 #include "model/sample_likelihood.h"
@@ -319,6 +320,27 @@ std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
     }
   }
   return posteriors;
+}
+
+bool Evaluator::DrawTraits(const ParameterTable& table, std::uint64_t seed,
+                           std::vector<float>& trait) {
+  if (impl_->own_store || Evaluate(table) <= kFailureThreshold) return false;
+  const Analysis& a = impl_->analysis;
+  const FamilyStore& store = a.core.store;
+  const ConditionalSampler sampler(
+      store, impl_->sample.Quantities(), a.core.polygenic,
+      impl_->table.in_model[kSex], impl_->Settings(a, 1));
+  trait = store.trait;
+  for (const FamilyFacts& f : a.families) {
+    if (f.index == 0 || !f.evaluated) continue;
+    const FamilyDraw draw = sampler.Draw(f.index, seed);
+    if (!draw.drawn) return false;
+    const std::int32_t base = store.MemberOffset(f.index);
+    for (std::int32_t k = 1; k <= f.members; ++k) {
+      trait[static_cast<std::size_t>(base + k)] = draw.trait[k];
+    }
+  }
+  return true;
 }
 
 }  // namespace segmix::fit

@@ -141,6 +141,17 @@ class Evaluator {
   std::vector<std::array<double, 3>> GenotypePosteriors(
       const ParameterTable& table, std::int32_t g);
 
+  // A replicate of the data drawn from the model at `table` (which Evaluate
+  // must accept) on the observed pedigrees (model/conditional_sampler.h):
+  // every evaluated family's traits given its probands' values (or, under
+  // the threshold correction, given that they exceed the threshold), the
+  // missing pattern kept. `trait` gets the store's trait vector with the
+  // drawn values; other families keep theirs. A function of `seed` alone.
+  // False when the point is refused or a family cannot be drawn there. Not
+  // for a transformed analysis (it would draw z).
+  bool DrawTraits(const ParameterTable& table, std::uint64_t seed,
+                  std::vector<float>& trait);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

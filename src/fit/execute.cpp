@@ -3,12 +3,14 @@
 #include "fit/execute.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <limits>
 
 #include "cli/command_line.h"
 #include "cli/input_file.h"
 #include "data/capacities.h"
+#include "fit/bootstrap.h"
 #include "fit/comparisons.h"
 #include "fit/model_series.h"
 #include "fit/profile.h"
@@ -138,6 +140,31 @@ std::vector<cli::MapEntry> ReadIds(const Analysis& analysis) {
   return ids;
 }
 
+bool NamesTest(const std::string& name, const std::string& label,
+               const std::string& null_model, const std::string& alternative) {
+  return name == label || name == null_model + ":" + alternative;
+}
+
+void CheckBootstrapTests(const FitPlan& plan, const PlannedModels& planned) {
+  for (const std::string& name : plan.bootstrap_tests) {
+    bool known = false;
+    for (const StandardTest& t : kStandardTests) {
+      known |= planned.Index(plan, t.null_model) >= 0 &&
+               planned.Index(plan, t.alternative) >= 0 &&
+               NamesTest(name, t.label, t.null_model, t.alternative);
+    }
+    for (const auto& [a, b] : plan.compares) {
+      known |= NamesTest(name, a + " within " + b, a, b);
+    }
+    if (!known) {
+      throw cli::UsageError(
+          "--bootstrap-tests: '" + name +
+          "' is no test of the table; give a test's label (as "
+          "tests.csv has it) or NULL:ALTERNATIVE");
+    }
+  }
+}
+
 FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
@@ -182,6 +209,23 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   }
   for (const auto& [a, b] : plan.compares) {
     AddTest(report, a + " within " + b, a, b);
+  }
+  report.bootstrap_replicates = plan.bootstrap;
+  for (Comparison& c : report.tests) {
+    if (plan.bootstrap == 0 || !std::isfinite(c.statistic)) continue;
+    const bool chosen =
+        plan.bootstrap_tests.empty() ||
+        std::any_of(plan.bootstrap_tests.begin(), plan.bootstrap_tests.end(),
+                    [&](const std::string& name) {
+                      return NamesTest(name, c.label, c.null_model,
+                                       c.alternative);
+                    });
+    if (!chosen) continue;
+    c.bootstrap = BootstrapTest(analysis, *Fitted(report, c.null_model),
+                                *Fitted(report, c.alternative), c.statistic,
+                                plan.bootstrap, plan.bootstrap_seed, progress,
+                                plan.threads);
+    c.bootstrapped = true;
   }
 
   if (!plan.profile_rows.empty()) {

@@ -40,6 +40,15 @@ inline constexpr StandardTest kStandardTests[] = {
     {"recessivity", "mixed-recessive", "mixed"},
 };
 
+// True when `name` (of --bootstrap-tests) names the test: its label or
+// "NULL:ALTERNATIVE".
+bool NamesTest(const std::string& name, const std::string& label,
+               const std::string& null_model, const std::string& alternative);
+
+// Throws cli::UsageError for a --bootstrap-tests name that names no test of
+// the plan's table.
+void CheckBootstrapTests(const FitPlan& plan, const PlannedModels& planned);
+
 // Runs `plan` (models as `planned` applied them) on `analysis`, model folders
 // under plan.output (which must exist). `input_warnings` are the input
 // review's, kept for the report.

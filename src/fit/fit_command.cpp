@@ -126,6 +126,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   }
   if (plan.boxcox) UseBoxCox(analysis, plan.shift);
   const PlannedModels planned = PlanModels(plan, analysis);
+  CheckBootstrapTests(plan, planned);
   std::vector<cli::MapEntry> ids = ReadIds(analysis);
   CheckOutputFolder(plan.output, OutputEntries(plan),
                     InputPaths(plan, analysis));

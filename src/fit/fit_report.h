@@ -61,6 +61,9 @@ struct FitReport {
   std::vector<FamilyPosteriors> posteriors;
   // idmap.dat beside the data (empty when there is none), in its order.
   std::vector<cli::MapEntry> ids;
+  // --bootstrap N: the replicates asked for per test (0: none); each
+  // bootstrapped Comparison holds its own.
+  int bootstrap_replicates = 0;
   // --ascertainment: how the corrected families were conditioned.
   Ascertainment ascertainment;
 };

@@ -243,6 +243,16 @@ std::string ReportText(const FitReport& report) {
         << LeftPad(std::to_string(c.df), 4) << LeftPad(PValue(c.p_value), 11)
         << "  " << c.distribution << (c.note.empty() ? "" : " (" + c.note + ")")
         << "\n";
+    if (c.bootstrapped) {
+      out << "  " << Pad("", 26) << "bootstrap p "
+          << PValue(c.bootstrap.p_value) << " (Monte Carlo SE "
+          << General(c.bootstrap.se) << ", " << c.bootstrap.reaching << " of "
+          << c.bootstrap.usable << " replicates reach the statistic";
+      const int failed =
+          static_cast<int>(c.bootstrap.replicates.size()) - c.bootstrap.usable;
+      if (failed > 0) out << "; " << failed << " could not be drawn or fitted";
+      out << ")\n";
+    }
   }
   if (report.tests.empty())
     out << "  none: no pair of fitted models to compare\n";
@@ -312,13 +322,24 @@ std::string ModelsCsv(const FitReport& report) {
 
 std::string TestsCsv(const FitReport& report) {
   std::ostringstream out;
+  // The bootstrap's columns only when one was asked for: the default file
+  // is as before.
+  const bool bootstrap = report.bootstrap_replicates > 0;
   out << "test,null,alternative,minus_2_ln_lambda,df,p_value,distribution,"
-         "note\n";
+         "note"
+      << (bootstrap ? ",bootstrap_p,bootstrap_n,bootstrap_se" : "") << "\n";
   for (const Comparison& c : report.tests) {
     out << Csv(c.label) << ',' << Csv(c.null_model) << ',' << Csv(c.alternative)
         << ',' << Number17(c.statistic) << ',' << c.df << ','
         << Number17(c.p_value) << ',' << Csv(c.distribution) << ','
-        << Csv(c.note) << '\n';
+        << Csv(c.note);
+    if (bootstrap && c.bootstrapped) {
+      out << ',' << Number17(c.bootstrap.p_value) << ',' << c.bootstrap.usable
+          << ',' << Number17(c.bootstrap.se);
+    } else if (bootstrap) {
+      out << ",,,";
+    }
+    out << '\n';
   }
   return out.str();
 }
@@ -467,6 +488,24 @@ std::string FitJson(const FitReport& report) {
                      {"p_value", c.p_value},
                      {"distribution", c.distribution},
                      {"note", c.note}});
+    if (!c.bootstrapped) continue;
+    Json replicates = Json::array();
+    for (const BootstrapReplicate& r : c.bootstrap.replicates) {
+      replicates.push_back(
+          {{"replicate", r.index},
+           {"drawn", r.drawn},
+           {"null_ln_lh", r.null_ln_lh},
+           {"alternative_ln_lh", r.alternative_ln_lh},
+           {"statistic", r.Usable() ? Json(r.statistic) : Json(nullptr)}});
+    }
+    tests.back()["bootstrap"] = {
+        {"seed", c.bootstrap.seed},
+        {"replicates_asked", report.bootstrap_replicates},
+        {"n", c.bootstrap.usable},
+        {"reaching", c.bootstrap.reaching},
+        {"p_value", c.bootstrap.p_value},
+        {"se", c.bootstrap.se},
+        {"replicates", replicates}};
   }
   j["tests"] = tests;
   Json profiles = Json::array();

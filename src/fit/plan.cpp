@@ -158,6 +158,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   std::string dir = ".", out_dir, models_list, model_file, profile_list;
   std::string starts_text, threads_text, ascertainment_text;
   std::string transform_text = "none", shift_text;
+  std::string bootstrap_text, bootstrap_tests_text, bootstrap_seed_text;
   bool no_report = false;
   app.add_flag("-h,--help", plan.help, "print this text and stop");
   app.add_option("DIR", dir,
@@ -206,6 +207,17 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
                  "value is positive, else 1% of their range minus the "
                  "smallest)")
       ->type_name("C");
+  app.add_option("--bootstrap", bootstrap_text,
+                 "parametric bootstrap replicates per test, 0 to 100000 "
+                 "(default 0: none)")
+      ->type_name("N");
+  app.add_option("--bootstrap-tests", bootstrap_tests_text,
+                 "the tests to bootstrap, by label or NULL:ALTERNATIVE, "
+                 "comma-separated (default: every test)")
+      ->type_name("LIST");
+  app.add_option("--bootstrap-seed", bootstrap_seed_text,
+                 "seed of the bootstrap's draws (default 1)")
+      ->type_name("S");
   app.add_flag("--no-report", no_report, "do not write report.html");
   app.add_flag("--quiet", plan.quiet, "no progress on standard error");
   app.add_flag("--version", plan.version, "print the version and stop");
@@ -226,6 +238,26 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   }
   plan.write_report_html = !no_report;
   plan.boxcox = transform_text == "boxcox";
+  if (!bootstrap_text.empty()) {
+    plan.bootstrap = static_cast<int>(
+        cli::ParseIntegerOption("--bootstrap", bootstrap_text, 0, 100000));
+  }
+  if (!bootstrap_seed_text.empty()) {
+    plan.bootstrap_seed = static_cast<std::uint64_t>(cli::ParseIntegerOption(
+        "--bootstrap-seed", bootstrap_seed_text, 0, 4294967295LL));
+  }
+  plan.bootstrap_tests = NameList(bootstrap_tests_text);
+  if (plan.bootstrap == 0 &&
+      (!plan.bootstrap_tests.empty() || !bootstrap_seed_text.empty())) {
+    throw UsageError(
+        "--bootstrap-tests and --bootstrap-seed need --bootstrap N");
+  }
+  if (plan.bootstrap > 0 && plan.boxcox) {
+    throw UsageError(
+        "--bootstrap with --transform boxcox is not available yet (the "
+        "replicates would be drawn on the transformed scale): bootstrap "
+        "without --transform");
+  }
   if (!shift_text.empty()) {
     if (!plan.boxcox) {
       throw UsageError("--shift is the shift of --transform boxcox; give both");

@@ -57,6 +57,11 @@ struct FitPlan {
   bool quiet = false;
   bool write_report_html = true;
   Ascertainment ascertainment;
+  // --bootstrap: replicates per test (0: none), the tests (labels or
+  // NULL:ALTERNATIVE; empty: every test of the table) and the seed.
+  int bootstrap = 0;
+  std::vector<std::string> bootstrap_tests;
+  std::uint64_t bootstrap_seed = 1;
   bool boxcox = false;          // --transform boxcox
   std::optional<double> shift;  // --shift; empty: DefaultShift
 };
