@@ -216,7 +216,8 @@ struct Evaluator::Impl {
         table(model),
         own_store(a.transform.boxcox ? std::optional<FamilyStore>(a.core.store)
                                      : std::nullopt),
-        thresholds(a.core.correction.thresholds),
+        thresholds(a.transform.boxcox ? a.core.correction.thresholds
+                                      : std::vector<double>()),
         sample(table, own_store ? *own_store : a.core.store, a.core.polygenic,
                Settings(a, threads)) {}
   SampleSettings Settings(const Analysis& a, int threads) const {
@@ -246,7 +247,7 @@ struct Evaluator::Impl {
   const Analysis& analysis;
   ParameterTable table;
   std::optional<FamilyStore> own_store;  // transformed: z at current_lambda
-  std::vector<double> thresholds;        // of own_store's scale
+  std::vector<double> thresholds;        // own_store's, on the scale of z
   double current_lambda = std::numeric_limits<double>::quiet_NaN();
   SampleLikelihood sample;
 };

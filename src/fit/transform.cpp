@@ -4,14 +4,11 @@
 #include "fit/transform.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <limits>
 
 #include "data/family_store.h"
-#include "fit/par_file.h"
 #include "textio/number_text.h"
 #include "textio/termination.h"
 
@@ -20,8 +17,8 @@ namespace {
 
 bool Observed(float y) { return y > kMissingTrait; }
 
-// Calls f(member store index, counts in the Jacobian) for every observed
-// member of an evaluated family.
+// Calls f(family index g, position k, store index i, counts in the
+// Jacobian) for every observed member of an evaluated family.
 template <class F>
 void ForObservedMembers(const Analysis& analysis, F f) {
   const FamilyStore& store = analysis.core.store;
@@ -37,16 +34,9 @@ void ForObservedMembers(const Analysis& analysis, F f) {
       // has its density in both passes: its Jacobian factor cancels.
       const bool cancels =
           facts.corrected && !threshold && store.status[i] != 2;
-      f(i, !cancels);
+      f(facts.index, k, i, !cancels);
     }
   }
-}
-
-// The shortest text that reads back as `v`.
-std::string NumberText(double v) {
-  std::array<char, 32> text{};
-  const auto end = std::to_chars(text.data(), text.data() + text.size(), v);
-  return std::string(text.data(), end.ptr);
 }
 
 }  // namespace
@@ -64,7 +54,8 @@ std::string RowName(int row) {
 
 double DefaultShift(const Analysis& analysis) {
   double low = std::numeric_limits<double>::infinity(), high = -low;
-  ForObservedMembers(analysis, [&](std::int32_t i, bool) {
+  ForObservedMembers(analysis, [&](std::int32_t, std::int32_t, std::int32_t i,
+                                   bool) {
     low = std::min(low, static_cast<double>(analysis.core.store.trait[i]));
     high = std::max(high, static_cast<double>(analysis.core.store.trait[i]));
   });
@@ -78,18 +69,15 @@ void UseBoxCox(Analysis& analysis, std::optional<double> shift) {
   const FamilyStore& store = analysis.core.store;
   long double sum = 0;
   std::int64_t counted = 0;
-  ForObservedMembers(analysis, [&](std::int32_t i, bool counts) {
+  ForObservedMembers(analysis, [&](std::int32_t g, std::int32_t k,
+                                   std::int32_t i, bool counts) {
     const long double x = static_cast<long double>(store.trait[i]) + c;
     if (!(x > 0)) {
-      std::int32_t g = 1;
-      while (g < store.StoredFamilyCount() && store.MemberOffset(g + 1) < i) {
-        ++g;
-      }
       throw InputRejected(
           "--transform boxcox: family index " + std::to_string(g) +
-          ", member " + std::to_string(i - store.MemberOffset(g)) +
-          " has trait " + ShortestText(store.trait[i]) +
-          ", and with the shift " + NumberText(c) +
+          ", member " + std::to_string(k) + " has trait " +
+          ShortestText(store.trait[i]) + ", and with the shift " +
+          ShortestText(c) +
           " it is not positive, which the transformation needs: give a "
           "larger --shift, or leave it out for the default rule.");
     }
@@ -168,7 +156,7 @@ FitOutcome RunTransformedFit(const Analysis& analysis,
     outcome.table = start;
     outcome.start_rejected = true;
     outcome.initial_ln_lh = outcome.result.final_ln_lh = FailureSentinel;
-    outcome.refusal = "at lambda " + NumberText(lambda) +
+    outcome.refusal = "at lambda " + ShortestText(lambda) +
                       " a transformed trait value is not a finite 4-byte "
                       "real above the missing-value code";
     return outcome;
@@ -203,10 +191,11 @@ FitOutcome RunTransformedFit(const Analysis& analysis,
     note
         << "Box-Cox transformation of the trait: z = ((y + c)^lambda - 1) / "
            "lambda (ln(y + c) at lambda 0)\n"
-        << "lambda " << NumberText(lambda) << "\n"
-        << "shift c " << NumberText(analysis.transform.shift) << "\n"
-        << "Jacobian term (lambda - 1) * S " << NumberText(jacobian) << ", S = "
-        << NumberText(static_cast<double>(analysis.transform.log_sum))
+        << "lambda " << ShortestText(lambda) << "\n"
+        << "shift c " << ShortestText(analysis.transform.shift) << "\n"
+        << "Jacobian term (lambda - 1) * S " << ShortestText(jacobian)
+        << ", S = "
+        << ShortestText(static_cast<double>(analysis.transform.log_sum))
         << " over " << analysis.transform.counted << " members\n"
         << "sigma.dat is segmix's fit of " << kTransformedTraitFile
         << " (z at this lambda, held fixed); its ln LH plus the Jacobian term\n"
@@ -220,10 +209,10 @@ FitOutcome RunTransformedFit(const Analysis& analysis,
 
 std::string TransformText(const Analysis& analysis) {
   return "Trait transformed: Box-Cox ((y + c)^lambda - 1)/lambda with c = " +
-         NumberText(analysis.transform.shift) +
+         ShortestText(analysis.transform.shift) +
          ", lambda estimated in each model; ln LH is of the observed y (the "
          "transformed trait's plus the Jacobian (lambda - 1) S, S = " +
-         NumberText(static_cast<double>(analysis.transform.log_sum)) +
+         ShortestText(static_cast<double>(analysis.transform.log_sum)) +
          " over " + std::to_string(analysis.transform.counted) + " members)";
 }
 

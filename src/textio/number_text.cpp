@@ -12,6 +12,12 @@ std::string ShortestText(float value) {
   return std::string(buffer, result.ptr);
 }
 
+std::string ShortestText(double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
 std::string FixedText(double value, int decimals) {
   char buffer[512];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,

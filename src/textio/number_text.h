@@ -10,6 +10,7 @@ namespace segmix {
 
 // Shortest decimal text that reads back as exactly `value` (std::to_chars).
 std::string ShortestText(float value);
+std::string ShortestText(double value);
 // `value` rounded to `decimals` places, fixed notation (std::to_chars, exact
 // and the same on every standard library).
 std::string FixedText(double value, int decimals);
