@@ -2,8 +2,8 @@
 # compare-fit-folders.sh A B: exit 0 when two segmix-fit output folders hold
 # the same files with the same bytes, except for the run's own elapsed time
 # (fit.json's "seconds" and the "N s." of report.html's header line), which
-# no two runs share; a slice's part file is left out. Used to check that a bootstrap split into slices and
-# merged equals one run. Prints the first difference otherwise (exit 1).
+# no two runs share; a slice's part file is left out. Used to check that a
+# bootstrap split into slices and merged equals one run. Prints the first difference otherwise (exit 1).
 set -euo pipefail
 a=$1 b=$2
 [ -d "$a" ] && [ -d "$b" ] || { echo "compare-fit-folders.sh: give two folders" >&2; exit 2; }
