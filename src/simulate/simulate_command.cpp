@@ -64,7 +64,8 @@ Options (defaults in brackets):
   --half-sibs P       probability a parent has a second spouse [0.05]
   --missing P         probability a trait value is missing [0.1]
   --proband-status C  status code of the probands, 0 or 1 [1]
-  --no-probands       no probands: every status code is 2
+  --no-probands       no probands: every status code is 2, no family is
+                      selected (not with --proband-status or --ascertain)
   --ascertain T       keep a family only when its proband's trait exceeds T
   --covariates K      covariate columns cov1..covK, 0 to 5 [0]
   --Q, --MU, --A, --D, --pga, --SIG, --Sex, --B1 .. --B5  VALUE
@@ -161,11 +162,18 @@ void ParseSimulateArguments(const std::vector<std::string>& args,
   bool no_probands = false;
   app.add_flag("-h,--help", help);
   app.add_flag("--version", version);
-  app.add_flag("--no-probands", no_probands);
+  CLI::Option* no_probands_option = app.add_flag("--no-probands", no_probands);
   std::vector<std::string> values(setters.size());
   std::vector<CLI::Option*> options;
   for (std::size_t k = 0; k < setters.size(); ++k) {
     options.push_back(app.add_option(setters[k].first, values[k]));
+    // Without probands there is no proband to give a status code to or to
+    // select families by: "give either --no-probands or --ascertain, not
+    // both."
+    if (setters[k].first == "--ascertain" ||
+        setters[k].first == "--proband-status") {
+      no_probands_option->excludes(options.back());
+    }
   }
   cli::ParseCommandLine(app, args, "segmix-simulate", "argument");
   if (help || version) return;

@@ -382,7 +382,10 @@ TEST(SimulateCommand, UsageErrorsExitThree) {
       {{"--B2", "1", "--covariates", "1"},
        "B2 is given but there are only 1"
        " covariates"},
-      {{"--no-probands", "--ascertain", "1"}, "ascertainment needs probands"},
+      {{"--no-probands", "--ascertain", "1"},
+       "give either --no-probands or --ascertain, not both."},
+      {{"--proband-status", "0", "--no-probands"},
+       "give either --no-probands or --proband-status, not both."},
       {{"--MU", "nan"}, "--MU needs a finite number"},
       {{"--seed", "-1"}, "--seed needs a whole number from 0"},
       {{"--seed"}, "--seed needs a value."},
@@ -417,6 +420,37 @@ TEST(SimulateCommand, WritesToStandardOutputOrAFile) {
       Simulate({"--output", (dir / "no/such/dir/t.txt").string()});
   EXPECT_EQ(bad.status, cli::kExitOutputNotWritten);
   EXPECT_NE(bad.err.find("cannot write"), std::string::npos);
+}
+
+// What segmix-prep makes of the written table: every family corrected
+// through its proband by default, none without probands.
+TEST(SimulateCommand, PrepCorrectsFamiliesOnlyWithProbands) {
+  struct Row {
+    std::vector<std::string> args;
+    const char* probands;
+    const char* corrected;
+  } rows[] = {
+      {{}, "probands per family: min 1, median 1, max 1;", "1): 25 of 25."},
+      {{"--no-probands"},
+       "probands per family: min 0, median 0, max 0; 25 families without",
+       "1): 0 of 25."},
+  };
+  for (const Row& row : rows) {
+    prep::testing::ScratchDir dir;
+    std::vector<std::string> args = {"--families", "25", "--output",
+                                     (dir / "t.txt").string()};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    ASSERT_EQ(Simulate(args).status, cli::kExitDone);
+    const auto prep = prep::testing::RunPrep(
+        {(dir / "t.txt").string(), (dir / "data").string()});
+    ASSERT_EQ(prep.status, cli::kExitDone) << prep.err;
+    EXPECT_NE(prep.out.find(row.probands), std::string::npos) << prep.out;
+    EXPECT_NE(prep.out.find("families corrected for ascertainment (an observed"
+                            " proband, proband switch " +
+                            std::string(row.corrected)),
+              std::string::npos)
+        << prep.out;
+  }
 }
 
 TEST(SimulateCommand, OutputFollowsALinkAndRefusesADirectory) {
