@@ -103,8 +103,10 @@ void BootstrapPValue(Bootstrap& bootstrap, double statistic) {
 }
 
 Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
-                        const ModelResult& alternative, double statistic, int n,
-                        std::uint64_t seed, Progress& progress, int threads) {
+                        const ModelResult& alternative, double statistic,
+                        const std::vector<int>& replicates, std::uint64_t seed,
+                        Progress& progress, int threads) {
+  const int n = static_cast<int>(replicates.size());
   Bootstrap bootstrap;
   bootstrap.seed = seed;
   bootstrap.replicates.resize(static_cast<std::size_t>(n));
@@ -113,9 +115,12 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
     const Analysis* analysis;
     const ModelResult *null, *alternative;
     std::uint64_t seed;
+    const std::vector<int>* numbers;
     std::vector<BootstrapReplicate>* replicates;
     std::vector<std::exception_ptr> errors;
-  } context{&analysis, &null, &alternative, seed, &bootstrap.replicates, {}};
+  } context{&analysis, &null,       &alternative,
+            seed,      &replicates, &bootstrap.replicates,
+            {}};
   context.errors.resize(static_cast<std::size_t>(n));
   progress.Note("bootstrap " + null.description.name + " within " +
                 alternative.description.name + ": " + std::to_string(n) +
@@ -125,8 +130,9 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
       [](void* c, std::int32_t index, std::int32_t) {
         Context& ctx = *static_cast<Context*>(c);
         try {
-          (*ctx.replicates)[index] = FitReplicate(
-              *ctx.analysis, *ctx.null, *ctx.alternative, ctx.seed, index + 1);
+          (*ctx.replicates)[index] =
+              FitReplicate(*ctx.analysis, *ctx.null, *ctx.alternative, ctx.seed,
+                           (*ctx.numbers)[index]);
         } catch (...) {
           ctx.errors[index] = std::current_exception();
         }

@@ -43,12 +43,14 @@ BootstrapReplicate FitReplicate(const Analysis& analysis,
                                 const ModelResult& alternative,
                                 std::uint64_t seed, int b);
 
-// Replicates 1..n of `test` (its statistic the observed one) with the p-value
-// and its SE. `threads` as for FitSeries.
+// The replicates numbered in `replicates` (1-based, e.g. 1..N, or one slice
+// of them) of the test of `null` within `alternative` (its statistic the
+// observed one), with the p-value and SE they give. `threads` as for
+// FitSeries.
 Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
-                        const ModelResult& alternative, double statistic, int n,
-                        std::uint64_t seed, Progress& progress,
-                        int threads = 0);
+                        const ModelResult& alternative, double statistic,
+                        const std::vector<int>& replicates, std::uint64_t seed,
+                        Progress& progress, int threads = 0);
 
 // p and its SE from replicate statistics (failed ones skipped).
 void BootstrapPValue(Bootstrap& bootstrap, double statistic);

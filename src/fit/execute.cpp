@@ -16,6 +16,7 @@
 #include "fit/profile.h"
 #include "fit/series.h"
 #include "fit/transform.h"
+#include "textio/number_text.h"
 #include "textio/termination.h"
 
 namespace segmix::fit {
@@ -168,7 +169,8 @@ void CheckBootstrapTests(const FitPlan& plan, const PlannedModels& planned) {
 FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
-                      std::vector<cli::MapEntry> ids, Progress& progress) {
+                      std::vector<cli::MapEntry> ids, Progress& progress,
+                      const BootstrapPart* merged) {
   FitReport report;
   report.analysis = &analysis;
   report.out = plan.output;
@@ -210,7 +212,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   for (const auto& [a, b] : plan.compares) {
     AddTest(report, a + " within " + b, a, b);
   }
-  report.bootstrap_replicates = plan.bootstrap;
+  const bool sliced = plan.bootstrap_task.Sliced();
+  report.bootstrap_replicates = sliced ? 0 : plan.bootstrap;
+  std::size_t merged_tests = 0;
   for (Comparison& c : report.tests) {
     if (plan.bootstrap == 0 || !std::isfinite(c.statistic)) continue;
     const bool chosen =
@@ -221,11 +225,53 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                                        c.alternative);
                     });
     if (!chosen) continue;
-    c.bootstrap = BootstrapTest(analysis, *Fitted(report, c.null_model),
-                                *Fitted(report, c.alternative), c.statistic,
-                                plan.bootstrap, plan.bootstrap_seed, progress,
-                                plan.threads);
-    c.bootstrapped = true;
+    c.bootstrap.seed = plan.bootstrap_seed;
+    if (merged != nullptr) {
+      const auto part = std::find_if(
+          merged->tests.begin(), merged->tests.end(),
+          [&](const BootstrapPart::Test& t) { return t.label == c.label; });
+      if (part == merged->tests.end() || part->statistic != c.statistic) {
+        throw InputRejected(
+            "the series fitted for the merge differs from the slices' (test " +
+            c.label + ": " +
+            (part == merged->tests.end()
+                 ? std::string("not bootstrapped by the slices")
+                 : "statistic " + ShortestText(c.statistic) + ", the slices' " +
+                       ShortestText(part->statistic)) +
+            "); run the slices and the merge with one build of segmix-fit.");
+      }
+      ++merged_tests;
+      c.bootstrap.replicates = part->replicates;
+      BootstrapPValue(c.bootstrap, c.statistic);
+      c.bootstrapped = true;
+      continue;
+    }
+    Bootstrap b = BootstrapTest(
+        analysis, *Fitted(report, c.null_model), *Fitted(report, c.alternative),
+        c.statistic, SliceReplicates(plan.bootstrap, plan.bootstrap_task),
+        plan.bootstrap_seed, progress, plan.threads);
+    if (sliced) {
+      report.slice_tests.push_back({c.label, c.statistic, b.replicates});
+    } else {
+      c.bootstrap = std::move(b);
+      c.bootstrapped = true;
+    }
+  }
+  if (merged != nullptr && merged_tests != merged->tests.size()) {
+    throw InputRejected(
+        "the series fitted for the merge differs from the slices': they "
+        "bootstrapped " +
+        std::to_string(merged->tests.size()) + " tests, this fit " +
+        std::to_string(merged_tests) +
+        "; run the slices and the merge with one build of segmix-fit.");
+  }
+  if (sliced) {
+    report.notes.push_back(
+        "bootstrap slice " + std::to_string(plan.bootstrap_task.index) +
+        " of " + std::to_string(plan.bootstrap_task.count) +
+        ": its replicates are in " + kPartFileName +
+        "; segmix-fit --merge with every slice's folder gives "
+        "the bootstrap p-values");
   }
 
   if (!plan.profile_rows.empty()) {

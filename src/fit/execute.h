@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/map_file.h"
+#include "fit/bootstrap_parts.h"
 #include "fit/engine.h"
 #include "fit/fit_report.h"
 #include "fit/plan.h"
@@ -51,11 +52,15 @@ void CheckBootstrapTests(const FitPlan& plan, const PlannedModels& planned);
 
 // Runs `plan` (models as `planned` applied them) on `analysis`, model folders
 // under plan.output (which must exist). `input_warnings` are the input
-// review's, kept for the report.
+// review's, kept for the report. With `merged` (--merge), the bootstrapped
+// tests take their replicates from it instead of drawing them; throws
+// segmix::InputRejected when this run's tests or observed statistics are
+// not the parts'.
 FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
-                      std::vector<cli::MapEntry> ids, Progress& progress);
+                      std::vector<cli::MapEntry> ids, Progress& progress,
+                      const BootstrapPart* merged = nullptr);
 
 }  // namespace segmix::fit
 

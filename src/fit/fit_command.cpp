@@ -12,6 +12,7 @@
 #include "cli/exit_status.h"
 #include "cli/output_file.h"
 #include "data/capacities.h"
+#include "fit/bootstrap_parts.h"
 #include "fit/engine.h"
 #include "fit/execute.h"
 #include "fit/model_series.h"
@@ -59,10 +60,12 @@ std::vector<std::string> InputWarnings(const fs::path& input, bool threshold,
   return warnings;
 }
 
-void WriteOutputs(const FitPlan& plan, const FitReport& report) {
+void WriteOutputs(const FitPlan& plan, const FitReport& report,
+                  const BootstrapPart* slice) {
   const auto write = [&](const char* name, const std::string& text) {
     cli::WriteOutputFile(plan.output / name, text, ".segmix-fit.tmp");
   };
+  if (slice != nullptr) write(kPartFileName, PartJson(*slice));
   write("models.csv", ModelsCsv(report));
   write("tests.csv", TestsCsv(report));
   write("families.csv", FamiliesCsv(report));
@@ -104,19 +107,42 @@ std::vector<fs::path> InputPaths(const FitPlan& plan,
   return inputs;
 }
 
-int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-        bool terminal) {
-  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const FitPlan plan = ParseFitCommandLine(args);
-  if (plan.help) {
-    out << plan.help_text;
-    return cli::kExitDone;
+// The plan of a slice's recorded command line, read in its working folder,
+// with the merge's --out, --quiet and --threads. Throws segmix::InputRejected
+// when it no longer reads as the options the slices recorded.
+FitPlan ReplaySliceCommand(const BootstrapPart& part, const FitPlan& merge) {
+  const fs::path here = fs::current_path();
+  std::error_code ec;
+  fs::current_path(part.working_folder, ec);
+  if (ec) {
+    throw InputRejected("the slices ran in " + part.working_folder +
+                        ", which cannot be entered here (" + ec.message() +
+                        "); merge where the slices' paths are valid.");
   }
-  if (plan.version) {
-    const std::string text = VersionText("segmix-fit");
-    out << text << (text.empty() || text.back() != '\n' ? "\n" : "");
-    return cli::kExitDone;
+  FitPlan replay;
+  try {
+    replay = ParseFitCommandLine(part.args);
+  } catch (...) {
+    fs::current_path(here);
+    throw;
   }
+  fs::current_path(here);
+  if (AnalysisOptions(replay) != part.options) {
+    throw InputRejected(
+        "the slices' command line (run in " + part.working_folder +
+        ") reads as other options here than when they ran; merge where the "
+        "slices ran, with the same model file.");
+  }
+  replay.output = merge.output;
+  replay.quiet = merge.quiet;
+  if (merge.threads > 0) replay.threads = merge.threads;
+  replay.bootstrap_task = {};
+  replay.merge = merge.merge;
+  return replay;
+}
+
+int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
+            std::ostream& err, bool terminal) {
   std::vector<std::string> warnings =
       InputWarnings(plan.input, plan.ascertainment.ByThreshold(), err);
   Analysis analysis = LoadAnalysis(plan.input);
@@ -128,8 +154,25 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   const PlannedModels planned = PlanModels(plan, analysis);
   CheckBootstrapTests(plan, planned);
   std::vector<cli::MapEntry> ids = ReadIds(analysis);
-  CheckOutputFolder(plan.output, OutputEntries(plan),
-                    InputPaths(plan, analysis));
+  std::vector<fs::path> inputs = InputPaths(plan, analysis);
+  // A slice records what it read; the merge reads the same files or none.
+  BootstrapPart slice;
+  if (plan.bootstrap_task.Sliced() || merged != nullptr) {
+    slice.inputs = DigestInputs(inputs);
+  }
+  if (merged != nullptr) {
+    for (std::size_t i = 0; i < merged->inputs.size(); ++i) {
+      if (i >= slice.inputs.size() || !(slice.inputs[i] == merged->inputs[i])) {
+        throw InputRejected("input " + merged->inputs[i].path +
+                            " is not the file the slices read (its size or "
+                            "CRC-32 differ); run the slices again on the "
+                            "current files.");
+      }
+    }
+    for (const fs::path& dir : plan.merge)
+      inputs.push_back(dir / kPartFileName);
+  }
+  CheckOutputFolder(plan.output, OutputEntries(plan), inputs);
 
   const StopSignals stop_signals;
   OutputFolder folder(plan.output);
@@ -139,7 +182,7 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   FitReport report;
   try {
     report = ExecutePlan(staged, planned, analysis, std::move(warnings),
-                         std::move(ids), progress);
+                         std::move(ids), progress, merged);
   } catch (const RunTermination& termination) {
     // Every input was read before the series: what the core cannot do now
     // is write a model folder's file.
@@ -147,7 +190,17 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
     throw cli::OutputFileError(termination.StderrText());
   }
   report.out = plan.output;
-  WriteOutputs(staged, report);
+  if (plan.bootstrap_task.Sliced()) {
+    slice.version = VersionText("segmix-fit");
+    slice.options = AnalysisOptions(plan);
+    slice.args = plan.args;
+    slice.working_folder = plan.working_folder.string();
+    slice.task = plan.bootstrap_task;
+    slice.replicates = plan.bootstrap;
+    slice.seed = plan.bootstrap_seed;
+    slice.tests = report.slice_tests;
+  }
+  WriteOutputs(staged, report, plan.bootstrap_task.Sliced() ? &slice : nullptr);
   folder.Publish();
   progress.Finish();
   for (const std::string& missing : report.missing) {
@@ -163,6 +216,24 @@ int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
   // A model no start could fit: the core refused its starts.
   if (!report.complete) return cli::kExitInputRefused;
   return cli::kExitDone;
+}
+
+int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+        bool terminal) {
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const FitPlan plan = ParseFitCommandLine(args);
+  if (plan.help) {
+    out << plan.help_text;
+    return cli::kExitDone;
+  }
+  if (plan.version) {
+    const std::string text = VersionText("segmix-fit");
+    out << text << (text.empty() || text.back() != '\n' ? "\n" : "");
+    return cli::kExitDone;
+  }
+  if (plan.merge.empty()) return RunPlan(plan, nullptr, out, err, terminal);
+  const BootstrapPart merged = MergeParts(plan.merge);
+  return RunPlan(ReplaySliceCommand(merged, plan), &merged, out, err, terminal);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/map_file.h"
+#include "fit/bootstrap_parts.h"
 #include "fit/comparisons.h"
 #include "fit/engine.h"
 #include "fit/plan.h"
@@ -64,6 +65,10 @@ struct FitReport {
   // --bootstrap N: the replicates asked for per test (0: none); each
   // bootstrapped Comparison holds its own.
   int bootstrap_replicates = 0;
+  // --bootstrap-task: the slice's replicates of each bootstrapped test, for
+  // its part file (the tests then carry no bootstrap result of their own and
+  // bootstrap_replicates is 0).
+  std::vector<BootstrapPart::Test> slice_tests;
   // --ascertainment: how the corrected families were conditioned.
   Ascertainment ascertainment;
 };

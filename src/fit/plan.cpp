@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "cli/command_line.h"
@@ -159,6 +160,8 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   std::string starts_text, threads_text, ascertainment_text;
   std::string transform_text = "none", shift_text;
   std::string bootstrap_text, bootstrap_tests_text, bootstrap_seed_text;
+  std::string task_text;
+  std::vector<std::string> merge_dirs;
   bool no_report = false;
   app.add_flag("-h,--help", plan.help, "print this text and stop");
   app.add_option("DIR", dir,
@@ -218,6 +221,16 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   app.add_option("--bootstrap-seed", bootstrap_seed_text,
                  "seed of the bootstrap's draws (default 1)")
       ->type_name("S");
+  app.add_option("--bootstrap-task", task_text,
+                 "run only slice I of K of the bootstrap (replicates I, I+K, "
+                 "...) and write its part file, bootstrap-part.json")
+      ->type_name("I/K");
+  app.add_option("--merge", merge_dirs,
+                 "the --out folders of every slice of one --bootstrap-task "
+                 "analysis: fits it once more and writes, in --out, what a "
+                 "single run would have written")
+      ->expected(1, -1)
+      ->type_name("DIR...");
   app.add_flag("--no-report", no_report, "do not write report.html");
   app.add_flag("--quiet", plan.quiet, "no progress on standard error");
   app.add_flag("--version", plan.version, "print the version and stop");
@@ -228,6 +241,34 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
     return plan;
   }
   if (plan.version) return plan;
+  plan.args = args;
+  plan.working_folder = fs::current_path();
+  if (!merge_dirs.empty()) {
+    // The analysis is the slices': any option of it here would be ignored.
+    for (const CLI::Option* option : app.get_options()) {
+      const std::string name = option->get_name();
+      if (option->count() == 0 || name == "--merge" || name == "--out" ||
+          name == "--quiet" || name == "--threads") {
+        continue;
+      }
+      throw UsageError(
+          "--merge takes the analysis from the slices' part "
+          "files: give only the slices' folders, --out, --quiet "
+          "and --threads, not " +
+          (name == "DIR" ? "the data folder " + dir : name));
+    }
+    if (out_dir.empty()) {
+      throw UsageError("--merge needs --out, the folder of the merged run");
+    }
+    for (const std::string& d : merge_dirs)
+      plan.merge.push_back(fs::absolute(d));
+    plan.output = fs::absolute(out_dir);
+    if (!threads_text.empty()) {
+      plan.threads = static_cast<int>(
+          cli::ParseIntegerOption("--threads", threads_text, 1, 1024));
+    }
+    return plan;
+  }
   if (!starts_text.empty()) {
     plan.spread_starts = static_cast<int>(
         cli::ParseIntegerOption("--starts", starts_text, 0, 100));
@@ -251,6 +292,22 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
       (!plan.bootstrap_tests.empty() || !bootstrap_seed_text.empty())) {
     throw UsageError(
         "--bootstrap-tests and --bootstrap-seed need --bootstrap N");
+  }
+  if (!task_text.empty()) {
+    if (plan.bootstrap == 0) {
+      throw UsageError("--bootstrap-task needs --bootstrap N");
+    }
+    const auto slash = task_text.find('/');
+    if (slash == std::string::npos) {
+      throw UsageError("--bootstrap-task needs I/K (slice I of K), not '" +
+                       task_text + "'");
+    }
+    plan.bootstrap_task.count = static_cast<int>(cli::ParseIntegerOption(
+        "--bootstrap-task's K", task_text.substr(slash + 1), 1,
+        plan.bootstrap));
+    plan.bootstrap_task.index = static_cast<int>(cli::ParseIntegerOption(
+        "--bootstrap-task's I", task_text.substr(0, slash), 1,
+        plan.bootstrap_task.count));
   }
   if (plan.bootstrap > 0 && plan.boxcox) {
     throw UsageError(
@@ -445,6 +502,34 @@ PlannedModels PlanModels(const FitPlan& plan, const Analysis& analysis) {
                      " name a model with one");
   }
   return planned;
+}
+
+std::string AnalysisOptions(const FitPlan& plan) {
+  using Json = nlohmann::ordered_json;
+  Json models = Json::array();
+  for (const ModelDescription& m : plan.models) {
+    models.push_back({m.name, m.definition});
+  }
+  Json compares = Json::array();
+  for (const auto& [a, b] : plan.compares) compares.push_back({a, b});
+  const Ascertainment& a = plan.ascertainment;
+  Json options = {{"data", plan.input.string()},
+                  {"model_file", plan.model_file.string()},
+                  {"models", models},
+                  {"starts", plan.spread_starts},
+                  {"compare", compares},
+                  {"profile", plan.profile_rows},
+                  {"profile_model", plan.profile_model},
+                  {"posterior_model", plan.posterior_model},
+                  {"report_html", plan.write_report_html},
+                  {"ascertainment",
+                   {static_cast<int>(a.kind), a.threshold, a.file.string()}},
+                  {"boxcox", plan.boxcox},
+                  {"shift", plan.shift ? Json(*plan.shift) : Json()},
+                  {"bootstrap", plan.bootstrap},
+                  {"bootstrap_tests", plan.bootstrap_tests},
+                  {"bootstrap_seed", plan.bootstrap_seed}};
+  return options.dump();
 }
 
 }  // namespace segmix::fit

@@ -38,6 +38,13 @@ struct Ascertainment {
   bool ByThreshold() const { return kind != Kind::kProbandValues; }
 };
 
+// --bootstrap-task i/K: slice `index` of `count` (replicates index,
+// index + count, ...); count 0: every replicate.
+struct BootstrapTask {
+  int index = 0, count = 0;
+  bool Sliced() const { return count > 0; }
+};
+
 // What one segmix-fit command asks for, as given (names checked against the
 // models it fits; nothing yet against the data).
 struct FitPlan {
@@ -62,9 +69,25 @@ struct FitPlan {
   int bootstrap = 0;
   std::vector<std::string> bootstrap_tests;
   std::uint64_t bootstrap_seed = 1;
+  BootstrapTask bootstrap_task;
   bool boxcox = false;          // --transform boxcox
   std::optional<double> shift;  // --shift; empty: DefaultShift
+  // --merge DIR...: the slices' output folders, absolute (the analysis is
+  // then the one their part files recorded; only --out, --quiet and
+  // --threads may be given beside it).
+  std::vector<std::filesystem::path> merge;
+  // The arguments as given, and the working folder they were given in: a
+  // slice's part file records them so that --merge can read the same plan.
+  std::vector<std::string> args;
+  std::filesystem::path working_folder;
 };
+
+// The options that fix an analysis's results, as one canonical text: the
+// data folder, the models with their definitions, starts, tests, profiles,
+// the posterior model, the report switch, the ascertainment, the transform
+// and the bootstrap's N, tests and seed (not --out, --threads, --quiet or
+// --bootstrap-task, which do not change a result).
+std::string AnalysisOptions(const FitPlan& plan);
 
 // Reads `args` (without the program name). Throws cli::UsageError (nothing
 // to fit: exit status 3) for a bad option, an unknown model, parameter or

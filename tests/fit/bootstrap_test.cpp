@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "fit/bootstrap_parts.h"
 #include "fit/fit_command.h"
 #include "support/scratch_path.h"
 
@@ -81,6 +84,142 @@ TEST(Bootstrap, ReplicatesDoNotDependOnTheThreadCount) {
       EXPECT_GE(r.at("statistic").get<double>(), 0);
     }
   }
+  if (!::testing::Test::HasFailure()) fs::remove_all(dir);
+}
+
+TEST(Bootstrap, SlicesOfTheReplicates) {
+  EXPECT_EQ(SliceReplicates(7, {}), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(SliceReplicates(7, {1, 3}), (std::vector<int>{1, 4, 7}));
+  EXPECT_EQ(SliceReplicates(7, {3, 3}), (std::vector<int>{3, 6}));
+  EXPECT_EQ(SliceReplicates(2, {2, 2}), (std::vector<int>{2}));
+}
+
+// One run of segmix-fit on the small example with a 3-replicate bootstrap of
+// sporadic within major, plus `extra` arguments; its exit status.
+int RunSmall(const fs::path& out, std::vector<std::string> extra,
+             std::string* err_text = nullptr) {
+  const std::string example =
+      (fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small").string();
+  std::vector<std::string> args = {"segmix-fit",     example,    "--out",
+                                   out.string(),     "--quiet",  "--models",
+                                   "sporadic,major", "--starts", "1",
+                                   "--bootstrap",    "3",        "--no-report"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream report, err;
+  const int status = RunFitCommand(static_cast<int>(argv.size()), argv.data(),
+                                   report, err, false);
+  if (err_text != nullptr) *err_text = err.str();
+  return status;
+}
+
+int Merge(const std::vector<fs::path>& dirs, const fs::path& out,
+          std::string* err_text) {
+  std::vector<std::string> args = {"segmix-fit", "--merge"};
+  for (const fs::path& d : dirs) args.push_back(d.string());
+  args.insert(args.end(), {"--out", out.string(), "--quiet"});
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream report, err;
+  const int status = RunFitCommand(static_cast<int>(argv.size()), argv.data(),
+                                   report, err, false);
+  *err_text = err.str();
+  return status;
+}
+
+// Every file of a run's folder (relative path -> bytes), fit.json without its
+// elapsed time, the lock file left out.
+std::map<std::string, std::string> FolderBytes(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (!e.is_regular_file() || e.path().filename() == ".segmix-fit.lock") {
+      continue;
+    }
+    std::string text = ReadText(e.path());
+    if (e.path().filename() == "fit.json") {
+      auto j = nlohmann::ordered_json::parse(text);
+      j.erase("seconds");
+      text = j.dump(1);
+    }
+    files[fs::relative(e.path(), dir).string()] = text;
+  }
+  return files;
+}
+
+TEST(Bootstrap, SlicesMergedEqualOneRun) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_slices_");
+  fs::remove_all(dir);
+  ASSERT_EQ(RunSmall(dir / "single", {}), 0);
+  const auto single = FolderBytes(dir / "single");
+  ASSERT_NE(single.at("tests.csv").find("bootstrap_p"), std::string::npos);
+  for (const int k : {1, 2, 3}) {
+    const std::string ks = std::to_string(k);
+    SCOPED_TRACE("K = " + ks);
+    std::vector<fs::path> slices;
+    for (int i = 1; i <= k; ++i) {
+      const std::string is = std::to_string(i);
+      slices.push_back(dir / ("k" + ks + "-" + is));
+      const std::string task = is + "/" + ks;
+      ASSERT_EQ(RunSmall(slices.back(), {"--bootstrap-task", task}), 0);
+      EXPECT_TRUE(fs::exists(slices.back() / kPartFileName));
+      // A slice's own table shows no p-value of its few replicates.
+      EXPECT_EQ(ReadText(slices.back() / "tests.csv").find("bootstrap_p"),
+                std::string::npos);
+    }
+    std::reverse(slices.begin(), slices.end());  // any order merges
+    const fs::path merged = dir / ("merged-" + ks);
+    std::string err;
+    ASSERT_EQ(Merge(slices, merged, &err), 0) << err;
+    EXPECT_EQ(FolderBytes(merged), single);
+  }
+  if (!::testing::Test::HasFailure()) fs::remove_all(dir);
+}
+
+TEST(Bootstrap, MergeRefusesPartsOfOtherAnalysesGapsAndOverlaps) {
+  const fs::path dir =
+      testing::ScratchPathForCurrentTest("fit_merge_refusals_");
+  fs::remove_all(dir);
+  ASSERT_EQ(RunSmall(dir / "a1", {"--bootstrap-task", "1/2"}), 0);
+  ASSERT_EQ(RunSmall(dir / "a2", {"--bootstrap-task", "2/2"}), 0);
+  ASSERT_EQ(RunSmall(dir / "seed",
+                     {"--bootstrap-task", "2/2", "--bootstrap-seed", "7"}),
+            0);
+  fs::create_directories(dir / "empty");
+  struct Row {
+    std::vector<std::string> dirs;
+    const char* says;
+  } rows[] = {
+      {{"a1"}, "slice 2/2 is missing"},
+      {{"a1", "a2", "a2"}, "the slices overlap"},
+      {{"a1", "seed"}, "its options differ"},
+      {{"a1", "empty"}, "holds no bootstrap-part.json"},
+      {{"a1", "a2"}, ""},  // the pair merges
+  };
+  for (const Row& row : rows) {
+    std::vector<fs::path> dirs;
+    for (const std::string& d : row.dirs) dirs.push_back(dir / d);
+    std::string err;
+    const int status = Merge(dirs, dir / "out", &err);
+    if (*row.says == '\0') {
+      EXPECT_EQ(status, 0) << err;
+      continue;
+    }
+    EXPECT_EQ(status, 1) << row.says;
+    EXPECT_NE(err.find(row.says), std::string::npos) << err;
+  }
+  // The merge's --out may not be a slice's folder (its part is an input).
+  std::string err;
+  EXPECT_EQ(Merge({dir / "a1", dir / "a2"}, dir / "a1", &err), 3) << err;
+  // Command lines that cannot slice or merge.
+  for (const std::vector<std::string>& extra :
+       std::vector<std::vector<std::string>>{{"--bootstrap-task", "4/4"},
+                                             {"--bootstrap-task", "0/2"},
+                                             {"--bootstrap-task", "1"},
+                                             {"--merge", "a1"}}) {
+    EXPECT_EQ(RunSmall(dir / "refused", extra, &err), 3) << extra[1];
+  }
+  EXPECT_FALSE(fs::exists(dir / "refused"));
   if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }
 
