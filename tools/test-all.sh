@@ -21,12 +21,19 @@
 #   6. the browser stage (tools/check-report.sh): segmix-fit's report.html of
 #      the simulated example rendered in headless Chromium, failing on any
 #      console error, request or figure not drawn; its screenshot is
-#      build/report/report.png.
+#      build/report/report.png;
+#   7. the split bootstrap (tools/check-slurm.sh): the release segmix-fit's
+#      bootstrap run in 3 slices (--bootstrap-task) and merged (--merge) must
+#      equal one run, with the slices under GNU parallel and as a Slurm job
+#      array (tools/slurm-bootstrap.sbatch) on a single-node Slurm started
+#      here (tools/slurm-local.sh); when Slurm cannot start (a container, not
+#      root) the stage says so and the GNU parallel half decides.
 #
 # Exit status nonzero on any build or test failure or fuzzing finding.
 # SEGMIX_JOBS sets the build and test parallelism (default: all cores);
 # SEGMIX_SANITIZE_STAGE=0, SEGMIX_FUZZ_SECONDS=0, SEGMIX_CAPACITY_STAGE=0,
-# SEGMIX_README_STAGE=0 or SEGMIX_REPORT_STAGE=0 leave a stage out locally.
+# SEGMIX_README_STAGE=0, SEGMIX_REPORT_STAGE=0 or SEGMIX_SLURM_STAGE=0 leave a
+# stage out locally.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${SEGMIX_JOBS:-$(nproc)}
@@ -115,6 +122,23 @@ if [ "${SEGMIX_REPORT_STAGE:-1}" != 0 ]; then
   start=$SECONDS
   SEGMIX_FIT="$root/build/release/segmix-fit" bash "$root/tools/check-report.sh"
   timings+=("report in the browser: $((SECONDS - start)) s")
+fi
+
+if [ "${SEGMIX_SLURM_STAGE:-1}" != 0 ]; then
+  echo "=== split bootstrap: GNU parallel and a Slurm job array"
+  start=$SECONDS
+  status=0
+  SEGMIX_FIT="$root/build/release/segmix-fit" bash "$root/tools/check-slurm.sh" 2>&1 |
+    tee "$logs/check-slurm.log" || status=$?
+  if ((status == 3)); then
+    reason=$(sed -n 's/^Slurm stage skipped: //p' "$logs/check-slurm.log")
+    timings+=("split bootstrap, GNU parallel: $((SECONDS - start)) s; Slurm SKIPPED: $reason")
+  elif ((status != 0)); then
+    echo "test-all.sh: the split bootstrap failed (see above)" >&2
+    exit "$status"
+  else
+    timings+=("split bootstrap, GNU parallel and Slurm: $((SECONDS - start)) s")
+  fi
 fi
 
 echo "=== summary"
