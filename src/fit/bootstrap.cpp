@@ -53,6 +53,37 @@ std::uint64_t ReplicateSeed(std::uint64_t seed, int b) {
   return Mix(Mix(seed) + static_cast<std::uint64_t>(b));
 }
 
+void FitPair(const Analysis& data, const ModelResult& null,
+             const ModelResult& alternative, BootstrapReplicate& r) {
+  r.null_ln_lh = r.alternative_ln_lh = FailureSentinel;
+  ParameterTable null_best = null.estimates;
+  r.null_ln_lh =
+      BestClimb(data, null.model,
+                {null.estimates, WarmStart(null.model, alternative.estimates),
+                 SpreadStart(null.model, 1, data.trait_mean, data.trait_sd)},
+                &null_best);
+  if (!(r.null_ln_lh > kFailureThreshold)) return;
+  r.alternative_ln_lh = BestClimb(
+      data, alternative.model,
+      {alternative.estimates, WarmStart(alternative.model, null_best),
+       SpreadStart(alternative.model, 1, data.trait_mean, data.trait_sd)},
+      nullptr);
+  // The alternative's climb from the null's maximum cannot end below it
+  // but by the climb's inset from a bound the null holds a row on (1e-8 of
+  // the range, a change of ln LH below 1e-6): such a statistic is 0.
+  if (r.Usable()) {
+    r.statistic = std::max(0.0, 2 * (r.alternative_ln_lh - r.null_ln_lh));
+  }
+}
+
+bool DrawReplicate(const Analysis& analysis, const ModelResult& source,
+                   std::uint64_t seed, int b, Analysis& data) {
+  data = analysis;  // the replicate's traits in its own store
+  Evaluator drawer(analysis, source.estimates, 1);
+  return drawer.DrawTraits(source.estimates, ReplicateSeed(seed, b),
+                           data.core.store.trait);
+}
+
 BootstrapReplicate FitReplicate(const Analysis& analysis,
                                 const ModelResult& null,
                                 const ModelResult& alternative,
@@ -60,32 +91,9 @@ BootstrapReplicate FitReplicate(const Analysis& analysis,
   BootstrapReplicate r;
   r.index = b;
   r.null_ln_lh = r.alternative_ln_lh = FailureSentinel;
-  Analysis data = analysis;  // the replicate's traits in its own store
-  {
-    Evaluator drawer(analysis, null.estimates, 1);
-    r.drawn = drawer.DrawTraits(null.estimates, ReplicateSeed(seed, b),
-                                data.core.store.trait);
-  }
-  if (!r.drawn) return r;
-  ParameterTable null_best = null.estimates;
-  r.null_ln_lh = BestClimb(
-      data, null.model,
-      {null.estimates, WarmStart(null.model, alternative.estimates),
-       SpreadStart(null.model, 1, analysis.trait_mean, analysis.trait_sd)},
-      &null_best);
-  if (!(r.null_ln_lh > kFailureThreshold)) return r;
-  r.alternative_ln_lh =
-      BestClimb(data, alternative.model,
-                {alternative.estimates, WarmStart(alternative.model, null_best),
-                 SpreadStart(alternative.model, 1, analysis.trait_mean,
-                             analysis.trait_sd)},
-                nullptr);
-  // The alternative's climb from the null's maximum cannot end below it
-  // but by the climb's inset from a bound the null holds a row on (1e-8 of
-  // the range, a change of ln LH below 1e-6): such a statistic is 0.
-  if (r.Usable()) {
-    r.statistic = std::max(0.0, 2 * (r.alternative_ln_lh - r.null_ln_lh));
-  }
+  Analysis data;
+  r.drawn = DrawReplicate(analysis, null, seed, b, data);
+  if (r.drawn) FitPair(data, null, alternative, r);
   return r;
 }
 

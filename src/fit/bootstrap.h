@@ -36,6 +36,19 @@ namespace segmix::fit {
 // The draw seed of replicate b (1-based) of a bootstrap seeded with `seed`.
 std::uint64_t ReplicateSeed(std::uint64_t seed, int b);
 
+// Draws replicate b of a study seeded with `seed` from `source`'s estimates
+// into `data` (a copy of `analysis` with the drawn traits). False when the
+// draw failed.
+bool DrawReplicate(const Analysis& analysis, const ModelResult& source,
+                   std::uint64_t seed, int b, Analysis& data);
+
+// Fits `null` and then `alternative` to `data` by the screening climb (each
+// from its observed estimates, from the other's maximum moved into its
+// constraints and from one spread start) into r's ln LHs and statistic
+// (ln LHs at or below kFailureThreshold when a fit failed).
+void FitPair(const Analysis& data, const ModelResult& null,
+             const ModelResult& alternative, BootstrapReplicate& r);
+
 // One replicate of the test `null` within `alternative`: the draw and both
 // fits (ln LHs at or below kFailureThreshold when they failed).
 BootstrapReplicate FitReplicate(const Analysis& analysis,

@@ -51,8 +51,8 @@ struct BootstrapPart {
   std::vector<std::string> args;  // the command line, to read the plan again
   std::string working_folder;
   BootstrapTask task;
-  int replicates = 0;  // N of --bootstrap
-  std::uint64_t seed = 0;
+  int replicates = 0;      // N of --bootstrap, or R of --simulate-from
+  std::uint64_t seed = 0;  // the seed of those draws
   struct Test {
     std::string label;
     double statistic = 0;  // the observed one, checked by the merge

@@ -15,6 +15,7 @@
 #include "fit/model_series.h"
 #include "fit/profile.h"
 #include "fit/series.h"
+#include "fit/simulation.h"
 #include "fit/transform.h"
 #include "textio/number_text.h"
 #include "textio/termination.h"
@@ -96,6 +97,27 @@ void ChoosePosteriorModel(const FitPlan& plan, FitReport& report) {
         "the best model by AIC with a major locus (the best, " +
         report.models[report.best_model].description.name + ", has none)";
   }
+}
+
+// The part of `merged` for test `c`. Throws segmix::InputRejected when the
+// slices did not replicate it or saw another observed statistic: the merge's
+// fit of the series is not theirs.
+const BootstrapPart::Test& MergedTest(const BootstrapPart& merged,
+                                      const Comparison& c) {
+  const auto part = std::find_if(
+      merged.tests.begin(), merged.tests.end(),
+      [&](const BootstrapPart::Test& t) { return t.label == c.label; });
+  if (part == merged.tests.end() || part->statistic != c.statistic) {
+    throw InputRejected(
+        "the series fitted for the merge differs from the slices' (test " +
+        c.label + ": " +
+        (part == merged.tests.end()
+             ? std::string("not replicated by the slices")
+             : "statistic " + ShortestText(c.statistic) + ", the slices' " +
+                   ShortestText(part->statistic)) +
+        "); run the slices and the merge with one build of segmix-fit.");
+  }
+  return *part;
 }
 
 }  // namespace
@@ -227,21 +249,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     if (!chosen) continue;
     c.bootstrap.seed = plan.bootstrap_seed;
     if (merged != nullptr) {
-      const auto part = std::find_if(
-          merged->tests.begin(), merged->tests.end(),
-          [&](const BootstrapPart::Test& t) { return t.label == c.label; });
-      if (part == merged->tests.end() || part->statistic != c.statistic) {
-        throw InputRejected(
-            "the series fitted for the merge differs from the slices' (test " +
-            c.label + ": " +
-            (part == merged->tests.end()
-                 ? std::string("not bootstrapped by the slices")
-                 : "statistic " + ShortestText(c.statistic) + ", the slices' " +
-                       ShortestText(part->statistic)) +
-            "); run the slices and the merge with one build of segmix-fit.");
-      }
+      const BootstrapPart::Test& part = MergedTest(*merged, c);
       ++merged_tests;
-      c.bootstrap.replicates = part->replicates;
+      c.bootstrap.replicates = part.replicates;
       BootstrapPValue(c.bootstrap, c.statistic);
       c.bootstrapped = true;
       continue;
@@ -257,21 +267,83 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       c.bootstrapped = true;
     }
   }
+  // A study: one draw per data set from the source model, every test whose
+  // models were fitted replicated on it.
+  const ModelResult* source =
+      plan.simulate_from.empty() ? nullptr : Fitted(report, plan.simulate_from);
+  if (!plan.simulate_from.empty() && source == nullptr) {
+    report.missing.push_back("--simulate-from: model " + plan.simulate_from +
+                             " could not be fitted, so no data set was "
+                             "drawn from it");
+  }
+  if (source != nullptr) {
+    Simulation& study = report.simulation;
+    study.model = plan.simulate_from;
+    study.seed = plan.simulate_seed;
+    study.replicates = plan.simulate_replicates;
+    std::vector<std::pair<const ModelResult*, const ModelResult*>> pairs;
+    for (std::size_t t = 0; t < report.tests.size(); ++t) {
+      const Comparison& c = report.tests[t];
+      if (!std::isfinite(c.statistic)) continue;
+      SimulatedTest test;
+      test.test = t;
+      if (merged != nullptr) {
+        test.replicates = MergedTest(*merged, c).replicates;
+        ++merged_tests;
+      }
+      study.tests.push_back(std::move(test));
+      pairs.emplace_back(Fitted(report, c.null_model),
+                         Fitted(report, c.alternative));
+    }
+    if (merged == nullptr) {
+      std::vector<std::vector<BootstrapReplicate>> fits = SimulateTests(
+          analysis, *source, pairs,
+          SliceReplicates(plan.simulate_replicates, plan.bootstrap_task),
+          plan.simulate_seed, progress, plan.threads);
+      for (std::size_t t = 0; t < study.tests.size(); ++t) {
+        const Comparison& c = report.tests[study.tests[t].test];
+        if (sliced) {
+          report.slice_tests.push_back({c.label, c.statistic, fits[t]});
+        } else {
+          study.tests[t].replicates = std::move(fits[t]);
+        }
+      }
+    }
+    if (sliced) {
+      study.tests.clear();
+    } else {
+      // Each data set's statistic under the observed table's reference law:
+      // the test's own bounds and, for a mixture, the observed alternative's
+      // covariance.
+      for (std::size_t t = 0; t < study.tests.size(); ++t) {
+        const Comparison& c = report.tests[study.tests[t].test];
+        const ModelResult& a = *pairs[t].first;
+        const ModelResult& b = *pairs[t].second;
+        CountRejections(study.tests[t], [&](const BootstrapReplicate& r) {
+          return Compare(c.label, a.description.name, r.null_ln_lh, a.model,
+                         static_cast<int>(a.free_rows.size()),
+                         b.description.name, r.alternative_ln_lh, b.model,
+                         static_cast<int>(b.free_rows.size()), &b.se)
+              .p_value;
+        });
+      }
+    }
+  }
   if (merged != nullptr && merged_tests != merged->tests.size()) {
     throw InputRejected(
         "the series fitted for the merge differs from the slices': they "
-        "bootstrapped " +
+        "replicated " +
         std::to_string(merged->tests.size()) + " tests, this fit " +
         std::to_string(merged_tests) +
         "; run the slices and the merge with one build of segmix-fit.");
   }
   if (sliced) {
     report.notes.push_back(
-        "bootstrap slice " + std::to_string(plan.bootstrap_task.index) +
-        " of " + std::to_string(plan.bootstrap_task.count) +
-        ": its replicates are in " + kPartFileName +
-        "; segmix-fit --merge with every slice's folder gives "
-        "the bootstrap p-values");
+        "slice " + std::to_string(plan.bootstrap_task.index) + " of " +
+        std::to_string(plan.bootstrap_task.count) + ": its replicates are in " +
+        kPartFileName +
+        "; segmix-fit --merge with every slice's folder gives the " +
+        (plan.bootstrap > 0 ? "bootstrap p-values" : "rejection rates"));
   }
 
   if (!plan.profile_rows.empty()) {

@@ -70,6 +70,9 @@ void WriteOutputs(const FitPlan& plan, const FitReport& report,
   write("tests.csv", TestsCsv(report));
   write("families.csv", FamiliesCsv(report));
   write("persons.csv", PersonsCsv(report));
+  if (!report.simulation.tests.empty()) {
+    write("rejections.csv", RejectionsCsv(report));
+  }
   write("fit.json", FitJson(report));
   if (plan.write_report_html) write("report.html", ReportHtml(report));
   // Under a threshold correction each model folder says that its sigma.dat
@@ -196,8 +199,9 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
     slice.args = plan.args;
     slice.working_folder = plan.working_folder.string();
     slice.task = plan.bootstrap_task;
-    slice.replicates = plan.bootstrap;
-    slice.seed = plan.bootstrap_seed;
+    const bool bootstrap = plan.bootstrap > 0;
+    slice.replicates = bootstrap ? plan.bootstrap : plan.simulate_replicates;
+    slice.seed = bootstrap ? plan.bootstrap_seed : plan.simulate_seed;
     slice.tests = report.slice_tests;
   }
   WriteOutputs(staged, report, plan.bootstrap_task.Sliced() ? &slice : nullptr);

@@ -17,6 +17,7 @@
 #include "fit/engine.h"
 #include "fit/plan.h"
 #include "fit/series.h"
+#include "fit/simulation.h"
 #include "fit/variance_components.h"
 
 namespace segmix::fit {
@@ -69,6 +70,9 @@ struct FitReport {
   // its part file (the tests then carry no bootstrap result of their own and
   // bootstrap_replicates is 0).
   std::vector<BootstrapPart::Test> slice_tests;
+  // --simulate-from: the study (model empty when none was asked for; its
+  // tests empty in a slice, whose data sets are in slice_tests).
+  Simulation simulation;
   // --ascertainment: how the corrected families were conditioned.
   Ascertainment ascertainment;
 };

@@ -18,8 +18,8 @@ namespace segmix::fit {
 
 // The summary files a run may write at the top of the folder.
 inline constexpr const char* kSummaryFiles[] = {
-    "models.csv",  "tests.csv", "families.csv",       "persons.csv",
-    "report.html", "fit.json",  "bootstrap-part.json"};
+    "models.csv",  "tests.csv", "families.csv",        "persons.csv",
+    "report.html", "fit.json",  "bootstrap-part.json", "rejections.csv"};
 
 // Throws cli::UsageError (nothing written) when a run writing `entries` (names
 // of files and model folders directly under `output`, files inside them

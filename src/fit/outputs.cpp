@@ -256,6 +256,25 @@ std::string ReportText(const FitReport& report) {
   }
   if (report.tests.empty())
     out << "  none: no pair of fitted models to compare\n";
+  const Simulation& study = report.simulation;
+  if (!study.tests.empty()) {
+    out << "\nRejection rates (rejections.csv): " << study.replicates
+        << " data sets drawn from " << study.model << "'s estimates, seed "
+        << study.seed << "\n";
+    out << "  " << Pad("Test", 26) << LeftPad("data sets", 10)
+        << LeftPad("at 5%", 16) << LeftPad("at 1%", 16) << "\n";
+    for (const SimulatedTest& t : study.tests) {
+      const auto rate = [&](int k) {
+        const double n = t.usable, r = n > 0 ? k / n : 0;
+        return Fixed(r, 3) + " (" +
+               Fixed(std::sqrt(r * (1 - r) / std::max(n, 1.0)), 3) + ")";
+      };
+      out << "  " << Pad(report.tests[t.test].label, 26)
+          << LeftPad(std::to_string(t.usable), 10)
+          << LeftPad(rate(t.rejected_5), 16) << LeftPad(rate(t.rejected_1), 16)
+          << "\n";
+    }
+  }
   for (const Profile& p : report.profiles) {
     out << "\nProfile " << p.parameter << " (" << p.model << "): estimate "
         << General(p.estimate) << ", 95% interval " << General(p.lower)
@@ -314,6 +333,26 @@ std::string ModelsCsv(const FitReport& report) {
     }
     for (const VarianceComponent& v : report.variance_components[i]) {
       out << ',' << Number17(v.estimate) << ',' << Number17(v.se);
+    }
+    out << '\n';
+  }
+  return out.str();
+}
+
+std::string RejectionsCsv(const FitReport& report) {
+  std::ostringstream out;
+  out << "test,null,alternative,distribution,model,seed,data_sets,usable,"
+         "rejected_5,rate_5,se_5,rejected_1,rate_1,se_1\n";
+  const Simulation& study = report.simulation;
+  for (const SimulatedTest& t : study.tests) {
+    const Comparison& c = report.tests[t.test];
+    out << Csv(c.label) << ',' << Csv(c.null_model) << ',' << Csv(c.alternative)
+        << ',' << Csv(c.distribution) << ',' << Csv(study.model) << ','
+        << study.seed << ',' << study.replicates << ',' << t.usable;
+    for (const int k : {t.rejected_5, t.rejected_1}) {
+      const double n = t.usable, r = n > 0 ? k / n : 0;
+      out << ',' << k << ',' << Number17(r) << ','
+          << Number17(std::sqrt(r * (1 - r) / std::max(n, 1.0)));
     }
     out << '\n';
   }
@@ -508,6 +547,33 @@ std::string FitJson(const FitReport& report) {
         {"replicates", replicates}};
   }
   j["tests"] = tests;
+  // Only under --simulate-from: the default's fit.json is unchanged.
+  if (!report.simulation.tests.empty()) {
+    const Simulation& study = report.simulation;
+    Json sim_tests = Json::array();
+    for (const SimulatedTest& t : study.tests) {
+      Json replicates = Json::array();
+      for (std::size_t i = 0; i < t.replicates.size(); ++i) {
+        const BootstrapReplicate& r = t.replicates[i];
+        replicates.push_back(
+            {{"replicate", r.index},
+             {"drawn", r.drawn},
+             {"null_ln_lh", r.null_ln_lh},
+             {"alternative_ln_lh", r.alternative_ln_lh},
+             {"statistic", r.Usable() ? Json(r.statistic) : Json(nullptr)},
+             {"p_value", r.Usable() ? Json(t.p_values[i]) : Json(nullptr)}});
+      }
+      sim_tests.push_back({{"test", report.tests[t.test].label},
+                           {"usable", t.usable},
+                           {"rejected_5", t.rejected_5},
+                           {"rejected_1", t.rejected_1},
+                           {"replicates", replicates}});
+    }
+    j["simulation"] = {{"model", study.model},
+                       {"seed", study.seed},
+                       {"data_sets", study.replicates},
+                       {"tests", sim_tests}};
+  }
   Json profiles = Json::array();
   for (const Profile& p : report.profiles) {
     Json points = Json::array();

@@ -35,6 +35,9 @@ std::string AscertainmentNote(const FitReport& report);
 std::string ReportText(const FitReport& report);
 std::string ModelsCsv(const FitReport& report);
 std::string TestsCsv(const FitReport& report);
+// --simulate-from: each test's rejection rates at 5% and 1% with their
+// binomial SEs, over the data sets that could be drawn and fitted.
+std::string RejectionsCsv(const FitReport& report);
 std::string FitJson(const FitReport& report);
 // Per family: its facts, ids and the best model's ln LH term.
 std::string FamiliesCsv(const FitReport& report);

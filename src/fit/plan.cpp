@@ -160,7 +160,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   std::string starts_text, threads_text, ascertainment_text;
   std::string transform_text = "none", shift_text;
   std::string bootstrap_text, bootstrap_tests_text, bootstrap_seed_text;
-  std::string task_text;
+  std::string task_text, simulate_text, replicates_text, simulate_seed_text;
   std::vector<std::string> merge_dirs;
   bool no_report = false;
   app.add_flag("-h,--help", plan.help, "print this text and stop");
@@ -221,9 +221,22 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   app.add_option("--bootstrap-seed", bootstrap_seed_text,
                  "seed of the bootstrap's draws (default 1)")
       ->type_name("S");
+  app.add_option("--simulate-from", simulate_text,
+                 "a power or calibration study: --replicates data sets drawn "
+                 "from this model's estimates on the observed pedigrees, "
+                 "every test fitted to each; rejection rates in "
+                 "rejections.csv")
+      ->type_name("MODEL");
+  app.add_option("--replicates", replicates_text,
+                 "data sets of --simulate-from, 1 to 100000")
+      ->type_name("R");
+  app.add_option("--simulate-seed", simulate_seed_text,
+                 "seed of --simulate-from's draws (default 1)")
+      ->type_name("S");
   app.add_option("--bootstrap-task", task_text,
-                 "run only slice I of K of the bootstrap (replicates I, I+K, "
-                 "...) and write its part file, bootstrap-part.json")
+                 "run only slice I of K of the bootstrap's replicates or the "
+                 "study's data sets (I, I+K, ...) and write its part file, "
+                 "bootstrap-part.json")
       ->type_name("I/K");
   app.add_option("--merge", merge_dirs,
                  "the --out folders of every slice of one --bootstrap-task "
@@ -293,9 +306,37 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
     throw UsageError(
         "--bootstrap-tests and --bootstrap-seed need --bootstrap N");
   }
+  if (!simulate_text.empty() || !replicates_text.empty() ||
+      !simulate_seed_text.empty()) {
+    if (simulate_text.empty() || replicates_text.empty()) {
+      throw UsageError(
+          "a study needs both --simulate-from MODEL and --replicates R");
+    }
+    if (plan.bootstrap > 0) {
+      throw UsageError(
+          "give either --bootstrap or --simulate-from, not both: run them as "
+          "two commands");
+    }
+    if (plan.boxcox) {
+      throw UsageError(
+          "--simulate-from with --transform boxcox is not available yet (the "
+          "data sets would be drawn on the transformed scale)");
+    }
+    plan.simulate_from = simulate_text;
+    plan.simulate_replicates = static_cast<int>(
+        cli::ParseIntegerOption("--replicates", replicates_text, 1, 100000));
+    if (!simulate_seed_text.empty()) {
+      plan.simulate_seed = static_cast<std::uint64_t>(cli::ParseIntegerOption(
+          "--simulate-seed", simulate_seed_text, 0, 4294967295LL));
+    }
+  }
   if (!task_text.empty()) {
-    if (plan.bootstrap == 0) {
-      throw UsageError("--bootstrap-task needs --bootstrap N");
+    const int replicates =
+        plan.bootstrap > 0 ? plan.bootstrap : plan.simulate_replicates;
+    if (replicates == 0) {
+      throw UsageError(
+          "--bootstrap-task needs --bootstrap N or --simulate-from with "
+          "--replicates R");
     }
     const auto slash = task_text.find('/');
     if (slash == std::string::npos) {
@@ -303,8 +344,7 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
                        task_text + "'");
     }
     plan.bootstrap_task.count = static_cast<int>(cli::ParseIntegerOption(
-        "--bootstrap-task's K", task_text.substr(slash + 1), 1,
-        plan.bootstrap));
+        "--bootstrap-task's K", task_text.substr(slash + 1), 1, replicates));
     plan.bootstrap_task.index = static_cast<int>(cli::ParseIntegerOption(
         "--bootstrap-task's I", task_text.substr(0, slash), 1,
         plan.bootstrap_task.count));
@@ -384,6 +424,10 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
   }
   if (!plan.profile_model.empty() && !fitted(plan.profile_model)) {
     throw UsageError("--profile-model: model '" + plan.profile_model +
+                     "' is not fitted");
+  }
+  if (!plan.simulate_from.empty() && !fitted(plan.simulate_from)) {
+    throw UsageError("--simulate-from: model '" + plan.simulate_from +
                      "' is not fitted");
   }
   if (!plan.posterior_model.empty() && !fitted(plan.posterior_model)) {
@@ -528,7 +572,10 @@ std::string AnalysisOptions(const FitPlan& plan) {
                   {"shift", plan.shift ? Json(*plan.shift) : Json()},
                   {"bootstrap", plan.bootstrap},
                   {"bootstrap_tests", plan.bootstrap_tests},
-                  {"bootstrap_seed", plan.bootstrap_seed}};
+                  {"bootstrap_seed", plan.bootstrap_seed},
+                  {"simulate_from", plan.simulate_from},
+                  {"replicates", plan.simulate_replicates},
+                  {"simulate_seed", plan.simulate_seed}};
   return options.dump();
 }
 

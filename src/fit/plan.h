@@ -69,6 +69,12 @@ struct FitPlan {
   int bootstrap = 0;
   std::vector<std::string> bootstrap_tests;
   std::uint64_t bootstrap_seed = 1;
+  // --simulate-from M --replicates R: a power or calibration study drawn
+  // from M's estimates (fit/simulation.h), seeded by --simulate-seed.
+  std::string simulate_from;
+  int simulate_replicates = 0;
+  std::uint64_t simulate_seed = 1;
+  // Slices the bootstrap's replicates or the study's data sets.
   BootstrapTask bootstrap_task;
   bool boxcox = false;          // --transform boxcox
   std::optional<double> shift;  // --shift; empty: DefaultShift

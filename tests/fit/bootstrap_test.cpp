@@ -15,6 +15,7 @@
 
 #include "fit/bootstrap_parts.h"
 #include "fit/fit_command.h"
+#include "fit/simulation.h"
 #include "support/scratch_path.h"
 
 namespace segmix::fit {
@@ -94,16 +95,16 @@ TEST(Bootstrap, SlicesOfTheReplicates) {
   EXPECT_EQ(SliceReplicates(2, {2, 2}), (std::vector<int>{2}));
 }
 
-// One run of segmix-fit on the small example with a 3-replicate bootstrap of
-// sporadic within major, plus `extra` arguments; its exit status.
+// One run of segmix-fit on the small example testing sporadic within major,
+// plus `extra` arguments; its exit status.
 int RunSmall(const fs::path& out, std::vector<std::string> extra,
              std::string* err_text = nullptr) {
   const std::string example =
       (fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small").string();
-  std::vector<std::string> args = {"segmix-fit",     example,    "--out",
-                                   out.string(),     "--quiet",  "--models",
-                                   "sporadic,major", "--starts", "1",
-                                   "--bootstrap",    "3",        "--no-report"};
+  std::vector<std::string> args = {
+      "segmix-fit", example,          "--out",     out.string(),     "--quiet",
+      "--models",   "sporadic,major", "--compare", "sporadic:major", "--starts",
+      "1",          "--no-report"};
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
@@ -150,41 +151,83 @@ std::map<std::string, std::string> FolderBytes(const fs::path& dir) {
 TEST(Bootstrap, SlicesMergedEqualOneRun) {
   const fs::path dir = testing::ScratchPathForCurrentTest("fit_slices_");
   fs::remove_all(dir);
-  ASSERT_EQ(RunSmall(dir / "single", {}), 0);
-  const auto single = FolderBytes(dir / "single");
-  ASSERT_NE(single.at("tests.csv").find("bootstrap_p"), std::string::npos);
-  for (const int k : {1, 2, 3}) {
-    const std::string ks = std::to_string(k);
-    SCOPED_TRACE("K = " + ks);
-    std::vector<fs::path> slices;
-    for (int i = 1; i <= k; ++i) {
-      const std::string is = std::to_string(i);
-      slices.push_back(dir / ("k" + ks + "-" + is));
-      const std::string task = is + "/" + ks;
-      ASSERT_EQ(RunSmall(slices.back(), {"--bootstrap-task", task}), 0);
-      EXPECT_TRUE(fs::exists(slices.back() / kPartFileName));
-      // A slice's own table shows no p-value of its few replicates.
-      EXPECT_EQ(ReadText(slices.back() / "tests.csv").find("bootstrap_p"),
+  // The bootstrap and a study, each split in K = 1, 2 and 3 slices.
+  struct Row {
+    const char* name;
+    std::vector<std::string> options;
+    const char* file;  // written by the single run, with the replicates
+    std::vector<int> ks;
+  } rows[] = {
+      {"bootstrap", {"--bootstrap", "3"}, "tests.csv", {1, 2, 3}},
+      {"study",
+       {"--simulate-from", "sporadic", "--replicates", "4"},
+       "rejections.csv",
+       {2}},
+  };
+  for (const Row& row : rows) {
+    const fs::path single = dir / row.name / "single";
+    ASSERT_EQ(RunSmall(single, row.options), 0);
+    const auto expected = FolderBytes(single);
+    ASSERT_TRUE(expected.count(row.file)) << row.name;
+    if (row.options[0] == std::string("--bootstrap")) {
+      ASSERT_NE(expected.at("tests.csv").find("bootstrap_p"),
                 std::string::npos);
     }
-    std::reverse(slices.begin(), slices.end());  // any order merges
-    const fs::path merged = dir / ("merged-" + ks);
-    std::string err;
-    ASSERT_EQ(Merge(slices, merged, &err), 0) << err;
-    EXPECT_EQ(FolderBytes(merged), single);
+    for (const int k : row.ks) {
+      const std::string ks = std::to_string(k);
+      SCOPED_TRACE(std::string(row.name) + ", K = " + ks);
+      std::vector<fs::path> slices;
+      for (int i = 1; i <= k; ++i) {
+        const std::string is = std::to_string(i);
+        slices.push_back(dir / row.name / ("k" + ks + "-" + is));
+        std::vector<std::string> options = row.options;
+        options.insert(options.end(), {"--bootstrap-task", is + "/" + ks});
+        ASSERT_EQ(RunSmall(slices.back(), options), 0);
+        EXPECT_TRUE(fs::exists(slices.back() / kPartFileName));
+        // A slice's own table shows no result of its few replicates.
+        EXPECT_EQ(ReadText(slices.back() / "tests.csv").find("bootstrap_p"),
+                  std::string::npos);
+        EXPECT_FALSE(fs::exists(slices.back() / "rejections.csv"));
+      }
+      std::reverse(slices.begin(), slices.end());  // any order merges
+      const fs::path merged = dir / row.name / ("merged-" + ks);
+      std::string err;
+      ASSERT_EQ(Merge(slices, merged, &err), 0) << err;
+      EXPECT_EQ(FolderBytes(merged), expected);
+    }
   }
   if (!::testing::Test::HasFailure()) fs::remove_all(dir);
+}
+
+TEST(Simulation, RejectionsCountUsableReplicatesBelowEachLevel) {
+  SimulatedTest t;
+  const double p[] = {0.001, 0.03, 0.2, 0.5};
+  for (int i = 0; i < 4; ++i) {
+    BootstrapReplicate r;
+    r.index = i + 1;
+    r.drawn = i != 3;  // the last could not be drawn
+    r.null_ln_lh = -10, r.alternative_ln_lh = -9, r.statistic = p[i];
+    t.replicates.push_back(r);
+  }
+  CountRejections(t, [](const BootstrapReplicate& r) { return r.statistic; });
+  EXPECT_EQ(t.usable, 3);
+  EXPECT_EQ(t.rejected_5, 2);
+  EXPECT_EQ(t.rejected_1, 1);
+  EXPECT_TRUE(std::isnan(t.p_values[3]));
 }
 
 TEST(Bootstrap, MergeRefusesPartsOfOtherAnalysesGapsAndOverlaps) {
   const fs::path dir =
       testing::ScratchPathForCurrentTest("fit_merge_refusals_");
   fs::remove_all(dir);
-  ASSERT_EQ(RunSmall(dir / "a1", {"--bootstrap-task", "1/2"}), 0);
-  ASSERT_EQ(RunSmall(dir / "a2", {"--bootstrap-task", "2/2"}), 0);
-  ASSERT_EQ(RunSmall(dir / "seed",
-                     {"--bootstrap-task", "2/2", "--bootstrap-seed", "7"}),
-            0);
+  const auto slice = [&](const char* out, const char* task,
+                         std::vector<std::string> more = {}) {
+    more.insert(more.end(), {"--bootstrap", "3", "--bootstrap-task", task});
+    return RunSmall(dir / out, more);
+  };
+  ASSERT_EQ(slice("a1", "1/2"), 0);
+  ASSERT_EQ(slice("a2", "2/2"), 0);
+  ASSERT_EQ(slice("seed", "2/2", {"--bootstrap-seed", "7"}), 0);
   fs::create_directories(dir / "empty");
   struct Row {
     std::vector<std::string> dirs;
@@ -213,11 +256,16 @@ TEST(Bootstrap, MergeRefusesPartsOfOtherAnalysesGapsAndOverlaps) {
   EXPECT_EQ(Merge({dir / "a1", dir / "a2"}, dir / "a1", &err), 3) << err;
   // Command lines that cannot slice or merge.
   for (const std::vector<std::string>& extra :
-       std::vector<std::vector<std::string>>{{"--bootstrap-task", "4/4"},
-                                             {"--bootstrap-task", "0/2"},
-                                             {"--bootstrap-task", "1"},
-                                             {"--merge", "a1"}}) {
-    EXPECT_EQ(RunSmall(dir / "refused", extra, &err), 3) << extra[1];
+       std::vector<std::vector<std::string>>{
+           {"--bootstrap", "3", "--bootstrap-task", "4/4"},
+           {"--bootstrap", "3", "--bootstrap-task", "0/2"},
+           {"--bootstrap", "3", "--bootstrap-task", "1"},
+           {"--bootstrap-task", "1/2"},
+           {"--simulate-from", "sporadic"},
+           {"--simulate-from", "sporadic", "--replicates", "2", "--bootstrap",
+            "2"},
+           {"--merge", "a1"}}) {
+    EXPECT_EQ(RunSmall(dir / "refused", extra, &err), 3) << extra.back();
   }
   EXPECT_FALSE(fs::exists(dir / "refused"));
   if (!::testing::Test::HasFailure()) fs::remove_all(dir);
