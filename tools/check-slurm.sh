@@ -34,7 +34,7 @@ fit=$(realpath "$fit")
 compare="$root/tools/compare-fit-folders.sh"
 work="$root/build/slurm"
 n=6 k=3
-options=(--models "sporadic,major" --compare sporadic:major --starts 1 --no-report --quiet)
+options=(--models "sporadic,major" --compare sporadic:major --starts 1 --quiet)
 
 rm -rf "$work"
 mkdir -p "$work"
