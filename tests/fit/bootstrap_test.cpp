@@ -15,6 +15,7 @@
 
 #include "fit/bootstrap_parts.h"
 #include "fit/fit_command.h"
+#include "fit/run_fit.h"
 #include "fit/simulation.h"
 #include "support/scratch_path.h"
 
@@ -106,13 +107,9 @@ int RunSmall(const fs::path& out, std::vector<std::string> extra,
       "--models",   "sporadic,major", "--compare", "sporadic:major", "--starts",
       "1",          "--no-report"};
   args.insert(args.end(), extra.begin(), extra.end());
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream report, err;
-  const int status = RunFitCommand(static_cast<int>(argv.size()), argv.data(),
-                                   report, err, false);
-  if (err_text != nullptr) *err_text = err.str();
-  return status;
+  const testing::FitOutcome outcome = testing::RunFit(args);
+  if (err_text != nullptr) *err_text = outcome.err;
+  return outcome.status;
 }
 
 int Merge(const std::vector<fs::path>& dirs, const fs::path& out,
@@ -120,13 +117,9 @@ int Merge(const std::vector<fs::path>& dirs, const fs::path& out,
   std::vector<std::string> args = {"segmix-fit", "--merge"};
   for (const fs::path& d : dirs) args.push_back(d.string());
   args.insert(args.end(), {"--out", out.string(), "--quiet"});
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream report, err;
-  const int status = RunFitCommand(static_cast<int>(argv.size()), argv.data(),
-                                   report, err, false);
-  *err_text = err.str();
-  return status;
+  const testing::FitOutcome outcome = testing::RunFit(args);
+  *err_text = outcome.err;
+  return outcome.status;
 }
 
 // Every file of a run's folder (relative path -> bytes), fit.json without its
