@@ -32,6 +32,16 @@ const ModelResult* Fitted(const FitReport& report, const std::string& name) {
   return nullptr;
 }
 
+// Why model `name` has no fit, for a test's row.
+std::string NotFitted(const FitReport& report, const std::string& name) {
+  for (const ModelResult& m : report.models) {
+    if (m.description.name == name && !m.stopped.empty()) {
+      return "model " + name + " was not fitted (the series was stopped)";
+    }
+  }
+  return "model " + name + " could not be fitted";
+}
+
 void AddTest(FitReport& report, const std::string& label, const std::string& a,
              const std::string& b) {
   const ModelResult* null_model = Fitted(report, a);
@@ -41,8 +51,8 @@ void AddTest(FitReport& report, const std::string& label, const std::string& a,
     Comparison row;
     row.label = label, row.null_model = a, row.alternative = b;
     row.statistic = row.p_value = std::numeric_limits<double>::quiet_NaN();
-    row.note = "not computed: model " + (null_model == nullptr ? a : b) +
-               " could not be fitted";
+    row.note =
+        "not computed: " + NotFitted(report, null_model == nullptr ? a : b);
     report.missing.push_back("test " + label + ": " + row.note);
     report.tests.push_back(row);
     return;
@@ -215,6 +225,11 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   report.models =
       FitSeries(analysis, plan.models, planned.tables, plan.spread_starts,
                 plan.output, progress, plan.threads);
+  // After a stop signal only the cheap pieces are formed (the tests of the
+  // fitted models); what would fit again is left out and named in missing.
+  const bool stopped = progress.StopSignal() != 0;
+  const std::string after_stop =
+      "not computed: the series was " + progress.StopText();
 
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
@@ -237,8 +252,13 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   const bool sliced = plan.bootstrap_task.Sliced();
   report.bootstrap_replicates = sliced ? 0 : plan.bootstrap;
   std::size_t merged_tests = 0;
+  if (stopped && plan.bootstrap > 0) {
+    report.missing.push_back("--bootstrap: " + after_stop);
+  }
   for (Comparison& c : report.tests) {
-    if (plan.bootstrap == 0 || !std::isfinite(c.statistic)) continue;
+    if (stopped || plan.bootstrap == 0 || !std::isfinite(c.statistic)) {
+      continue;
+    }
     const bool chosen =
         plan.bootstrap_tests.empty() ||
         std::any_of(plan.bootstrap_tests.begin(), plan.bootstrap_tests.end(),
@@ -269,9 +289,12 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   }
   // A study: one draw per data set from the source model, every test whose
   // models were fitted replicated on it.
-  const ModelResult* source =
-      plan.simulate_from.empty() ? nullptr : Fitted(report, plan.simulate_from);
-  if (!plan.simulate_from.empty() && source == nullptr) {
+  const ModelResult* source = plan.simulate_from.empty() || stopped
+                                  ? nullptr
+                                  : Fitted(report, plan.simulate_from);
+  if (!plan.simulate_from.empty() && stopped) {
+    report.missing.push_back("--simulate-from: " + after_stop);
+  } else if (!plan.simulate_from.empty() && source == nullptr) {
     report.missing.push_back("--simulate-from: model " + plan.simulate_from +
                              " could not be fitted, so no data set was "
                              "drawn from it");
@@ -329,7 +352,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       }
     }
   }
-  if (merged != nullptr && merged_tests != merged->tests.size()) {
+  if (merged != nullptr && !stopped && merged_tests != merged->tests.size()) {
     throw InputRejected(
         "the series fitted for the merge differs from the slices': they "
         "replicated " +
@@ -337,7 +360,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
         std::to_string(merged_tests) +
         "; run the slices and the merge with one build of segmix-fit.");
   }
-  if (sliced) {
+  if (sliced && !stopped) {
     report.notes.push_back(
         "slice " + std::to_string(plan.bootstrap_task.index) + " of " +
         std::to_string(plan.bootstrap_task.count) + ": its replicates are in " +
@@ -346,7 +369,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
         (plan.bootstrap > 0 ? "bootstrap p-values" : "rejection rates"));
   }
 
-  if (!plan.profile_rows.empty()) {
+  if (!plan.profile_rows.empty() && stopped) {
+    report.missing.push_back("--profile: " + after_stop);
+  } else if (!plan.profile_rows.empty()) {
     const ModelResult* m =
         plan.profile_model.empty()
             ? (report.best_model >= 0 ? &report.models[report.best_model]
@@ -373,8 +398,15 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     const ModelResult& best = report.models[report.best_model];
     report.family_terms = best.polish.outcome.family_terms;
   }
+  bool first_pass_stopped = false;
   for (const ModelResult& m : report.models) {
     if (m.Fitted()) continue;
+    if (!m.stopped.empty()) {
+      report.missing.push_back("model " + m.description.name + ": " +
+                               m.stopped);
+      first_pass_stopped = true;
+      continue;
+    }
     std::string reason =
         "model " + m.description.name + ": no start could be fitted";
     for (const StartRecord& start : m.starts) {
@@ -386,8 +418,18 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     }
     report.missing.push_back(reason);
   }
+  if (stopped && !first_pass_stopped) {
+    report.missing.push_back(
+        "the nesting refits: the series was " + progress.StopText() +
+        "; each model keeps its last finished fit, whose maximum may lie "
+        "below that of a model nested in it");
+  }
+  if (stopped) {
+    report.posterior_reason = "the series was stopped: no posteriors";
+    report.missing.push_back("posteriors: " + after_stop);
+  }
   report.complete = report.missing.empty();
-  ChoosePosteriorModel(plan, report);
+  if (!stopped) ChoosePosteriorModel(plan, report);
   if (report.posterior_model >= 0) {
     const ModelResult& m = report.models[report.posterior_model];
     Evaluator evaluator(analysis, m.estimates);

@@ -204,19 +204,32 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
     slice.seed = bootstrap ? plan.bootstrap_seed : plan.simulate_seed;
     slice.tests = report.slice_tests;
   }
-  WriteOutputs(staged, report, plan.bootstrap_task.Sliced() ? &slice : nullptr);
+  // A stopped series publishes what it finished; a stopped slice writes no
+  // part file, so that a merge cannot take its missing replicates for none.
+  const int stop_signal = progress.StopSignal();
+  WriteOutputs(
+      staged, report,
+      plan.bootstrap_task.Sliced() && stop_signal == 0 ? &slice : nullptr);
   folder.Publish();
   progress.Finish();
   for (const std::string& missing : report.missing) {
     err << "segmix-fit: incomplete: " << missing << "\n";
+  }
+  if (stop_signal != 0) {
+    err << "segmix-fit: " << progress.StopText() << "; the models fitted "
+        << "before the stop were published in " << plan.output.string()
+        << " (fit.json \"complete\": false). Run the command again to fit "
+           "the rest.\n";
   }
   out << ReportText(report);
   out.flush();
   if (!out) {
     throw cli::OutputFileError(
         "the report could not be written to standard output (the files in " +
-        plan.output.string() + " are complete).");
+        plan.output.string() +
+        (stop_signal != 0 ? " hold what was finished)." : " are complete)."));
   }
+  if (stop_signal != 0) return cli::ExitStatusForSignal(stop_signal);
   // A model no start could fit: the core refused its starts.
   if (!report.complete) return cli::kExitInputRefused;
   return cli::kExitDone;
@@ -257,9 +270,10 @@ int RunFitCommand(int argc, const char* const* argv, std::ostream& out,
     err << "segmix-fit: " << error.what() << "\n";
     status = error.ExitStatus();
   } catch (const FitStopped& stop) {
+    // A stop after the series (in a bootstrap, a study or a profile).
     err << "segmix-fit: " << stop.what()
         << "; nothing of this run was published: the output folder holds the"
-           " earlier run as it was. Run the command again to fit the series.\n";
+           " earlier run as it was. Run the command again.\n";
     status = cli::ExitStatusForSignal(stop.Signal());
   } catch (const RunTermination& termination) {
     err << termination.StderrText();

@@ -168,6 +168,10 @@ std::string ReportText(const FitReport& report) {
     out << "\nModel " << m.description.name
         << (static_cast<int>(i) == report.best_model ? "  (best by AIC)" : "")
         << "\n  " << m.description.definition << "\n";
+    if (!m.stopped.empty()) {
+      out << "  not fitted: " << m.stopped << "\n";
+      continue;
+    }
     if (!m.Fitted()) {
       out << "  no start could be fitted\n";
       // The core's reason for the first refused start, as segmix gives it.

@@ -33,7 +33,10 @@ std::string Progress::Line(std::int64_t evaluations, double ln_lh) const {
 
 void Progress::ThrowIfStopped() const {
   const int signal = StopRequested();
-  if (signal == 0 || std::this_thread::get_id() != owner_) return;
+  if (signal == 0 || stop_signal_ != 0 ||
+      std::this_thread::get_id() != owner_) {
+    return;
+  }
   throw FitStopped(signal, models_ == 0
                                ? std::string("before the first model")
                                : "in model " + std::to_string(model_) + " of " +
@@ -77,11 +80,17 @@ void Progress::Note(const std::string& text) {
   err_ << text << '\n' << std::flush;
 }
 
+void Progress::TakeStop(const FitStopped& stop) {
+  stop_signal_ = stop.Signal();
+  stop_text_ = stop.what();
+}
+
 void Progress::Finish() {
   if (quiet_) return;
   if (line_open_) err_ << '\n';
   line_open_ = false;
-  err_ << "done in " << static_cast<long>(Elapsed() + 0.5) << " s\n"
+  err_ << (stop_signal_ != 0 ? "stopped after " : "done in ")
+       << static_cast<long>(Elapsed() + 0.5) << " s\n"
        << std::flush;
 }
 

@@ -482,48 +482,87 @@ std::vector<ModelResult> FitSeries(
     result.model = tables[m];
     result.free_rows = FreeRows(result.model);
   }
-  for (int m = 0; m < n; ++m) {
-    ModelResult& result = results[m];
-    // The base and the warm starts first: the spread starts may then stop
-    // where they head for a maximum those reached.
-    series.Queue(m, result, "base", result.model);
-    nesting_starts(m);
-    series.RunBatch(m, result);
-    for (int s = 1; s <= spread; ++s) {
-      series.Queue(
-          m, result, "spread " + std::to_string(s),
-          SpreadStart(result.model, s, analysis.trait_mean, analysis.trait_sd));
-      if (s % kBatchStarts == 0 || s == spread) series.RunBatch(m, result);
+  // A stop signal ends the first pass at model `current`: its fit and the
+  // later ones are not finished (Settle publishes a model's fit only when its
+  // polish has finished, and nothing after that can throw), the earlier
+  // ones are.
+  int current = 0;
+  try {
+    for (; current < n; ++current) {
+      const int m = current;
+      ModelResult& result = results[m];
+      // The base and the warm starts first: the spread starts may then stop
+      // where they head for a maximum those reached.
+      series.Queue(m, result, "base", result.model);
+      nesting_starts(m);
+      series.RunBatch(m, result);
+      for (int s = 1; s <= spread; ++s) {
+        series.Queue(m, result, "spread " + std::to_string(s),
+                     SpreadStart(result.model, s, analysis.trait_mean,
+                                 analysis.trait_sd));
+        if (s % kBatchStarts == 0 || s == spread) series.RunBatch(m, result);
+      }
+      // A best maximum that only one start reached may not be the top: as many
+      // spread starts again, a batch at a time, until a second one reaches it.
+      for (int s = spread + 1; s <= 2 * spread; ++s) {
+        if (s % kBatchStarts == 1 && AgreeingWithBest(result) >= 2) break;
+        series.Queue(m, result, "spread " + std::to_string(s),
+                     SpreadStart(result.model, s, analysis.trait_mean,
+                                 analysis.trait_sd));
+        if (s % kBatchStarts == 0 || s == 2 * spread)
+          series.RunBatch(m, result);
+      }
+      series.Settle(m, result);
     }
-    // A best maximum that only one start reached may not be the top: as many
-    // spread starts again, a batch at a time, until a second one reaches it.
-    for (int s = spread + 1; s <= 2 * spread; ++s) {
-      if (s % kBatchStarts == 1 && AgreeingWithBest(result) >= 2) break;
-      series.Queue(
-          m, result, "spread " + std::to_string(s),
-          SpreadStart(result.model, s, analysis.trait_mean, analysis.trait_sd));
-      if (s % kBatchStarts == 0 || s == 2 * spread) series.RunBatch(m, result);
+  } catch (const FitStopped& stop) {
+    progress.TakeStop(stop);
+    for (int m = current; m < n; ++m) {
+      results[m].stopped = m == current ? std::string(stop.what())
+                                        : "not started: the series was " +
+                                              std::string(stop.what());
     }
-    series.Settle(m, result);
   }
   // Rounds until no maximum moved: a model fitted before one it is nested
   // in, or below a model nested in it, is started again from there.
-  for (int round = 0; round < kNestingRounds; ++round) {
-    bool moved = false;
-    for (int m = 0; m < n; ++m) {
-      const double before = results[m].Fitted() ? results[m].ln_lh : -INFINITY;
-      nesting_starts(m);
-      if (!series.RunBatch(m, results[m])) continue;
-      series.Settle(m, results[m]);
-      moved |= results[m].Fitted() && results[m].ln_lh != before;
+  // A stop signal here keeps every model's last finished fit (a Polish that
+  // is stopped changes nothing); the starts the stopped round added to the
+  // model it was refitting are dropped, so that its maxima and agreeing
+  // starts are those of the fit it keeps.
+  int refitting = -1;
+  std::size_t kept_starts = 0;
+  try {
+    for (int round = 0; round < kNestingRounds && progress.StopSignal() == 0;
+         ++round) {
+      bool moved = false;
+      for (int m = 0; m < n; ++m) {
+        const double before =
+            results[m].Fitted() ? results[m].ln_lh : -INFINITY;
+        refitting = m;
+        kept_starts = results[m].starts.size();
+        nesting_starts(m);
+        if (!series.RunBatch(m, results[m])) continue;
+        series.Settle(m, results[m]);
+        moved |= results[m].Fitted() && results[m].ln_lh != before;
+      }
+      if (!moved) break;
     }
-    if (!moved) break;
+  } catch (const FitStopped& stop) {
+    progress.TakeStop(stop);
+    if (refitting >= 0) results[refitting].starts.resize(kept_starts);
   }
   for (ModelResult& result : results) series.StandardErrorsOf(result);
+  // A model the stop left unfitted publishes no folder: what its scratch
+  // folders held is not a fit.
+  for (const ModelResult& result : results) {
+    if (!result.stopped.empty()) fs::remove_all(out / result.description.name);
+  }
 
   for (int m = 0; m < n; ++m) {
     ModelResult& result = results[m];
     const std::string& name = result.description.name;
+    if (!result.stopped.empty()) {
+      continue;  // fit.json's missing says why
+    }
     if (!result.Fitted()) {
       result.warnings.push_back(
           "every start was refused or failed; see its starts in fit.json");

@@ -67,6 +67,10 @@ struct ModelResult {
   std::vector<Maximum> maxima;        // distinct maxima, best first
   std::vector<std::string> warnings;  // about the search, for the report
   StandardErrors se;
+  // Not empty when a stop signal ended the series before this model's fit
+  // finished: why (FitStopped's text, the signal and where). Such a model
+  // is not fitted and its folder is removed.
+  std::string stopped;
   bool Fitted() const { return best >= 0; }
   bool Converged() const { return Fitted() && polish.outcome.converged; }
 };
@@ -78,6 +82,12 @@ double DensityConstant(const Analysis& analysis);
 // Fits `models` (tables already applied) in the order given, writing each
 // model's folder under `out`. `spread` is the number of spread starts;
 // `threads` the threads to use (0: the processors the process may use).
+// A stop signal (FitStopped from `progress`) is taken in: the models whose
+// fits finished keep them (and get their standard errors), the model being
+// fitted and the later ones are left unfitted with `stopped` saying why and
+// their folders removed; a stop in the nesting rounds keeps every model's
+// last finished fit. progress.StopSignal() then says that the series was
+// stopped.
 std::vector<ModelResult> FitSeries(
     const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
     const std::vector<ParameterTable>& tables, int spread,

@@ -32,6 +32,9 @@ StopSignals::StopSignals() {
 
 StopSignals::~StopSignals() {
   for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+  // A stop belongs to the run that took it: later work in the process (the
+  // next run, a test) starts unstopped.
+  g_stop_signal = 0;
 }
 
 int StopRequested() { return g_stop_signal; }

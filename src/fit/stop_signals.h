@@ -1,7 +1,9 @@
 // Stopping segmix-fit by SIGINT, SIGTERM or SIGHUP. While a StopSignals lives
 // the three signals only set a flag; the series looks at it between
-// evaluations (Progress, on the thread that made it) and ends the run by
-// throwing FitStopped, so that nothing half-done is published.
+// evaluations (Progress, on the thread that made it) and ends the fit of the
+// series by throwing FitStopped; the series takes it in (Progress::TakeStop),
+// keeps the models it finished and leaves the rest unfitted, so that only
+// finished fits are published.
 #ifndef SEGMIX_FIT_STOP_SIGNALS_H_
 #define SEGMIX_FIT_STOP_SIGNALS_H_
 
@@ -32,7 +34,8 @@ class StopSignals {
   struct sigaction old_[3];
 };
 
-// The signal received since the StopSignals was made, 0 for none.
+// The signal received since the StopSignals was made, 0 for none (and
+// once it is gone).
 int StopRequested();
 
 }  // namespace segmix::fit

@@ -1,0 +1,168 @@
+// A stop signal during the series: the models that finished are published,
+// the rest named in fit.json's missing, exit 128 + N.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/exit_status.h"
+#include "fit/fit_command.h"
+#include "support/scratch_path.h"
+
+namespace segmix::fit {
+namespace {
+
+namespace fs = std::filesystem;
+
+using segmix::testing::ReadText;
+
+// Standard error that raises `signal` (as a user's kill would) once the
+// progress has flushed a line holding `trigger`.
+class SignalOnText : public std::stringbuf {
+ public:
+  SignalOnText(std::string trigger, int signal)
+      : trigger_(std::move(trigger)), signal_(signal) {}
+
+ protected:
+  int sync() override {
+    if (!raised_ && str().find(trigger_) != std::string::npos) {
+      raised_ = true;
+      std::raise(signal_);
+    }
+    return 0;
+  }
+
+ private:
+  std::string trigger_;
+  int signal_;
+  bool raised_ = false;
+};
+
+std::string ModelRow(const fs::path& models_csv, const std::string& name) {
+  std::istringstream in(ReadText(models_csv));
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with(name + ",")) return line;
+  }
+  return "";
+}
+
+int Fit(const std::vector<std::string>& args, std::ostream& err) {
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream report;
+  return RunFitCommand(static_cast<int>(argv.size()), argv.data(), report, err,
+                       false);
+}
+
+// SIGINT while the second model is fitted: the first model's fit is
+// published as a run of it alone gives it, the second is missing with the
+// signal and where, its folder absent, and nothing of the earlier run stays.
+TEST(Stop, ASignalInTheSeriesPublishesTheFinishedModels) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_stop_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  const fs::path out = dir / "out";
+  fs::create_directories(out / "major");
+  fs::create_directories(out / "gone");
+  std::ofstream(out / "fit.json")
+      << R"({"models":[{"name":"major"},{"name":"gone"}]})";
+  std::ofstream(out / "models.csv") << "old";
+  std::ofstream(out / "rejections.csv") << "old";
+  std::ofstream(out / "major" / "sigma.dat") << "old";
+  std::ofstream(out / "gone" / "sigma.dat") << "old";
+
+  const std::vector<std::string> args = {"segmix-fit", (dir / "data").string(),
+                                         "--starts", "0"};
+  std::vector<std::string> stopped = args;
+  stopped.insert(stopped.end(),
+                 {"--out", out.string(), "--models", "sporadic,major",
+                  "--compare", "sporadic:major", "--profile", "MU"});
+  SignalOnText buffer("model 2 of 2", SIGINT);
+  std::ostream err(&buffer);
+  EXPECT_EQ(Fit(stopped, err), cli::ExitStatusForSignal(SIGINT));
+  const std::string where =
+      "stopped by signal 2 (SIGINT) in model 2 of 2 (major)";
+  EXPECT_NE(buffer.str().find(where), std::string::npos) << buffer.str();
+  EXPECT_NE(buffer.str().find("were published in"), std::string::npos);
+
+  const auto json = nlohmann::json::parse(ReadText(out / "fit.json"));
+  EXPECT_FALSE(json.at("complete").get<bool>());
+  std::string missing;
+  for (const auto& m : json.at("missing"))
+    missing += m.get<std::string>() + "\n";
+  EXPECT_NE(missing.find("model major: " + where), std::string::npos)
+      << missing;
+  EXPECT_NE(missing.find("--profile: not computed"), std::string::npos);
+  EXPECT_NE(missing.find("posteriors: not computed"), std::string::npos);
+  EXPECT_NE(ReadText(out / "tests.csv")
+                .find("model major was not fitted (the series was stopped)"),
+            std::string::npos);
+
+  std::vector<std::string> alone = args;
+  alone.insert(alone.end(),
+               {"--out", (dir / "alone").string(), "--models", "sporadic"});
+  std::ostringstream quiet;
+  ASSERT_EQ(Fit(alone, quiet), cli::kExitDone) << quiet.str();
+  EXPECT_EQ(ModelRow(out / "models.csv", "sporadic"),
+            ModelRow(dir / "alone" / "models.csv", "sporadic"));
+  EXPECT_NE(ModelRow(out / "models.csv", "sporadic").find(",true,"),
+            std::string::npos);
+  EXPECT_EQ(ReadText(out / "sporadic" / "sigma.dat"),
+            ReadText(dir / "alone" / "sporadic" / "sigma.dat"));
+
+  EXPECT_FALSE(fs::exists(out / "major"));
+  EXPECT_FALSE(fs::exists(out / "gone"));
+  EXPECT_FALSE(fs::exists(out / "rejections.csv"));
+  for (const auto& e : fs::directory_iterator(out)) {
+    EXPECT_FALSE(e.path().filename().string().starts_with(".staging"));
+  }
+  fs::remove_all(dir);
+}
+
+// SIGINT in the nesting rounds (after sporadic's refit from mixed's
+// maximum, before major's): every model keeps its last finished fit and its
+// folder, and missing says that the refits were stopped.
+TEST(Stop, ASignalInTheNestingRoundsKeepsTheFinishedFits) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_stop_");
+  fs::remove_all(dir);
+  const fs::path out = dir / "out";
+  SignalOnText buffer("model 1 of 3 (sporadic), start 2 of 2", SIGINT);
+  std::ostream err(&buffer);
+  EXPECT_EQ(
+      Fit({"segmix-fit",
+           (fs::path(SEGMIX_SOURCE_DIR) / "examples" / "simulated").string(),
+           "--starts", "0", "--out", out.string(), "--models",
+           "sporadic,major,mixed"},
+          err),
+      cli::ExitStatusForSignal(SIGINT));
+  const auto json = nlohmann::json::parse(ReadText(out / "fit.json"));
+  EXPECT_FALSE(json.at("complete").get<bool>());
+  std::string missing;
+  for (const auto& m : json.at("missing")) {
+    missing += m.get<std::string>() + "\n";
+  }
+  EXPECT_EQ(missing,
+            "the nesting refits: the series was stopped by signal 2 (SIGINT) "
+            "in model 2 of 3 (major), start 3 of 3; each model keeps its last "
+            "finished fit, whose maximum may lie below that of a model nested "
+            "in it\nposteriors: not computed: the series was stopped by "
+            "signal 2 (SIGINT) in model 2 of 3 (major), start 3 of 3\n");
+  for (const std::string model : {"sporadic", "major", "mixed"}) {
+    EXPECT_NE(ModelRow(out / "models.csv", model).find(",true,"),
+              std::string::npos)
+        << model;
+    EXPECT_TRUE(fs::exists(out / model / "sigma.dat")) << model;
+    EXPECT_FALSE(fs::exists(out / model / ".work")) << model;
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace segmix::fit
