@@ -27,13 +27,16 @@
 #      equal one run, with the slices under GNU parallel and as a Slurm job
 #      array (tools/slurm-bootstrap.sbatch) on a single-node Slurm started
 #      here (tools/slurm-local.sh); when Slurm cannot start (a container, not
-#      root) the stage says so and the GNU parallel half decides.
+#      root) the stage says so and the GNU parallel half decides;
+#   8. the bootstrap's calibration (tools/check-calibration.sh): on nuclear
+#      families without probands or familial component, the bootstrap p of
+#      sporadic within polygenic against its 50:50 chi2(0):chi2(1) law.
 #
 # Exit status nonzero on any build or test failure or fuzzing finding.
 # SEGMIX_JOBS sets the build and test parallelism (default: all cores);
 # SEGMIX_SANITIZE_STAGE=0, SEGMIX_FUZZ_SECONDS=0, SEGMIX_CAPACITY_STAGE=0,
-# SEGMIX_README_STAGE=0, SEGMIX_REPORT_STAGE=0 or SEGMIX_SLURM_STAGE=0 leave a
-# stage out locally.
+# SEGMIX_README_STAGE=0, SEGMIX_REPORT_STAGE=0, SEGMIX_SLURM_STAGE=0 or
+# SEGMIX_CALIBRATION_STAGE=0 leave a stage out locally.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${SEGMIX_JOBS:-$(nproc)}
@@ -139,6 +142,16 @@ if [ "${SEGMIX_SLURM_STAGE:-1}" != 0 ]; then
   else
     timings+=("split bootstrap, GNU parallel and Slurm: $((SECONDS - start)) s")
   fi
+fi
+
+if [ "${SEGMIX_CALIBRATION_STAGE:-1}" != 0 ]; then
+  echo "=== bootstrap calibration against the 50:50 chi2 mixture"
+  start=$SECONDS
+  SEGMIX_FIT="$root/build/release/segmix-fit" \
+    SEGMIX_SIMULATE="$root/build/release/segmix-simulate" \
+    SEGMIX_PREP="$root/build/release/segmix-prep" \
+    bash "$root/tools/check-calibration.sh"
+  timings+=("bootstrap calibration: $((SECONDS - start)) s")
 fi
 
 echo "=== summary"
