@@ -42,7 +42,8 @@
 # replicates' stream (another seed or climb) can fail the 3-SE test by that
 # gap alone, about one time in ten.
 # SEGMIX_CALIBRATION_REPLICATES=N runs N replicates instead (the SE falls as
-# 1/sqrt(N), and beyond about 500 the gap above exceeds 3 SEs).
+# 1/sqrt(N), and from some 600 to 2000 replicates on the gap above alone
+# exceeds 3 SEs).
 #
 #   tools/check-calibration.sh
 #   SEGMIX_FIT=... SEGMIX_SIMULATE=... SEGMIX_PREP=... tools/check-calibration.sh
