@@ -99,10 +99,13 @@ BootstrapReplicate FitReplicate(const Analysis& analysis,
 
 void BootstrapPValue(Bootstrap& bootstrap, double statistic) {
   bootstrap.usable = bootstrap.reaching = 0;
+  // Statistics below kZeroStatistic are 0, the observed one and the
+  // replicates' alike: each is rounding noise about a maximum on the null.
+  const auto zeroed = [](double t) { return t < kZeroStatistic ? 0.0 : t; };
   for (const BootstrapReplicate& r : bootstrap.replicates) {
     if (!r.Usable()) continue;
     ++bootstrap.usable;
-    if (r.statistic >= statistic) ++bootstrap.reaching;
+    if (zeroed(r.statistic) >= zeroed(statistic)) ++bootstrap.reaching;
   }
   const double n = bootstrap.usable;
   bootstrap.p_value = (1 + bootstrap.reaching) / (n + 1);

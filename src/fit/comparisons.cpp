@@ -63,7 +63,7 @@ Comparison Compare(const std::string& label, const std::string& null_name,
   c.df = alternative_free - null_free;
   const auto bound_rows = BoundRows(null_table, alternative_table);
   const int on_bound = static_cast<int>(bound_rows.size());
-  const double x = std::max(c.statistic, 0.0);
+  const double x = c.statistic < kZeroStatistic ? 0.0 : c.statistic;
   // The covariance block of the rows on bounds, when the alternative has an
   // SE for each of them.
   bool mixture = false;

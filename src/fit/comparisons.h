@@ -15,6 +15,13 @@ namespace segmix::fit {
 // P(chi-square with df degrees of freedom > x); df 0 is the point mass at 0.
 double ChiSquareUpper(double x, int df);
 
+// Statistics below this are 0: 2 (ln LH_1 - ln LH_0) under 1e-6 is below the
+// search's resolution (an alternative whose maximum is the null's ends some
+// 1e-11 above it or exactly on it, by rounding alone), and with a point mass
+// at 0 in the reference law that noise would flip a p-value of 1 to about
+// 1/2.
+inline constexpr double kZeroStatistic = 1e-6;
+
 // The 50:50 mixture of chi-square with df - 1 and df degrees of freedom, for
 // a null that puts one parameter on a bound of its range.
 double MixtureUpper(double x, int df);

@@ -40,6 +40,11 @@ TEST(Bootstrap, PValueCountsTheReplicatesReachingTheStatistic) {
   EXPECT_EQ(b.reaching, 2);  // a tie reaches
   EXPECT_DOUBLE_EQ(b.p_value, 3.0 / 5);
   EXPECT_DOUBLE_EQ(b.se, std::sqrt(0.6 * 0.4 / 5));
+  // An observed statistic of rounding noise is reached by replicates at 0.
+  Bootstrap z = b;
+  for (BootstrapReplicate& r : z.replicates) r.statistic = 0;
+  BootstrapPValue(z, 5e-12);
+  EXPECT_EQ(z.reaching, 4);
   EXPECT_NE(ReplicateSeed(1, 1), ReplicateSeed(1, 2));
   EXPECT_NE(ReplicateSeed(1, 1), ReplicateSeed(2, 1));
 }
