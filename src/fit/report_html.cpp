@@ -382,8 +382,15 @@ std::string TestTable(const Json& fit) {
         << Escape(t["null"].get<std::string>()) << "</td><td>"
         << Escape(t["alternative"].get<std::string>()) << "</td><td>"
         << Fixed(Number(t["minus_2_ln_lambda"]), 2) << "</td><td>"
-        << t["df"].get<int>() << "</td><td>" << PValue(Number(t["p_value"]))
-        << "</td><td>" << Escape(t["distribution"].get<std::string>())
+        << t["df"].get<int>() << "</td><td>" << PValue(Number(t["p_value"]));
+    // Under --bootstrap, the bootstrap p beside the asymptotic one.
+    if (t.contains("bootstrap")) {
+      const Json& b = t["bootstrap"];
+      out << "<br>bootstrap " << PValue(Number(b["p_value"])) << " (SE "
+          << Fixed(Number(b["se"]), 4) << ", " << b["n"].get<int>()
+          << " replicates)";
+    }
+    out << "</td><td>" << Escape(t["distribution"].get<std::string>())
         << "</td><td>" << Escape(t["note"].get<std::string>())
         << "</td></tr>\n";
   }
