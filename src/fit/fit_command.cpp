@@ -172,6 +172,12 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
                             "current files.");
       }
     }
+    // A file the slices did not have (an idmap.dat written since).
+    if (slice.inputs.size() > merged->inputs.size()) {
+      throw InputRejected("input " + slice.inputs[merged->inputs.size()].path +
+                          " was not there when the slices ran; run the "
+                          "slices again on the current files.");
+    }
     for (const fs::path& dir : plan.merge)
       inputs.push_back(dir / kPartFileName);
   }
