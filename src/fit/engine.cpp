@@ -19,7 +19,7 @@
 #include "fit/transform.h"
 #include "model/conditional_sampler.h"
 #include "model/evaluation.h"
-#include "model/family_likelihood.h"
+#include "model/genotype_posteriors.h"
 #include "model/sample_likelihood.h"
 #include "model/trait_density.h"
 #include "run/recorded_fit.h"
@@ -250,6 +250,7 @@ struct Evaluator::Impl {
   std::vector<double> thresholds;        // own_store's, on the scale of z
   double current_lambda = std::numeric_limits<double>::quiet_NaN();
   SampleLikelihood sample;
+  std::unique_ptr<MajorGenotypePosteriors> posteriors;  // made on first use
 };
 
 Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model,
@@ -269,57 +270,18 @@ std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
   if (Evaluate(table) <= kFailureThreshold) return posteriors;
   const Analysis& a = impl_->analysis;
   const FamilyStore& store = impl_->Store();
-  const std::int32_t n = store.FamilySize(g);
-  if (n <= 0) return posteriors;
+  if (store.FamilySize(g) <= 0) return posteriors;
   const LikelihoodModel model{store,
                               impl_->sample.Quantities(),
                               a.core.polygenic,
                               a.settings.covariate_count,
                               impl_->table.in_model[kSex],
                               0};
-  GenotypeWeights weights(store.LargestFamilySize());
-  PrepareGenotypeWeights(model, g, weights);
-  const std::vector<unsigned char> listed = weights.Marks();
-  const bool has_nuclear = store.LastNuclear(g) >= store.FirstNuclear(g);
-  posteriors.assign(static_cast<std::size_t>(n) + 1, {0, 0, 0});
-  for (std::int32_t k = 1; k <= n; ++k) {
-    std::array<long double, 3> log_lh{};
-    if (listed[k] == 0 || !has_nuclear) {
-      // A member listed in no nuclear family enters by its own weights only.
-      PrepareGenotypeWeights(model, g, weights);
-      for (int G = 1; G <= 3; ++G) {
-        long double s = 0;
-        for (int j = 1; j <= kPolygenicGenotypes; ++j) s += weights(k, G, j);
-        log_lh[G - 1] = s > 0 ? std::log(static_cast<double>(s))
-                              : -std::numeric_limits<long double>::infinity();
-      }
-    } else {
-      // Fix the member's major genotype by zeroing the others, and peel.
-      for (int G = 1; G <= 3; ++G) {
-        PrepareGenotypeWeights(model, g, weights);
-        for (int other = 1; other <= 3; ++other) {
-          if (other == G) continue;
-          for (int j = 1; j <= kPolygenicGenotypes; ++j)
-            weights(k, other, j) = 0;
-        }
-        double LL = 0;
-        log_lh[G - 1] = PeelFamily(model, g, weights, LL)
-                            ? static_cast<long double>(LL)
-                            : -std::numeric_limits<long double>::infinity();
-      }
-    }
-    long double top = std::max({log_lh[0], log_lh[1], log_lh[2]});
-    if (!std::isfinite(static_cast<double>(top))) return {};
-    long double total = 0;
-    std::array<long double, 3> e{};
-    for (int G = 0; G < 3; ++G) {
-      e[G] = std::exp(static_cast<double>(log_lh[G] - top));
-      total += e[G];
-    }
-    for (int G = 0; G < 3; ++G) {
-      posteriors[k][G] = static_cast<double>(e[G] / total);
-    }
+  // One pass up and one down per family; the scratch serves every family.
+  if (!impl_->posteriors) {
+    impl_->posteriors = std::make_unique<MajorGenotypePosteriors>(store);
   }
+  impl_->posteriors->Compute(model, g, posteriors);
   return posteriors;
 }
 
