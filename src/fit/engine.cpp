@@ -5,6 +5,7 @@
 #include "fit/engine.h"
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -251,6 +252,7 @@ struct Evaluator::Impl {
   double current_lambda = std::numeric_limits<double>::quiet_NaN();
   SampleLikelihood sample;
   std::unique_ptr<MajorGenotypePosteriors> posteriors;  // made on first use
+  std::int64_t posteriors_evaluation = -1;  // Evaluations() at its last one
 };
 
 Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model,
@@ -264,10 +266,30 @@ double Evaluator::Evaluate(const ParameterTable& table) {
   return impl_->Evaluate(table);
 }
 
+namespace {
+
+// The same table to the bit (so -0 and 0 differ, and NaN equals itself).
+bool SameTable(const ParameterTable& a, const ParameterTable& b) {
+  auto same = [](const auto& x, const auto& y) {
+    return std::memcmp(x.data(), y.data(), sizeof(x)) == 0;
+  };
+  return same(a.tie, b.tie) && same(a.in_model, b.in_model) &&
+         same(a.estimate, b.estimate) && same(a.value, b.value) &&
+         same(a.step, b.step) && same(a.GL, b.GL) && same(a.GR, b.GR);
+}
+
+}  // namespace
+
 std::vector<std::array<double, 3>> Evaluator::GenotypePosteriors(
     const ParameterTable& table, std::int32_t g) {
   std::vector<std::array<double, 3>> posteriors;
-  if (Evaluate(table) <= kFailureThreshold) return posteriors;
+  // The families of one table share its evaluation: the posteriors read
+  // only the model quantities it left, and no evaluation has run since.
+  if (evaluations_ != impl_->posteriors_evaluation ||
+      !SameTable(table, impl_->table)) {
+    if (Evaluate(table) <= kFailureThreshold) return posteriors;
+    impl_->posteriors_evaluation = evaluations_;
+  }
   const Analysis& a = impl_->analysis;
   const FamilyStore& store = impl_->Store();
   if (store.FamilySize(g) <= 0) return posteriors;
