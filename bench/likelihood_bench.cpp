@@ -3,17 +3,22 @@
 // 2 to 5 children, three-generation pedigrees peeled through a child, and
 // half-sib families with a relative outside every nuclear family), all
 // corrected for ascertainment, with the polygenic component in the model,
-// on one thread and on the machine's hardware threads.
+// on one thread and on the machine's hardware threads. And the major-genotype
+// posteriors of every member of one large pedigree (MajorGenotypePosteriors).
 //
 //   segmix_likelihood_bench --benchmark_filter=SampleLogLikelihood
+//   segmix_likelihood_bench --benchmark_filter=GenotypePosteriors
 #include <benchmark/benchmark.h>
 
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "data/family_store.h"
 #include "data/validate_family_structure.h"
+#include "model/genotype_posteriors.h"
 #include "model/parameter_table.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
@@ -113,11 +118,38 @@ FamilyStore SyntheticSample(int families) {
   return b.Finish();
 }
 
-void BM_SampleLogLikelihood(benchmark::State& state) {
-  const FamilyStore store = SyntheticSample(static_cast<int>(state.range(0)));
-  PolygenicTables polygenic;
-  BuildPolygenicTransmission(polygenic);
-  FillPolygenicFrequency(polygenic);
+// One pedigree of at least `members` members: a founder couple, and every
+// descendant in turn marries a founder spouse (one in five twice) and has 1
+// to 4 children, generation after generation. Peeled from the youngest
+// nuclear families up, each onto its descendant parent, and closed at the
+// founders.
+FamilyStore LargePedigree(int members) {
+  SampleBuilder b(777);
+  std::vector<Nuclear> lists;  // in the order they are made
+  std::int32_t next = 3;
+  std::vector<std::int32_t> descendants;
+  lists.push_back(Nuclear{{1, 2}, 0});
+  for (int c = 0; c < 3; ++c) {
+    lists.back().entries.push_back(next);
+    descendants.push_back(next++);
+  }
+  for (std::size_t d = 0; d < descendants.size() && next <= members; ++d) {
+    const int marriages = b.Draw(5) == 0 ? 2 : 1;
+    for (int m = 0; m < marriages && next <= members; ++m) {
+      Nuclear w{{descendants[d], next++}, descendants[d]};
+      const int children = 1 + b.Draw(4);
+      for (int c = 0; c < children; ++c) {
+        w.entries.push_back(next);
+        descendants.push_back(next++);
+      }
+      lists.push_back(w);
+    }
+  }
+  b.Add(next - 1, std::vector<Nuclear>(lists.rbegin(), lists.rend()));
+  return b.Finish();
+}
+
+ParameterTable BenchParameters() {
   ParameterTable p;
   const double values[] = {0, 0.2, 16, 14, 12, 0.4, 3.0, 0.5,
                            1, 0.5, 0,  0,  0,  0,   0,   0};
@@ -129,6 +161,15 @@ void BM_SampleLogLikelihood(benchmark::State& state) {
     p.GR[j] = 1e3;
   }
   p.in_model[kTr1] = 0;
+  return p;
+}
+
+void BM_SampleLogLikelihood(benchmark::State& state) {
+  const FamilyStore store = SyntheticSample(static_cast<int>(state.range(0)));
+  PolygenicTables polygenic;
+  BuildPolygenicTransmission(polygenic);
+  FillPolygenicFrequency(polygenic);
+  ParameterTable p = BenchParameters();
   std::vector<std::int32_t> flags(N_FAM + 1, 1);
   SampleLikelihood sample(
       p, store, polygenic,
@@ -153,6 +194,41 @@ BENCHMARK(BM_SampleLogLikelihood)
     ->Args({300, 1})
     ->Args({300, 0})
     ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Arguments: the pedigree's least size. One Compute: prepare the weights,
+// peel up, pass down (the model quantities come from one evaluation).
+void BM_GenotypePosteriors(benchmark::State& state) {
+  const FamilyStore store = LargePedigree(static_cast<int>(state.range(0)));
+  const PolygenicTables polygenic = BuildPolygenicTables();
+  ParameterTable p = BenchParameters();
+  std::vector<std::int32_t> flags(N_FAM + 1, 1);
+  SampleLikelihood sample(
+      p, store, polygenic,
+      SampleSettings{
+          .proband_switch = 1, .selection_flags = flags, .worker_count = 1});
+  if (!std::isfinite(sample.Evaluate(Gate::kAccepted).ln_lh)) {
+    state.SkipWithError("the sample cannot be evaluated");
+    return;
+  }
+  const LikelihoodModel model{store, sample.Quantities(), polygenic,
+                              0,     p.in_model[kSex],    0};
+  MajorGenotypePosteriors posteriors(store);
+  std::vector<std::array<double, 3>> rows;
+  for (auto _ : state) {
+    if (!posteriors.Compute(model, 1, rows)) {
+      state.SkipWithError("the family cannot be evaluated");
+      return;
+    }
+    benchmark::DoNotOptimize(rows.data());
+  }
+  state.counters["members"] = store.FamilySize(1);
+  state.counters["nuclear"] = store.LastNuclear(1) - store.FirstNuclear(1) + 1;
+}
+BENCHMARK(BM_GenotypePosteriors)
+    ->Arg(10)
+    ->Arg(500)
+    ->Arg(5000)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
