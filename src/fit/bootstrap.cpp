@@ -37,9 +37,16 @@ double BestClimb(const Analysis& data, const ParameterTable& model,
     ParameterTable start = from;
     SwitchOffLeftOutComponents(start);
     if (StartRejection(data.core, start)) continue;
-    const ClimbEnd end =
-        Climb([&](const ParameterTable& t) { return evaluator.Evaluate(t); },
-              start, rows);
+    // A stop signal ends the replicate between evaluations; the caller
+    // (on the main thread) says where the run was.
+    const ClimbEnd end = Climb(
+        [&](const ParameterTable& t) {
+          if (const int signal = StopRequested(); signal != 0) {
+            throw FitStopped(signal, "in a replicate");
+          }
+          return evaluator.Evaluate(t);
+        },
+        start, rows);
     if (end.failed_start || !(end.ln_lh > best)) continue;
     best = end.ln_lh;
     if (best_table != nullptr) *best_table = end.table;
@@ -48,6 +55,12 @@ double BestClimb(const Analysis& data, const ParameterTable& model,
 }
 
 }  // namespace
+
+void ThrowIfStopped(const std::string& where) {
+  if (const int signal = StopRequested(); signal != 0) {
+    throw FitStopped(signal, where);
+  }
+}
 
 std::uint64_t ReplicateSeed(std::uint64_t seed, int b) {
   return Mix(Mix(seed) + static_cast<std::uint64_t>(b));
@@ -140,6 +153,7 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
       n,
       [](void* c, std::int32_t index, std::int32_t) {
         Context& ctx = *static_cast<Context*>(c);
+        if (StopRequested() != 0) return;  // the replicates left are dropped
         try {
           (*ctx.replicates)[index] =
               FitReplicate(*ctx.analysis, *ctx.null, *ctx.alternative, ctx.seed,
@@ -149,6 +163,8 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
         }
       },
       &context);
+  ThrowIfStopped("in the bootstrap of " + null.description.name + " within " +
+                 alternative.description.name);
   for (const std::exception_ptr& e : context.errors) {
     if (e) std::rethrow_exception(e);
   }

@@ -42,10 +42,15 @@ std::uint64_t ReplicateSeed(std::uint64_t seed, int b);
 bool DrawReplicate(const Analysis& analysis, const ModelResult& source,
                    std::uint64_t seed, int b, Analysis& data);
 
+// Throws FitStopped naming `where` when a stop signal has come (for work
+// off the Progress's thread, which cannot see it there).
+void ThrowIfStopped(const std::string& where);
+
 // Fits `null` and then `alternative` to `data` by the screening climb (each
 // from its observed estimates, from the other's maximum moved into its
 // constraints and from one spread start) into r's ln LHs and statistic
-// (ln LHs at or below kFailureThreshold when a fit failed).
+// (ln LHs at or below kFailureThreshold when a fit failed). A stop signal
+// ends it between evaluations with FitStopped.
 void FitPair(const Analysis& data, const ModelResult& null,
              const ModelResult& alternative, BootstrapReplicate& r);
 
@@ -59,7 +64,8 @@ BootstrapReplicate FitReplicate(const Analysis& analysis,
 // The replicates numbered in `replicates` (1-based, e.g. 1..N, or one slice
 // of them) of the test of `null` within `alternative` (its statistic the
 // observed one), with the p-value and SE they give. `threads` as for
-// FitSeries.
+// FitSeries. A stop signal ends every replicate between evaluations and
+// throws FitStopped naming the test: no partial bootstrap is returned.
 Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
                         const ModelResult& alternative, double statistic,
                         const std::vector<int>& replicates, std::uint64_t seed,

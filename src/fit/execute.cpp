@@ -202,7 +202,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
                       std::vector<cli::MapEntry> ids, Progress& progress,
-                      const BootstrapPart* merged) {
+                      const BootstrapPart* merged, const ClimbMemo* memo) {
   FitReport report;
   report.analysis = &analysis;
   report.out = plan.output;
@@ -224,12 +224,18 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   }
   report.models =
       FitSeries(analysis, plan.models, planned.tables, plan.spread_starts,
-                plan.output, progress, plan.threads);
+                plan.output, progress, plan.threads, memo);
   // After a stop signal only the cheap pieces are formed (the tests of the
   // fitted models); what would fit again is left out and named in missing.
-  const bool stopped = progress.StopSignal() != 0;
-  const std::string after_stop =
-      "not computed: the series was " + progress.StopText();
+  // A stop after the series (in a bootstrap, the study or a profile) ends
+  // that piece, whose partial results are dropped, and skips the rest: the
+  // series is published all the same.
+  const bool series_stopped = progress.StopSignal() != 0;
+  const auto stopped = [&] { return progress.StopSignal() != 0; };
+  const auto after_stop = [&] {
+    return std::string("not computed: the ") +
+           (series_stopped ? "series" : "run") + " was " + progress.StopText();
+  };
 
   for (std::size_t i = 0; i < report.models.size(); ++i) {
     const ModelResult& m = report.models[i];
@@ -252,11 +258,8 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   const bool sliced = plan.bootstrap_task.Sliced();
   report.bootstrap_replicates = sliced ? 0 : plan.bootstrap;
   std::size_t merged_tests = 0;
-  if (stopped && plan.bootstrap > 0) {
-    report.missing.push_back("--bootstrap: " + after_stop);
-  }
   for (Comparison& c : report.tests) {
-    if (stopped || plan.bootstrap == 0 || !std::isfinite(c.statistic)) {
+    if (stopped() || plan.bootstrap == 0 || !std::isfinite(c.statistic)) {
       continue;
     }
     const bool chosen =
@@ -276,10 +279,17 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       c.bootstrapped = true;
       continue;
     }
-    Bootstrap b = BootstrapTest(
-        analysis, *Fitted(report, c.null_model), *Fitted(report, c.alternative),
-        c.statistic, SliceReplicates(plan.bootstrap, plan.bootstrap_task),
-        plan.bootstrap_seed, progress, plan.threads);
+    Bootstrap b;
+    try {
+      b = BootstrapTest(analysis, *Fitted(report, c.null_model),
+                        *Fitted(report, c.alternative), c.statistic,
+                        SliceReplicates(plan.bootstrap, plan.bootstrap_task),
+                        plan.bootstrap_seed, progress, plan.threads);
+    } catch (const FitStopped& stop) {
+      progress.TakeStop(stop);
+      c.bootstrap = {};
+      break;
+    }
     if (sliced) {
       report.slice_tests.push_back({c.label, c.statistic, b.replicates});
     } else {
@@ -287,13 +297,16 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       c.bootstrapped = true;
     }
   }
+  if (stopped() && plan.bootstrap > 0) {
+    report.missing.push_back("--bootstrap: " + after_stop());
+  }
   // A study: one draw per data set from the source model, every test whose
   // models were fitted replicated on it.
-  const ModelResult* source = plan.simulate_from.empty() || stopped
+  const ModelResult* source = plan.simulate_from.empty() || stopped()
                                   ? nullptr
                                   : Fitted(report, plan.simulate_from);
-  if (!plan.simulate_from.empty() && stopped) {
-    report.missing.push_back("--simulate-from: " + after_stop);
+  if (!plan.simulate_from.empty() && stopped()) {
+    report.missing.push_back("--simulate-from: " + after_stop());
   } else if (!plan.simulate_from.empty() && source == nullptr) {
     report.missing.push_back("--simulate-from: model " + plan.simulate_from +
                              " could not be fitted, so no data set was "
@@ -318,11 +331,21 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       pairs.emplace_back(Fitted(report, c.null_model),
                          Fitted(report, c.alternative));
     }
+    std::vector<std::vector<BootstrapReplicate>> fits;
     if (merged == nullptr) {
-      std::vector<std::vector<BootstrapReplicate>> fits = SimulateTests(
-          analysis, *source, pairs,
-          SliceReplicates(plan.simulate_replicates, plan.bootstrap_task),
-          plan.simulate_seed, progress, plan.threads);
+      try {
+        fits = SimulateTests(
+            analysis, *source, pairs,
+            SliceReplicates(plan.simulate_replicates, plan.bootstrap_task),
+            plan.simulate_seed, progress, plan.threads);
+      } catch (const FitStopped& stop) {
+        progress.TakeStop(stop);
+        report.missing.push_back("--simulate-from: " + after_stop());
+        study.tests.clear();
+        fits.clear();
+      }
+    }
+    if (merged == nullptr && !stopped()) {
       for (std::size_t t = 0; t < study.tests.size(); ++t) {
         const Comparison& c = report.tests[study.tests[t].test];
         if (sliced) {
@@ -332,7 +355,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
         }
       }
     }
-    if (sliced) {
+    if (sliced || stopped()) {
       study.tests.clear();
     } else {
       // Each data set's statistic under the observed table's reference law:
@@ -352,7 +375,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       }
     }
   }
-  if (merged != nullptr && !stopped && merged_tests != merged->tests.size()) {
+  if (merged != nullptr && !stopped() && merged_tests != merged->tests.size()) {
     throw InputRejected(
         "the series fitted for the merge differs from the slices': they "
         "replicated " +
@@ -360,7 +383,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
         std::to_string(merged_tests) +
         "; run the slices and the merge with one build of segmix-fit.");
   }
-  if (sliced && !stopped) {
+  if (sliced && !stopped()) {
     report.notes.push_back(
         "slice " + std::to_string(plan.bootstrap_task.index) + " of " +
         std::to_string(plan.bootstrap_task.count) + ": its replicates are in " +
@@ -369,8 +392,8 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
         (plan.bootstrap > 0 ? "bootstrap p-values" : "rejection rates"));
   }
 
-  if (!plan.profile_rows.empty() && stopped) {
-    report.missing.push_back("--profile: " + after_stop);
+  if (!plan.profile_rows.empty() && stopped()) {
+    report.missing.push_back("--profile: " + after_stop());
   } else if (!plan.profile_rows.empty()) {
     const ModelResult* m =
         plan.profile_model.empty()
@@ -388,8 +411,14 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                                  m->description.name + "; skipped");
           continue;
         }
-        report.profiles.push_back(
-            ProfileParameter(analysis, *m, row, progress));
+        try {
+          report.profiles.push_back(
+              ProfileParameter(analysis, *m, row, progress));
+        } catch (const FitStopped& stop) {
+          progress.TakeStop(stop);
+          report.missing.push_back("--profile: " + after_stop());
+          break;
+        }
       }
     }
   }
@@ -418,18 +447,20 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     }
     report.missing.push_back(reason);
   }
-  if (stopped && !first_pass_stopped) {
+  if (series_stopped && !first_pass_stopped) {
     report.missing.push_back(
         "the nesting refits: the series was " + progress.StopText() +
         "; each model keeps its last finished fit, whose maximum may lie "
         "below that of a model nested in it");
   }
-  if (stopped) {
-    report.posterior_reason = "the series was stopped: no posteriors";
-    report.missing.push_back("posteriors: " + after_stop);
+  if (stopped()) {
+    report.posterior_reason = std::string("the ") +
+                              (series_stopped ? "series" : "run") +
+                              " was stopped: no posteriors";
+    report.missing.push_back("posteriors: " + after_stop());
   }
   report.complete = report.missing.empty();
-  if (!stopped) ChoosePosteriorModel(plan, report);
+  if (!stopped()) ChoosePosteriorModel(plan, report);
   if (report.posterior_model >= 0) {
     const ModelResult& m = report.models[report.posterior_model];
     Evaluator evaluator(analysis, m.estimates);

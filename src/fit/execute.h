@@ -55,12 +55,13 @@ void CheckBootstrapTests(const FitPlan& plan, const PlannedModels& planned);
 // review's, kept for the report. With `merged` (--merge), the bootstrapped
 // tests take their replicates from it instead of drawing them; throws
 // segmix::InputRejected when this run's tests or observed statistics are
-// not the parts'.
+// not the parts'. With `memo` (--resume), the series reuses its climbs.
 FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
                       std::vector<cli::MapEntry> ids, Progress& progress,
-                      const BootstrapPart* merged = nullptr);
+                      const BootstrapPart* merged = nullptr,
+                      const ClimbMemo* memo = nullptr);
 
 }  // namespace segmix::fit
 

@@ -34,6 +34,10 @@ namespace fs = std::filesystem;
 
 using cli::UsageError;
 
+std::string FirstLine(const std::string& text) {
+  return text.substr(0, text.find('\n'));
+}
+
 // The input review's warnings (legal input that is almost always a mistake),
 // each shown as it is found; input a run refuses is left to the loader, which
 // refuses it with segmix's own message and status. Under a threshold
@@ -158,11 +162,14 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
   CheckBootstrapTests(plan, planned);
   std::vector<cli::MapEntry> ids = ReadIds(analysis);
   std::vector<fs::path> inputs = InputPaths(plan, analysis);
-  // A slice records what it read; the merge reads the same files or none.
+  // What identifies the series, for a --resume of this run; a slice
+  // records what it read; the merge reads the same files or none.
+  SeriesIdentity identity;
+  identity.version = FirstLine(VersionText("segmix-fit"));
+  identity.series_options = SeriesOptions(plan);
+  identity.inputs = DigestInputs(inputs);
   BootstrapPart slice;
-  if (plan.bootstrap_task.Sliced() || merged != nullptr) {
-    slice.inputs = DigestInputs(inputs);
-  }
+  slice.inputs = identity.inputs;
   if (merged != nullptr) {
     for (std::size_t i = 0; i < merged->inputs.size(); ++i) {
       if (i >= slice.inputs.size() || !(slice.inputs[i] == merged->inputs[i])) {
@@ -185,13 +192,17 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
 
   const StopSignals stop_signals;
   OutputFolder folder(plan.output);
+  // Read under the folder's lock: no other run is writing it.
+  ClimbMemo memo;
+  if (plan.resume) memo = ReadResume(plan.output, identity);
   FitPlan staged = plan;
   staged.output = folder.Staging();
   Progress progress(err, plan.quiet, terminal);
   FitReport report;
   try {
     report = ExecutePlan(staged, planned, analysis, std::move(warnings),
-                         std::move(ids), progress, merged);
+                         std::move(ids), progress, merged,
+                         plan.resume ? &memo : nullptr);
   } catch (const RunTermination& termination) {
     // Every input was read before the series: what the core cannot do now
     // is write a model folder's file.
@@ -199,6 +210,7 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
     throw cli::OutputFileError(termination.StderrText());
   }
   report.out = plan.output;
+  report.series = identity;
   if (plan.bootstrap_task.Sliced()) {
     slice.version = VersionText("segmix-fit");
     slice.options = AnalysisOptions(plan);
@@ -225,7 +237,7 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
     err << "segmix-fit: " << progress.StopText() << "; the models fitted "
         << "before the stop were published in " << plan.output.string()
         << " (fit.json \"complete\": false). Run the command again to fit "
-           "the rest.\n";
+           "the rest, with --resume to reuse what was fitted.\n";
   }
   out << ReportText(report);
   out.flush();

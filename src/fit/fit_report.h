@@ -16,6 +16,7 @@
 #include "fit/comparisons.h"
 #include "fit/engine.h"
 #include "fit/plan.h"
+#include "fit/resume.h"
 #include "fit/series.h"
 #include "fit/simulation.h"
 #include "fit/variance_components.h"
@@ -75,6 +76,8 @@ struct FitReport {
   Simulation simulation;
   // --ascertainment: how the corrected families were conditioned.
   Ascertainment ascertainment;
+  // What a --resume of this run must share with it (set by the caller).
+  SeriesIdentity series;
 };
 
 }  // namespace segmix::fit

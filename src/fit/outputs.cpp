@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "fit/model_series.h"
+#include "fit/resume.h"
 #include "fit/standard_errors.h"
 #include "fit/transform.h"
 #include "fit/variance_components.h"
@@ -438,6 +439,7 @@ std::string FitJson(const FitReport& report) {
   j["notes"] = report.notes;
   j["complete"] = report.complete;
   j["missing"] = report.missing;
+  j["series"] = SeriesIdentityJson(report.series);
   const std::vector<int> reported = ReportedRows(a);
   auto table_json = [&](const ParameterTable& t) {
     Json p = Json::object();
@@ -467,7 +469,8 @@ std::string FitJson(const FitReport& report) {
                         {"evaluations", st.outcome.result.function_count},
                         {"converged", st.outcome.converged},
                         {"end", table_json(st.outcome.table)},
-                        {"best", static_cast<int>(s) == m.best}});
+                        {"best", static_cast<int>(s) == m.best},
+                        {"climb", ClimbJson(st)}});
     }
     mj["starts"] = starts;
     mj["warnings"] = m.warnings;

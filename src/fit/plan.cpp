@@ -244,6 +244,10 @@ FitPlan ParseFitCommandLine(const std::vector<std::string>& args) {
                  "single run would have written")
       ->expected(1, -1)
       ->type_name("DIR...");
+  app.add_flag("--resume", plan.resume,
+               "continue the run stopped in --out: its finished climbs are "
+               "reused when the inputs and the series' options are "
+               "unchanged (the result is a whole run's)");
   app.add_flag("--no-report", no_report, "do not write report.html");
   app.add_flag("--quiet", plan.quiet, "no progress on standard error");
   app.add_flag("--version", plan.version, "print the version and stop");
@@ -576,6 +580,25 @@ std::string AnalysisOptions(const FitPlan& plan) {
                   {"simulate_from", plan.simulate_from},
                   {"replicates", plan.simulate_replicates},
                   {"simulate_seed", plan.simulate_seed}};
+  return options.dump();
+}
+
+std::string SeriesOptions(const FitPlan& plan) {
+  using Json = nlohmann::ordered_json;
+  Json models = Json::array();
+  for (const ModelDescription& m : plan.models) {
+    models.push_back({m.name, m.definition});
+  }
+  const Ascertainment& a = plan.ascertainment;
+  const Json options = {
+      {"data", plan.input.string()},
+      {"model_file", plan.model_file.string()},
+      {"models", models},
+      {"starts", plan.spread_starts},
+      {"ascertainment",
+       {static_cast<int>(a.kind), a.threshold, a.file.string()}},
+      {"boxcox", plan.boxcox},
+      {"shift", plan.shift ? Json(*plan.shift) : Json()}};
   return options.dump();
 }
 

@@ -82,6 +82,8 @@ struct FitPlan {
   // then the one their part files recorded; only --out, --quiet and
   // --threads may be given beside it).
   std::vector<std::filesystem::path> merge;
+  // --resume: reuse the climbs of the run stopped in --out (fit/resume.h).
+  bool resume = false;
   // The arguments as given, and the working folder they were given in: a
   // slice's part file records them so that --merge can read the same plan.
   std::vector<std::string> args;
@@ -94,6 +96,12 @@ struct FitPlan {
 // and the bootstrap's N, tests and seed (not --out, --threads, --quiet or
 // --bootstrap-task, which do not change a result).
 std::string AnalysisOptions(const FitPlan& plan);
+
+// The options that fix the series' fits, as one canonical text: the data
+// folder, the model file, the models with their definitions, the starts,
+// the ascertainment and the transform. A resumed run must have the stopped
+// run's; the tests, profiles, bootstrap and study may differ.
+std::string SeriesOptions(const FitPlan& plan);
 
 // Reads `args` (without the program name). Throws cli::UsageError (nothing
 // to fit: exit status 3) for a bad option, an unknown model, parameter or

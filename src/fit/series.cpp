@@ -8,6 +8,7 @@
 #include "fit/series.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -92,14 +93,16 @@ int AgreeingWithBest(const ModelResult& result) {
 struct Pending {
   StartRecord record;
   std::vector<int> known;
+  int position = 0;  // where the record goes in the model's starts
 };
 
 // The fitting of one series: owns the scratch folders and the threads.
 class SeriesFit {
  public:
   SeriesFit(const Analysis& analysis, int model_count, const fs::path& out,
-            Progress& progress, int threads)
+            Progress& progress, int threads, const ClimbMemo* memo)
       : analysis_(analysis),
+        memo_(memo),
         model_count_(model_count),
         out_(out),
         progress_(progress),
@@ -153,6 +156,7 @@ class SeriesFit {
         pending.known.push_back(static_cast<int>(s));
       }
     }
+    pending.position = static_cast<int>(result.starts.size() + batch_.size());
     batch_.push_back(std::move(pending));
     return true;
   }
@@ -269,6 +273,8 @@ class SeriesFit {
         result.estimates, result.free_rows);
   }
 
+  int Reused() const { return reused_; }
+
  private:
   fs::path WorkFolder(const ModelResult& result) {
     const fs::path work = out_ / result.description.name / ".work";
@@ -297,6 +303,25 @@ class SeriesFit {
       refused_fit();
       return;
     }
+    if (memo_ != nullptr) {
+      const ClimbMemo::Climb* done =
+          memo_->Find(result.description.name, pending.position, record);
+      if (done != nullptr) {
+        FitOutcome& o = record.outcome;
+        o.table = start;
+        o.table.value = done->end;
+        o.initial_ln_lh = done->initial_ln_lh;
+        o.result.final_ln_lh = done->ln_lh;
+        o.result.function_count = done->function_count;
+        o.result.iteration_count = done->iterations;
+        o.converged = done->converged;
+        record.evaluations = done->evaluations;
+        record.joined = done->joined;
+        record.climbed = true;
+        ++reused_;
+        return;
+      }
+    }
     std::vector<KnownMaximum> known;
     for (const int s : pending.known) {
       known.push_back({result.starts[s].outcome.table,
@@ -319,6 +344,7 @@ class SeriesFit {
     o.converged = end.converged || end.joined >= 0;
     record.evaluations = evaluator.Evaluations() - before;
     if (end.joined >= 0) record.joined = pending.known[end.joined];
+    record.climbed = true;
   }
 
   // segmix's fit from start `best`'s end point with the polish's steps;
@@ -422,6 +448,8 @@ class SeriesFit {
   }
 
   const Analysis& analysis_;
+  const ClimbMemo* memo_;
+  std::atomic<int> reused_{0};  // climbs taken from memo_
   int model_count_;
   fs::path out_;
   Progress& progress_;
@@ -439,6 +467,24 @@ class SeriesFit {
 
 }  // namespace
 
+const ClimbMemo::Climb* ClimbMemo::Find(const std::string& model, int position,
+                                        const StartRecord& record) const {
+  for (const Climb& c : climbs) {
+    if (c.model != model || c.position != position ||
+        c.origin != record.origin) {
+      continue;
+    }
+    // The same bits, row by row (a NaN never matches: such a climb is
+    // climbed again).
+    bool same = true;
+    for (int r = 1; r <= kParameterRows; ++r) {
+      same &= c.start[r] == record.start.value[r];
+    }
+    if (same) return &c;
+  }
+  return nullptr;
+}
+
 double PolishStep(double x) { return std::max(1e-4 * std::abs(x), 1e-5); }
 
 double DensityConstant(const Analysis& analysis) {
@@ -452,9 +498,9 @@ double DensityConstant(const Analysis& analysis) {
 std::vector<ModelResult> FitSeries(
     const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
     const std::vector<ParameterTable>& tables, int spread, const fs::path& out,
-    Progress& progress, int threads) {
+    Progress& progress, int threads, const ClimbMemo* memo) {
   const int n = static_cast<int>(descriptions.size());
-  SeriesFit series(analysis, n, out, progress, threads);
+  SeriesFit series(analysis, n, out, progress, threads, memo);
   std::vector<ModelResult> results(descriptions.size());
   // Which maximum of model o each model was last started from: a nesting
   // start is run again only when o's maximum has moved.
@@ -551,6 +597,11 @@ std::vector<ModelResult> FitSeries(
     if (refitting >= 0) results[refitting].starts.resize(kept_starts);
   }
   for (ModelResult& result : results) series.StandardErrorsOf(result);
+  if (memo != nullptr) {
+    progress.Note("resumed: " + std::to_string(series.Reused()) + " of " +
+                  std::to_string(memo->climbs.size()) +
+                  " climbs of the earlier run reused");
+  }
   // A model the stop left unfitted publishes no folder: what its scratch
   // folders held is not a fit.
   for (const ModelResult& result : results) {

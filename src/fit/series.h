@@ -39,6 +39,33 @@ struct StartRecord {
   // Index into the model's starts when this climb was stopped heading to
   // that start's maximum (it counts as reaching it); -1 otherwise.
   int joined = -1;
+  // The outcome is a screening climb's (not segmix's fit of a start the
+  // climb could not take): what a resumed run may reuse.
+  bool climbed = false;
+};
+
+// The climbs of an earlier run of the same series (--resume), by model. A
+// climb is a function of the data, the model, its start and the maxima
+// already known to the model, which are its earlier starts' ends; so, the
+// run being deterministic, a start at the same position of the model's
+// starts with the same values has the same climb, and reusing it gives the
+// bits a fresh climb would.
+struct ClimbMemo {
+  struct Climb {
+    std::string model, origin;
+    int position = 0;  // index into the model's starts
+    ParameterTable::Column<double> start{}, end{};
+    double initial_ln_lh = 0, ln_lh = 0;
+    long evaluations = 0;
+    int function_count = 0, iterations = 0;
+    bool converged = false;
+    int joined = -1;
+  };
+  std::vector<Climb> climbs;
+  // The climb of `record` (origin and start values as queued) at `position`
+  // of `model`'s starts; null when the earlier run has none.
+  const Climb* Find(const std::string& model, int position,
+                    const StartRecord& record) const;
 };
 
 // A maximum the starts of a model reached: starts within kAgreement of each
@@ -87,11 +114,13 @@ double DensityConstant(const Analysis& analysis);
 // fitted and the later ones are left unfitted with `stopped` saying why and
 // their folders removed; a stop in the nesting rounds keeps every model's
 // last finished fit. progress.StopSignal() then says that the series was
-// stopped.
+// stopped. With `memo`, a climb it holds is taken from it instead of being
+// climbed again (the results are the same; the count reused is noted).
 std::vector<ModelResult> FitSeries(
     const Analysis& analysis, const std::vector<ModelDescription>& descriptions,
     const std::vector<ParameterTable>& tables, int spread,
-    const std::filesystem::path& out, Progress& progress, int threads = 0);
+    const std::filesystem::path& out, Progress& progress, int threads = 0,
+    const ClimbMemo* memo = nullptr);
 
 // The steps of the polish at a climb's end point x: 1e-4 |x|, at least 1e-5,
 // ten times the pattern search's own tolerances, so that it converges in a

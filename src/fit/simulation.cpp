@@ -38,6 +38,7 @@ std::vector<std::vector<BootstrapReplicate>> SimulateTests(
       [](void* c, std::int32_t index, std::int32_t) {
         Context& ctx = *static_cast<Context*>(c);
         const auto i = static_cast<std::size_t>(index);
+        if (StopRequested() != 0) return;  // the data sets left are dropped
         try {
           Analysis data;
           const int b = (*ctx.numbers)[i];
@@ -57,6 +58,7 @@ std::vector<std::vector<BootstrapReplicate>> SimulateTests(
         }
       },
       &context);
+  ThrowIfStopped("in the simulation from " + source.description.name);
   for (const std::exception_ptr& e : context.errors) {
     if (e) std::rethrow_exception(e);
   }

@@ -44,6 +44,7 @@ struct Simulation {
 // The tests' pairs (null, alternative) fitted to replicates `numbers` drawn
 // from `source`: [pair][replicate], replicates in the order of `numbers`.
 // Replicates run side by side, one per thread (`threads` as for FitSeries).
+// A stop signal throws FitStopped: no partial study is returned.
 std::vector<std::vector<BootstrapReplicate>> SimulateTests(
     const Analysis& analysis, const ModelResult& source,
     const std::vector<std::pair<const ModelResult*, const ModelResult*>>& pairs,

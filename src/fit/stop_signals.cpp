@@ -1,10 +1,15 @@
 // The stop flag and its handlers.
 #include "fit/stop_signals.h"
 
+#include <atomic>
+
 namespace segmix::fit {
 namespace {
 
-volatile std::sig_atomic_t g_stop_signal = 0;
+// Read by the worker threads of a bootstrap as well as the main thread: an
+// atomic, lock-free so that the handler may store to it.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 

@@ -164,5 +164,104 @@ TEST(Stop, ASignalInTheNestingRoundsKeepsTheFinishedFits) {
   fs::remove_all(dir);
 }
 
+// SIGINT as the bootstrap begins: the series is published with its tests,
+// the bootstrap is missing (no partial p-value), exit 128 + N.
+TEST(Stop, ASignalInTheBootstrapPublishesTheSeries) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_stop_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  const fs::path out = dir / "out";
+  SignalOnText buffer("bootstrap sporadic within major", SIGINT);
+  std::ostream err(&buffer);
+  EXPECT_EQ(Fit({"segmix-fit", (dir / "data").string(), "--starts", "0",
+                 "--out", out.string(), "--models", "sporadic,major",
+                 "--compare", "sporadic:major", "--bootstrap", "4"},
+                err),
+            cli::ExitStatusForSignal(SIGINT));
+  const auto json = nlohmann::json::parse(ReadText(out / "fit.json"));
+  EXPECT_FALSE(json.at("complete").get<bool>());
+  EXPECT_EQ(json.at("missing").at(0).get<std::string>(),
+            "--bootstrap: not computed: the run was stopped by signal 2 "
+            "(SIGINT) in the bootstrap of sporadic within major");
+  EXPECT_NE(ModelRow(out / "models.csv", "major").find(",true,"),
+            std::string::npos);
+  // The test's row, its bootstrap cells empty.
+  EXPECT_NE(ReadText(out / "tests.csv").find("sporadic within major"),
+            std::string::npos);
+  EXPECT_NE(ReadText(out / "tests.csv").find(",,,\n"), std::string::npos);
+  fs::remove_all(dir);
+}
+
+// A series stopped in its second model and resumed writes what a run never
+// stopped writes (apart from the elapsed time), reusing the stopped run's
+// climbs; a resume whose inputs or series differ is refused, naming why.
+TEST(Resume, AStoppedSeriesResumedEqualsAWholeRun) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_resume_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "simulated",
+           dir / "data");
+  const auto args = [&](const fs::path& out) {
+    return std::vector<std::string>{"segmix-fit", (dir / "data").string(),
+                                    "--starts",   "0",
+                                    "--out",      out.string(),
+                                    "--models",   "sporadic,major,mixed",
+                                    "--no-report"};
+  };
+  std::ostringstream whole_err;
+  ASSERT_EQ(Fit(args(dir / "whole"), whole_err), cli::kExitDone);
+  SignalOnText buffer("model 3 of 3", SIGINT);
+  std::ostream err(&buffer);
+  ASSERT_EQ(Fit(args(dir / "out"), err), cli::ExitStatusForSignal(SIGINT));
+  EXPECT_NE(buffer.str().find("with --resume"), std::string::npos);
+
+  std::vector<std::string> resume = args(dir / "out");
+  resume.push_back("--resume");
+  std::ostringstream resume_err;
+  ASSERT_EQ(Fit(resume, resume_err), cli::kExitDone) << resume_err.str();
+  EXPECT_NE(resume_err.str().find("climbs of the earlier run reused"),
+            std::string::npos);
+  EXPECT_EQ(resume_err.str().find("resumed: 0 of"), std::string::npos);
+  for (const char* file : {"models.csv", "tests.csv", "families.csv",
+                           "persons.csv", "mixed/sigma.dat", "major/max.dat"}) {
+    EXPECT_EQ(ReadText(dir / "out" / file), ReadText(dir / "whole" / file))
+        << file;
+  }
+  auto resumed = nlohmann::json::parse(ReadText(dir / "out" / "fit.json"));
+  auto whole = nlohmann::json::parse(ReadText(dir / "whole" / "fit.json"));
+  resumed.erase("seconds"), whole.erase("seconds");
+  resumed.erase("directory"), whole.erase("directory");
+  EXPECT_EQ(resumed.at("models"), whole.at("models"));
+  EXPECT_TRUE(resumed.at("complete").get<bool>());
+
+  // Refusals, before anything is fitted or written.
+  struct Row {
+    const char* what;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  std::vector<std::string> starts = resume;
+  starts[3] = "1";
+  std::vector<std::string> fresh = resume;
+  fresh[5] = (dir / "fresh").string();
+  const Row rows[] = {
+      {"other starts", starts, "is of a series with other options"},
+      {"no earlier run", fresh, "holds no fit.json"},
+  };
+  for (const Row& row : rows) {
+    std::ostringstream e;
+    EXPECT_EQ(Fit(row.args, e), cli::kExitInputRefused) << row.what;
+    EXPECT_NE(e.str().find(row.message), std::string::npos)
+        << row.what << ": " << e.str();
+  }
+  std::ofstream(dir / "data" / "par.inp", std::ios::app) << "\n";
+  std::ostringstream changed;
+  EXPECT_EQ(Fit(resume, changed), cli::kExitInputRefused);
+  EXPECT_NE(changed.str().find("par.inp has changed since"), std::string::npos)
+      << changed.str();
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace segmix::fit

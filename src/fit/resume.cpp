@@ -1,0 +1,159 @@
+// The stopped run's fit.json read back for --resume.
+#include "fit/resume.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "cli/input_file.h"
+#include "textio/termination.h"
+
+namespace segmix::fit {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kAgain = " Run the command without --resume.";
+
+// Rows 1..kParameterRows; a value JSON cannot hold (NaN, infinite) is
+// written as null.
+Json Values(const ParameterTable::Column<double>& column) {
+  Json values = Json::array();
+  for (int r = 1; r <= kParameterRows; ++r) values.push_back(column[r]);
+  return values;
+}
+
+// False when `j` is not a number (a value JSON could not hold): the climb
+// is then climbed again rather than reused with another value.
+bool Number(const Json& j, double& x) {
+  if (!j.is_number()) return false;
+  x = j.get<double>();
+  return true;
+}
+
+bool ReadValues(const Json& j, ParameterTable::Column<double>& column) {
+  if (!j.is_array() || j.size() != static_cast<std::size_t>(kParameterRows)) {
+    return false;
+  }
+  bool exact = true;
+  for (int r = 1; r <= kParameterRows; ++r) {
+    exact &= Number(j[static_cast<std::size_t>(r - 1)], column[r]);
+  }
+  return exact;
+}
+
+}  // namespace
+
+Json SeriesIdentityJson(const SeriesIdentity& identity) {
+  Json inputs = Json::array();
+  for (const InputDigest& d : identity.inputs) {
+    inputs.push_back(
+        {{"path", d.path}, {"bytes", d.bytes}, {"crc32", d.crc32}});
+  }
+  return {{"version", identity.version},
+          {"options", identity.series_options},
+          {"inputs", inputs}};
+}
+
+Json ClimbJson(const StartRecord& start) {
+  if (!start.climbed) return nullptr;
+  const FitOutcome& o = start.outcome;
+  return {{"start", Values(start.start.value)},
+          {"end", Values(o.table.value)},
+          {"initial_ln_lh", o.initial_ln_lh},
+          {"ln_lh", o.result.final_ln_lh},
+          {"evaluations", start.evaluations},
+          {"function_count", o.result.function_count},
+          {"iterations", o.result.iteration_count},
+          {"converged", o.converged},
+          {"joined", start.joined}};
+}
+
+ClimbMemo ReadResume(const fs::path& output, const SeriesIdentity& identity) {
+  const fs::path file = output / "fit.json";
+  if (!fs::exists(file)) {
+    throw InputRejected("--resume: " + output.string() +
+                        " holds no fit.json, so there is no run to resume." +
+                        kAgain);
+  }
+  std::ifstream in;
+  cli::OpenInputFile(in, file.string(), "the stopped run's fit.json");
+  std::string text, line;
+  for (int n = 1; cli::ReadLineCapped(in, line, file.string(), n); ++n) {
+    text += line;
+    text += '\n';
+  }
+  const auto refuse = [&](const std::string& why) {
+    throw InputRejected("--resume: " + file.string() + " " + why + "." +
+                        kAgain);
+  };
+  ClimbMemo memo;
+  try {
+    const Json j = Json::parse(text);
+    if (j.value("program", "") != "segmix-fit" || !j.contains("series")) {
+      refuse("is not a record of segmix-fit's series");
+    }
+    const Json& series = j.at("series");
+    if (series.at("version").get<std::string>() != identity.version) {
+      refuse("was written by " + series.at("version").get<std::string>() +
+             ", not by this " + identity.version);
+    }
+    if (series.at("options").get<std::string>() != identity.series_options) {
+      refuse(
+          "is of a series with other options (the data folder, the model "
+          "file, the models, --starts, --ascertainment or --transform "
+          "differ)");
+    }
+    std::vector<InputDigest> inputs;
+    for (const Json& d : series.at("inputs")) {
+      inputs.push_back({d.at("path").get<std::string>(),
+                        d.at("bytes").get<std::uintmax_t>(),
+                        d.at("crc32").get<std::uint32_t>()});
+    }
+    for (std::size_t i = 0; i < std::max(inputs.size(), identity.inputs.size());
+         ++i) {
+      if (i < inputs.size() && i < identity.inputs.size() &&
+          inputs[i] == identity.inputs[i]) {
+        continue;
+      }
+      const std::string& path =
+          i < identity.inputs.size() ? identity.inputs[i].path : inputs[i].path;
+      refuse("is of other input files: " + path +
+             (i >= inputs.size()            ? " was not there when it ran"
+              : i >= identity.inputs.size() ? " is gone"
+                                            : " has changed since (its size or "
+                                              "CRC-32 differ)"));
+    }
+    for (const Json& m : j.at("models")) {
+      const std::string name = m.at("name").get<std::string>();
+      const Json& starts = m.at("starts");
+      for (std::size_t s = 0; s < starts.size(); ++s) {
+        const Json& st = starts[s];
+        if (!st.contains("climb") || st.at("climb").is_null()) continue;
+        const Json& c = st.at("climb");
+        ClimbMemo::Climb climb;
+        climb.model = name;
+        climb.origin = st.at("origin").get<std::string>();
+        climb.position = static_cast<int>(s);
+        if (!ReadValues(c.at("start"), climb.start) ||
+            !ReadValues(c.at("end"), climb.end) ||
+            !Number(c.at("initial_ln_lh"), climb.initial_ln_lh) ||
+            !Number(c.at("ln_lh"), climb.ln_lh)) {
+          continue;
+        }
+        climb.evaluations = c.at("evaluations").get<long>();
+        climb.function_count = c.at("function_count").get<int>();
+        climb.iterations = c.at("iterations").get<int>();
+        climb.converged = c.at("converged").get<bool>();
+        climb.joined = c.at("joined").get<int>();
+        memo.climbs.push_back(climb);
+      }
+    }
+  } catch (const Json::exception& error) {
+    refuse(std::string("cannot be read as segmix-fit's record (") +
+           error.what() + ")");
+  }
+  return memo;
+}
+
+}  // namespace segmix::fit
