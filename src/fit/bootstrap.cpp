@@ -129,11 +129,25 @@ void BootstrapPValue(Bootstrap& bootstrap, double statistic) {
 Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
                         const ModelResult& alternative, double statistic,
                         const std::vector<int>& replicates, std::uint64_t seed,
-                        Progress& progress, int threads) {
+                        Progress& progress, int threads,
+                        const std::vector<BootstrapReplicate>* earlier) {
   const int n = static_cast<int>(replicates.size());
   Bootstrap bootstrap;
   bootstrap.seed = seed;
   bootstrap.replicates.resize(static_cast<std::size_t>(n));
+  // Replicate b is a function of (seed, b) and the two fits: an earlier
+  // run's, of the same series, is the one this run would draw and fit.
+  std::vector<char> finished(static_cast<std::size_t>(n), 0);
+  int reused = 0;
+  for (int i = 0; earlier != nullptr && i < n; ++i) {
+    for (const BootstrapReplicate& r : *earlier) {
+      if (r.index != replicates[static_cast<std::size_t>(i)]) continue;
+      bootstrap.replicates[static_cast<std::size_t>(i)] = r;
+      finished[static_cast<std::size_t>(i)] = 1;
+      ++reused;
+      break;
+    }
+  }
   WorkerPool pool(threads > 0 ? threads : UsableProcessors());
   struct Context {
     const Analysis* analysis;
@@ -141,30 +155,46 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
     std::uint64_t seed;
     const std::vector<int>* numbers;
     std::vector<BootstrapReplicate>* replicates;
+    std::vector<char>* finished;
     std::vector<std::exception_ptr> errors;
   } context{&analysis, &null,       &alternative,
             seed,      &replicates, &bootstrap.replicates,
-            {}};
+            &finished, {}};
   context.errors.resize(static_cast<std::size_t>(n));
-  progress.Note("bootstrap " + null.description.name + " within " +
-                alternative.description.name + ": " + std::to_string(n) +
-                " replicates");
+  const std::string name =
+      null.description.name + " within " + alternative.description.name;
+  progress.Note("bootstrap " + name + ": " + std::to_string(n) + " replicates" +
+                (earlier != nullptr ? ", " + std::to_string(reused) +
+                                          " of them reused from the earlier run"
+                                    : ""));
   pool.Run(
       n,
       [](void* c, std::int32_t index, std::int32_t) {
         Context& ctx = *static_cast<Context*>(c);
-        if (StopRequested() != 0) return;  // the replicates left are dropped
+        const auto i = static_cast<std::size_t>(index);
+        // The replicates left after a stop are not started.
+        if ((*ctx.finished)[i] != 0 || StopRequested() != 0) return;
         try {
-          (*ctx.replicates)[index] =
+          (*ctx.replicates)[i] =
               FitReplicate(*ctx.analysis, *ctx.null, *ctx.alternative, ctx.seed,
-                           (*ctx.numbers)[index]);
+                           (*ctx.numbers)[i]);
+          (*ctx.finished)[i] = 1;
         } catch (...) {
-          ctx.errors[index] = std::current_exception();
+          ctx.errors[i] = std::current_exception();
         }
       },
       &context);
-  ThrowIfStopped("in the bootstrap of " + null.description.name + " within " +
-                 alternative.description.name);
+  if (StopRequested() != 0) {
+    std::vector<BootstrapReplicate> done;
+    for (int i = 0; i < n; ++i) {
+      if (finished[static_cast<std::size_t>(i)] != 0) {
+        done.push_back(bootstrap.replicates[static_cast<std::size_t>(i)]);
+      }
+    }
+    bootstrap.replicates = std::move(done);
+    bootstrap.stopped = true;
+    return bootstrap;
+  }
   for (const std::exception_ptr& e : context.errors) {
     if (e) std::rethrow_exception(e);
   }

@@ -64,12 +64,15 @@ BootstrapReplicate FitReplicate(const Analysis& analysis,
 // The replicates numbered in `replicates` (1-based, e.g. 1..N, or one slice
 // of them) of the test of `null` within `alternative` (its statistic the
 // observed one), with the p-value and SE they give. `threads` as for
-// FitSeries. A stop signal ends every replicate between evaluations and
-// throws FitStopped naming the test: no partial bootstrap is returned.
-Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
-                        const ModelResult& alternative, double statistic,
-                        const std::vector<int>& replicates, std::uint64_t seed,
-                        Progress& progress, int threads = 0);
+// FitSeries. A replicate `earlier` holds (a resumed run's, of the same
+// series, test and seed) is taken from it. A stop signal ends every
+// replicate between evaluations: the result is then `stopped`, with the
+// finished replicates only.
+Bootstrap BootstrapTest(
+    const Analysis& analysis, const ModelResult& null,
+    const ModelResult& alternative, double statistic,
+    const std::vector<int>& replicates, std::uint64_t seed, Progress& progress,
+    int threads = 0, const std::vector<BootstrapReplicate>* earlier = nullptr);
 
 // p and its SE from replicate statistics (failed ones skipped).
 void BootstrapPValue(Bootstrap& bootstrap, double statistic);

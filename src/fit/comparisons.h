@@ -50,6 +50,9 @@ struct Bootstrap {
   int usable = 0;                              // N of the p-value
   int reaching = 0;                            // #{T_b >= T}
   double p_value = 1, se = 0;
+  // A stop signal ended it: `replicates` holds the finished ones only (for a
+  // --resume), and there is no p-value.
+  bool stopped = false;
 };
 
 struct Comparison {

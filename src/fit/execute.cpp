@@ -202,7 +202,7 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
                       std::vector<cli::MapEntry> ids, Progress& progress,
-                      const BootstrapPart* merged, const ClimbMemo* memo) {
+                      const BootstrapPart* merged, const EarlierRun* earlier) {
   FitReport report;
   report.analysis = &analysis;
   report.out = plan.output;
@@ -222,9 +222,9 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
     const std::string text = VersionText("segmix-fit");
     report.version = text.substr(0, text.find('\n'));
   }
-  report.models =
-      FitSeries(analysis, plan.models, planned.tables, plan.spread_starts,
-                plan.output, progress, plan.threads, memo);
+  report.models = FitSeries(
+      analysis, plan.models, planned.tables, plan.spread_starts, plan.output,
+      progress, plan.threads, earlier != nullptr ? &earlier->climbs : nullptr);
   // After a stop signal only the cheap pieces are formed (the tests of the
   // fitted models); what would fit again is left out and named in missing.
   // A stop after the series (in a bootstrap, the study or a profile) ends
@@ -279,15 +279,19 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
       c.bootstrapped = true;
       continue;
     }
-    Bootstrap b;
-    try {
-      b = BootstrapTest(analysis, *Fitted(report, c.null_model),
-                        *Fitted(report, c.alternative), c.statistic,
-                        SliceReplicates(plan.bootstrap, plan.bootstrap_task),
-                        plan.bootstrap_seed, progress, plan.threads);
-    } catch (const FitStopped& stop) {
-      progress.TakeStop(stop);
-      c.bootstrap = {};
+    Bootstrap b = BootstrapTest(
+        analysis, *Fitted(report, c.null_model), *Fitted(report, c.alternative),
+        c.statistic, SliceReplicates(plan.bootstrap, plan.bootstrap_task),
+        plan.bootstrap_seed, progress, plan.threads,
+        earlier != nullptr
+            ? earlier->Bootstrap(c.label, c.statistic, plan.bootstrap_seed)
+            : nullptr);
+    if (b.stopped) {
+      // Its finished replicates stay in fit.json for a --resume; no p-value.
+      progress.TakeStop(FitStopped(
+          StopRequested(),
+          "in the bootstrap of " + c.null_model + " within " + c.alternative));
+      if (!sliced) c.bootstrap = std::move(b);
       break;
     }
     if (sliced) {

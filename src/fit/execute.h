@@ -16,6 +16,7 @@
 #include "fit/fit_report.h"
 #include "fit/plan.h"
 #include "fit/progress.h"
+#include "fit/resume.h"
 
 namespace segmix::fit {
 
@@ -55,13 +56,14 @@ void CheckBootstrapTests(const FitPlan& plan, const PlannedModels& planned);
 // review's, kept for the report. With `merged` (--merge), the bootstrapped
 // tests take their replicates from it instead of drawing them; throws
 // segmix::InputRejected when this run's tests or observed statistics are
-// not the parts'. With `memo` (--resume), the series reuses its climbs.
+// not the parts'. With `earlier` (--resume), the series reuses its climbs
+// and the bootstraps their finished replicates.
 FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
                       const Analysis& analysis,
                       std::vector<std::string> input_warnings,
                       std::vector<cli::MapEntry> ids, Progress& progress,
                       const BootstrapPart* merged = nullptr,
-                      const ClimbMemo* memo = nullptr);
+                      const EarlierRun* earlier = nullptr);
 
 }  // namespace segmix::fit
 

@@ -193,8 +193,8 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
   const StopSignals stop_signals;
   OutputFolder folder(plan.output);
   // Read under the folder's lock: no other run is writing it.
-  ClimbMemo memo;
-  if (plan.resume) memo = ReadResume(plan.output, identity);
+  EarlierRun earlier;
+  if (plan.resume) earlier = ReadResume(plan.output, identity);
   FitPlan staged = plan;
   staged.output = folder.Staging();
   Progress progress(err, plan.quiet, terminal);
@@ -202,7 +202,7 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
   try {
     report = ExecutePlan(staged, planned, analysis, std::move(warnings),
                          std::move(ids), progress, merged,
-                         plan.resume ? &memo : nullptr);
+                         plan.resume ? &earlier : nullptr);
   } catch (const RunTermination& termination) {
     // Every input was read before the series: what the core cannot do now
     // is write a model folder's file.

@@ -534,7 +534,6 @@ std::string FitJson(const FitReport& report) {
                      {"p_value", c.p_value},
                      {"distribution", c.distribution},
                      {"note", c.note}});
-    if (!c.bootstrapped) continue;
     Json replicates = Json::array();
     for (const BootstrapReplicate& r : c.bootstrap.replicates) {
       replicates.push_back(
@@ -544,6 +543,12 @@ std::string FitJson(const FitReport& report) {
            {"alternative_ln_lh", r.alternative_ln_lh},
            {"statistic", r.Usable() ? Json(r.statistic) : Json(nullptr)}});
     }
+    // A bootstrap a stop ended: what it finished, for a --resume; no p-value.
+    if (c.bootstrap.stopped && !c.bootstrap.replicates.empty()) {
+      tests.back()["bootstrap_finished"] = {{"seed", c.bootstrap.seed},
+                                            {"replicates", replicates}};
+    }
+    if (!c.bootstrapped) continue;
     tests.back()["bootstrap"] = {
         {"seed", c.bootstrap.seed},
         {"replicates_asked", report.bootstrap_replicates},

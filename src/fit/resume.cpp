@@ -69,7 +69,17 @@ Json ClimbJson(const StartRecord& start) {
           {"joined", start.joined}};
 }
 
-ClimbMemo ReadResume(const fs::path& output, const SeriesIdentity& identity) {
+const std::vector<BootstrapReplicate>* EarlierRun::Bootstrap(
+    const std::string& label, double statistic, std::uint64_t seed) const {
+  for (const Replicates& r : bootstraps) {
+    if (r.test == label && r.statistic == statistic && r.seed == seed) {
+      return &r.replicates;
+    }
+  }
+  return nullptr;
+}
+
+EarlierRun ReadResume(const fs::path& output, const SeriesIdentity& identity) {
   const fs::path file = output / "fit.json";
   if (!fs::exists(file)) {
     throw InputRejected("--resume: " + output.string() +
@@ -87,7 +97,8 @@ ClimbMemo ReadResume(const fs::path& output, const SeriesIdentity& identity) {
     throw InputRejected("--resume: " + file.string() + " " + why + "." +
                         kAgain);
   };
-  ClimbMemo memo;
+  EarlierRun earlier;
+  ClimbMemo& memo = earlier.climbs;
   try {
     const Json j = Json::parse(text);
     if (j.value("program", "") != "segmix-fit" || !j.contains("series")) {
@@ -149,11 +160,36 @@ ClimbMemo ReadResume(const fs::path& output, const SeriesIdentity& identity) {
         memo.climbs.push_back(climb);
       }
     }
+    // A finished bootstrap, or the replicates a stop left.
+    for (const Json& t : j.at("tests")) {
+      for (const char* key : {"bootstrap", "bootstrap_finished"}) {
+        if (!t.contains(key)) continue;
+        const Json& b = t.at(key);
+        EarlierRun::Replicates replicates;
+        replicates.test = t.at("test").get<std::string>();
+        if (!Number(t.at("minus_2_ln_lambda"), replicates.statistic)) continue;
+        replicates.seed = b.at("seed").get<std::uint64_t>();
+        bool exact = true;
+        for (const Json& r : b.at("replicates")) {
+          BootstrapReplicate rep;
+          rep.index = r.at("replicate").get<int>();
+          rep.drawn = r.at("drawn").get<bool>();
+          exact &= Number(r.at("null_ln_lh"), rep.null_ln_lh) &&
+                   Number(r.at("alternative_ln_lh"), rep.alternative_ln_lh);
+          // An unusable replicate's statistic is null: it kept 0.
+          if (!r.at("statistic").is_null()) {
+            exact &= Number(r.at("statistic"), rep.statistic);
+          }
+          replicates.replicates.push_back(rep);
+        }
+        if (exact) earlier.bootstraps.push_back(std::move(replicates));
+      }
+    }
   } catch (const Json::exception& error) {
     refuse(std::string("cannot be read as segmix-fit's record (") +
            error.what() + ")");
   }
-  return memo;
+  return earlier;
 }
 
 }  // namespace segmix::fit

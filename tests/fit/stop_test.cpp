@@ -263,5 +263,52 @@ TEST(Resume, AStoppedSeriesResumedEqualsAWholeRun) {
   fs::remove_all(dir);
 }
 
+// A resumed bootstrap takes the replicates the stopped run finished (here
+// 1 and 3 of 4, as a stop would have left them) and fits the others: its
+// p-value and replicates are a whole run's.
+TEST(Resume, ABootstrapResumedTakesTheFinishedReplicates) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_resume_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  const auto args = [&](const fs::path& out) {
+    return std::vector<std::string>{"segmix-fit",  (dir / "data").string(),
+                                    "--starts",    "0",
+                                    "--out",       out.string(),
+                                    "--models",    "sporadic,major",
+                                    "--compare",   "sporadic:major",
+                                    "--bootstrap", "4",
+                                    "--no-report", "--resume"};
+  };
+  std::vector<std::string> whole_args = args(dir / "whole");
+  whole_args.pop_back();
+  std::ostringstream whole_err;
+  ASSERT_EQ(Fit(whole_args, whole_err), cli::kExitDone) << whole_err.str();
+  fs::create_directories(dir / "out");
+  auto json = nlohmann::json::parse(ReadText(dir / "whole" / "fit.json"));
+  auto& test = json.at("tests").at(0);
+  nlohmann::json finished = {{"seed", test.at("bootstrap").at("seed")},
+                             {"replicates", nlohmann::json::array()}};
+  for (const int b : {0, 2}) {
+    finished["replicates"].push_back(
+        test.at("bootstrap").at("replicates").at(b));
+  }
+  test.erase("bootstrap");
+  test["bootstrap_finished"] = finished;
+  json["complete"] = false;
+  std::ofstream(dir / "out" / "fit.json") << json.dump();
+
+  std::ostringstream err;
+  ASSERT_EQ(Fit(args(dir / "out"), err), cli::kExitDone) << err.str();
+  EXPECT_NE(err.str().find("4 replicates, 2 of them reused"), std::string::npos)
+      << err.str();
+  EXPECT_EQ(ReadText(dir / "out" / "tests.csv"),
+            ReadText(dir / "whole" / "tests.csv"));
+  EXPECT_EQ(
+      nlohmann::json::parse(ReadText(dir / "out" / "fit.json")).at("tests"),
+      nlohmann::json::parse(ReadText(dir / "whole" / "fit.json")).at("tests"));
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace segmix::fit
