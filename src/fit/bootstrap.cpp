@@ -62,6 +62,33 @@ void ThrowIfStopped(const std::string& where) {
   }
 }
 
+void ForEachReplicate(int n, int threads,
+                      const std::function<void(std::size_t)>& work) {
+  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(n));
+  struct Context {
+    const std::function<void(std::size_t)>* work;
+    std::vector<std::exception_ptr>* errors;
+  } context{&work, &errors};
+  WorkerPool pool(threads > 0 ? threads : UsableProcessors());
+  pool.Run(
+      n,
+      [](void* c, std::int32_t index, std::int32_t) {
+        const Context& ctx = *static_cast<const Context*>(c);
+        const auto i = static_cast<std::size_t>(index);
+        if (StopRequested() != 0) return;
+        try {
+          (*ctx.work)(i);
+        } catch (...) {
+          (*ctx.errors)[i] = std::current_exception();
+        }
+      },
+      &context);
+  if (StopRequested() != 0) return;
+  for (const std::exception_ptr& e : errors) {
+    if (e) std::rethrow_exception(e);
+  }
+}
+
 std::uint64_t ReplicateSeed(std::uint64_t seed, int b) {
   return Mix(Mix(seed) + static_cast<std::uint64_t>(b));
 }
@@ -148,42 +175,18 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
       break;
     }
   }
-  WorkerPool pool(threads > 0 ? threads : UsableProcessors());
-  struct Context {
-    const Analysis* analysis;
-    const ModelResult *null, *alternative;
-    std::uint64_t seed;
-    const std::vector<int>* numbers;
-    std::vector<BootstrapReplicate>* replicates;
-    std::vector<char>* finished;
-    std::vector<std::exception_ptr> errors;
-  } context{&analysis, &null,       &alternative,
-            seed,      &replicates, &bootstrap.replicates,
-            &finished, {}};
-  context.errors.resize(static_cast<std::size_t>(n));
-  const std::string name =
-      null.description.name + " within " + alternative.description.name;
-  progress.Note("bootstrap " + name + ": " + std::to_string(n) + " replicates" +
+  progress.Note("bootstrap " + null.description.name + " within " +
+                alternative.description.name + ": " + std::to_string(n) +
+                " replicates" +
                 (earlier != nullptr ? ", " + std::to_string(reused) +
                                           " of them reused from the earlier run"
                                     : ""));
-  pool.Run(
-      n,
-      [](void* c, std::int32_t index, std::int32_t) {
-        Context& ctx = *static_cast<Context*>(c);
-        const auto i = static_cast<std::size_t>(index);
-        // The replicates left after a stop are not started.
-        if ((*ctx.finished)[i] != 0 || StopRequested() != 0) return;
-        try {
-          (*ctx.replicates)[i] =
-              FitReplicate(*ctx.analysis, *ctx.null, *ctx.alternative, ctx.seed,
-                           (*ctx.numbers)[i]);
-          (*ctx.finished)[i] = 1;
-        } catch (...) {
-          ctx.errors[i] = std::current_exception();
-        }
-      },
-      &context);
+  ForEachReplicate(n, threads, [&](std::size_t i) {
+    if (finished[i] != 0) return;
+    bootstrap.replicates[i] =
+        FitReplicate(analysis, null, alternative, seed, replicates[i]);
+    finished[i] = 1;
+  });
   if (StopRequested() != 0) {
     std::vector<BootstrapReplicate> done;
     for (int i = 0; i < n; ++i) {
@@ -194,9 +197,6 @@ Bootstrap BootstrapTest(const Analysis& analysis, const ModelResult& null,
     bootstrap.replicates = std::move(done);
     bootstrap.stopped = true;
     return bootstrap;
-  }
-  for (const std::exception_ptr& e : context.errors) {
-    if (e) std::rethrow_exception(e);
   }
   BootstrapPValue(bootstrap, statistic);
   return bootstrap;

@@ -23,6 +23,7 @@
 #define SEGMIX_FIT_BOOTSTRAP_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ bool DrawReplicate(const Analysis& analysis, const ModelResult& source,
 // Throws FitStopped naming `where` when a stop signal has come (for work
 // off the Progress's thread, which cannot see it there).
 void ThrowIfStopped(const std::string& where);
+
+// work(i) for i = 0..n-1, side by side on `threads` threads (0: the
+// processors the process may use), each i on one thread; returns when all
+// are done. Once a stop signal has come no further i is started and the
+// errors are not rethrown (the caller says where it stopped); otherwise the
+// first error by i is rethrown.
+void ForEachReplicate(int n, int threads,
+                      const std::function<void(std::size_t)>& work);
 
 // Fits `null` and then `alternative` to `data` by the screening climb (each
 // from its observed estimates, from the other's maximum moved into its

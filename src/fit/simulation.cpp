@@ -3,11 +3,9 @@
 #include "fit/simulation.h"
 
 #include <cmath>
-#include <exception>
 #include <limits>
 
 #include "fit/bootstrap.h"
-#include "model/worker_pool.h"
 
 namespace segmix::fit {
 
@@ -19,49 +17,22 @@ std::vector<std::vector<BootstrapReplicate>> SimulateTests(
   const int n = static_cast<int>(numbers.size());
   std::vector<std::vector<BootstrapReplicate>> fits(
       pairs.size(), std::vector<BootstrapReplicate>(numbers.size()));
-  struct Context {
-    const Analysis* analysis;
-    const ModelResult* source;
-    const std::vector<std::pair<const ModelResult*, const ModelResult*>>* pairs;
-    const std::vector<int>* numbers;
-    std::uint64_t seed;
-    std::vector<std::vector<BootstrapReplicate>>* fits;
-    std::vector<std::exception_ptr> errors;
-  } context{&analysis, &source, &pairs, &numbers, seed, &fits, {}};
-  context.errors.resize(numbers.size());
   progress.Note("simulation from " + source.description.name + ": " +
                 std::to_string(n) + " data sets, " +
                 std::to_string(pairs.size()) + " tests each");
-  WorkerPool pool(threads > 0 ? threads : UsableProcessors());
-  pool.Run(
-      n,
-      [](void* c, std::int32_t index, std::int32_t) {
-        Context& ctx = *static_cast<Context*>(c);
-        const auto i = static_cast<std::size_t>(index);
-        if (StopRequested() != 0) return;  // the data sets left are dropped
-        try {
-          Analysis data;
-          const int b = (*ctx.numbers)[i];
-          const bool drawn =
-              DrawReplicate(*ctx.analysis, *ctx.source, ctx.seed, b, data);
-          for (std::size_t t = 0; t < ctx.pairs->size(); ++t) {
-            BootstrapReplicate& r = (*ctx.fits)[t][i];
-            r.index = b;
-            r.drawn = drawn;
-            r.null_ln_lh = r.alternative_ln_lh = FailureSentinel;
-            if (drawn) {
-              FitPair(data, *(*ctx.pairs)[t].first, *(*ctx.pairs)[t].second, r);
-            }
-          }
-        } catch (...) {
-          ctx.errors[i] = std::current_exception();
-        }
-      },
-      &context);
+  ForEachReplicate(n, threads, [&](std::size_t i) {
+    Analysis data;
+    const int b = numbers[i];
+    const bool drawn = DrawReplicate(analysis, source, seed, b, data);
+    for (std::size_t t = 0; t < pairs.size(); ++t) {
+      BootstrapReplicate& r = fits[t][i];
+      r.index = b;
+      r.drawn = drawn;
+      r.null_ln_lh = r.alternative_ln_lh = FailureSentinel;
+      if (drawn) FitPair(data, *pairs[t].first, *pairs[t].second, r);
+    }
+  });
   ThrowIfStopped("in the simulation from " + source.description.name);
-  for (const std::exception_ptr& e : context.errors) {
-    if (e) std::rethrow_exception(e);
-  }
   return fits;
 }
 
