@@ -68,4 +68,15 @@ bool ReadLineCapped(std::istream& in, std::string& line,
   return any;
 }
 
+std::string ReadTextFile(const std::string& path, std::string_view what) {
+  std::ifstream in;
+  OpenInputFile(in, path, what);
+  std::string text, line;
+  for (int n = 1; ReadLineCapped(in, line, path, n); ++n) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
 }  // namespace segmix::cli

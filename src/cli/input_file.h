@@ -37,6 +37,10 @@ bool ReadLineCapped(std::istream& in, std::string& line,
                     std::string_view source, int line_number,
                     std::size_t limit = kMaxLineLength);
 
+// The whole of `path` (opened as by OpenInputFile, every line capped as by
+// ReadLineCapped), each line ended by a line feed.
+std::string ReadTextFile(const std::string& path, std::string_view what);
+
 }  // namespace segmix::cli
 
 #endif  // SEGMIX_CLI_INPUT_FILE_H_

@@ -125,13 +125,8 @@ BootstrapPart ReadPart(const fs::path& dir) {
                         "; give the --out folders of segmix-fit "
                         "--bootstrap-task runs that have finished.");
   }
-  std::ifstream in;
-  cli::OpenInputFile(in, file.string(), "a bootstrap part file");
-  std::string text, line;
-  for (int n = 1; cli::ReadLineCapped(in, line, file.string(), n); ++n) {
-    text += line;
-    text += '\n';
-  }
+  const std::string text =
+      cli::ReadTextFile(file.string(), "a bootstrap part file");
   BootstrapPart part;
   try {
     const Json j = Json::parse(text);

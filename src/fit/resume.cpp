@@ -2,7 +2,6 @@
 #include "fit/resume.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "cli/input_file.h"
 #include "textio/termination.h"
@@ -86,13 +85,8 @@ EarlierRun ReadResume(const fs::path& output, const SeriesIdentity& identity) {
                         " holds no fit.json, so there is no run to resume." +
                         kAgain);
   }
-  std::ifstream in;
-  cli::OpenInputFile(in, file.string(), "the stopped run's fit.json");
-  std::string text, line;
-  for (int n = 1; cli::ReadLineCapped(in, line, file.string(), n); ++n) {
-    text += line;
-    text += '\n';
-  }
+  const std::string text =
+      cli::ReadTextFile(file.string(), "the stopped run's fit.json");
   const auto refuse = [&](const std::string& why) {
     throw InputRejected("--resume: " + file.string() + " " + why + "." +
                         kAgain);

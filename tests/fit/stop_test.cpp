@@ -52,6 +52,15 @@ std::string ModelRow(const fs::path& models_csv, const std::string& name) {
   return "";
 }
 
+// A fresh scratch folder of the current test holding examples/NAME as data/.
+fs::path ScratchWithExample(const std::string& prefix, const char* name) {
+  const fs::path dir = testing::ScratchPathForCurrentTest(prefix);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / name, dir / "data");
+  return dir;
+}
+
 int Fit(const std::vector<std::string>& args, std::ostream& err) {
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
@@ -64,10 +73,7 @@ int Fit(const std::vector<std::string>& args, std::ostream& err) {
 // published as a run of it alone gives it, the second is missing with the
 // signal and where, its folder absent, and nothing of the earlier run stays.
 TEST(Stop, ASignalInTheSeriesPublishesTheFinishedModels) {
-  const fs::path dir = testing::ScratchPathForCurrentTest("fit_stop_");
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  const fs::path dir = ScratchWithExample("fit_stop_", "small");
   const fs::path out = dir / "out";
   fs::create_directories(out / "major");
   fs::create_directories(out / "gone");
@@ -167,10 +173,7 @@ TEST(Stop, ASignalInTheNestingRoundsKeepsTheFinishedFits) {
 // SIGINT as the bootstrap begins: the series is published with its tests,
 // the bootstrap is missing (no partial p-value), exit 128 + N.
 TEST(Stop, ASignalInTheBootstrapPublishesTheSeries) {
-  const fs::path dir = testing::ScratchPathForCurrentTest("fit_stop_");
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  const fs::path dir = ScratchWithExample("fit_stop_", "small");
   const fs::path out = dir / "out";
   SignalOnText buffer("bootstrap sporadic within major", SIGINT);
   std::ostream err(&buffer);
@@ -197,11 +200,7 @@ TEST(Stop, ASignalInTheBootstrapPublishesTheSeries) {
 // stopped writes (apart from the elapsed time), reusing the stopped run's
 // climbs; a resume whose inputs or series differ is refused, naming why.
 TEST(Resume, AStoppedSeriesResumedEqualsAWholeRun) {
-  const fs::path dir = testing::ScratchPathForCurrentTest("fit_resume_");
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "simulated",
-           dir / "data");
+  const fs::path dir = ScratchWithExample("fit_resume_", "simulated");
   const auto args = [&](const fs::path& out) {
     return std::vector<std::string>{"segmix-fit", (dir / "data").string(),
                                     "--starts",   "0",
@@ -267,10 +266,7 @@ TEST(Resume, AStoppedSeriesResumedEqualsAWholeRun) {
 // 1 and 3 of 4, as a stop would have left them) and fits the others: its
 // p-value and replicates are a whole run's.
 TEST(Resume, ABootstrapResumedTakesTheFinishedReplicates) {
-  const fs::path dir = testing::ScratchPathForCurrentTest("fit_resume_");
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  const fs::path dir = ScratchWithExample("fit_resume_", "small");
   const auto args = [&](const fs::path& out) {
     return std::vector<std::string>{"segmix-fit",  (dir / "data").string(),
                                     "--starts",    "0",
