@@ -43,16 +43,16 @@ std::string FirstLine(const std::string& text) {
 // refuses it with segmix's own message and status. Under a threshold
 // correction a corrected family whose observed members are all probands
 // does contribute (their values given that they exceed T): that warning is
-// left out.
-std::vector<std::string> InputWarnings(const fs::path& input, bool threshold,
-                                       std::ostream& err) {
+// left out, as is the advice to transform a skewed trait under --transform.
+std::vector<std::string> InputWarnings(const FitPlan& plan, std::ostream& err) {
   std::vector<std::string> warnings;
-  for (const Finding& finding : CheckInputs(input).findings) {
+  for (const Finding& finding : CheckInputs(plan.input).findings) {
     if (finding.severity != Severity::kWarning) continue;
-    if (threshold &&
+    if (plan.ascertainment.ByThreshold() &&
         finding.message.find(kOnlyProbandsObserved) != std::string::npos) {
       continue;
     }
+    if (plan.boxcox && finding.message.starts_with(kSkewedTrait)) continue;
     std::string where = finding.file;
     if (!finding.place.empty()) {
       where += (where.empty() ? "" : " ") + finding.place;
@@ -150,8 +150,7 @@ FitPlan ReplaySliceCommand(const BootstrapPart& part, const FitPlan& merge) {
 
 int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
             std::ostream& err, bool terminal) {
-  std::vector<std::string> warnings =
-      InputWarnings(plan.input, plan.ascertainment.ByThreshold(), err);
+  std::vector<std::string> warnings = InputWarnings(plan, err);
   Analysis analysis = LoadAnalysis(plan.input);
   if (plan.ascertainment.ByThreshold()) {
     UseThresholdCorrection(analysis,

@@ -318,7 +318,7 @@ void ReviewTrait(const ControlSettings& settings, const FamilyStore& store,
                  ", excess kurtosis " + Short(kurtosis) + ".");
   if (SkewnessWarrantsWarning(skewness, values.size())) {
     report.Add(Severity::kWarning, file, "",
-               "the trait's skewness is " + Short(skewness) + " (over " +
+               std::string(kSkewedTrait) + Short(skewness) + " (over " +
                    std::to_string(values.size()) +
                    " observed values): skewness can make a major locus out "
                    "of a polygenic trait (a mixture of genotype means fits "

@@ -42,6 +42,10 @@ inline constexpr std::string_view kOnlyProbandsObserved =
     "is corrected for ascertainment, so it contributes nothing (its term is "
     "0).";
 
+// The start of the warning about a skewed trait, which advises
+// segmix-fit --transform boxcox: a run that transforms leaves it out.
+inline constexpr std::string_view kSkewedTrait = "the trait's skewness is ";
+
 // Adds a warning for families the run leaves out or that add nothing: a
 // par.inp family count below iway.dat's, families listed but not stored,
 // selection flags that leave no family, selected families with no observed

@@ -216,6 +216,36 @@ TEST(FitCommand, SmallExampleShowsTheCheckWarningAndWritesEveryOutput) {
   fs::remove_all(dir);
 }
 
+// The advice to transform a skewed trait is for a run that does not: under
+// --transform boxcox it is left out of the warnings.
+TEST(FitCommand, SkewnessAdviceOnlyWithoutTheTransform) {
+  const fs::path dir = testing::ScratchPathForCurrentTest("fit_");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy(fs::path(SEGMIX_SOURCE_DIR) / "examples" / "small", dir / "data");
+  // One value far above the rest: the sample skewness is 3.27.
+  std::ofstream(dir / "data" / "trait.dat")
+      << "10.2 11.5 60.0 12.9 10.7 -999 -999 13.4 11.2 9.8 14.1 12.6 10.9 "
+         "9.6 -999 11.8 10.4 -999 -999\n";
+  for (const bool boxcox : {false, true}) {
+    std::vector<std::string> args = {"segmix-fit", (dir / "data").string(),
+                                     "--out",      (dir / "out").string(),
+                                     "--quiet",    "--models",
+                                     "sporadic",   "--starts",
+                                     "0"};
+    if (boxcox) args.insert(args.end(), {"--transform", "boxcox"});
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream report, err;
+    RunFitCommand(static_cast<int>(argv.size()), argv.data(), report, err,
+                  false);
+    EXPECT_EQ(err.str().find("the trait's skewness is") == std::string::npos,
+              boxcox)
+        << err.str();
+  }
+  fs::remove_all(dir);
+}
+
 // The whole default model series on the simulated example (drawn with a
 // Mendelian major locus and no polygenic component), from the base and warm
 // starts only to keep it short. Long all the same: it runs once, and not in
