@@ -88,6 +88,16 @@ std::vector<InputDigest> DigestInputs(const std::vector<fs::path>& paths) {
   return digests;
 }
 
+std::string InputChange(const std::vector<InputDigest>& then,
+                        const std::vector<InputDigest>& now) {
+  const auto [a, b] =
+      std::mismatch(then.begin(), then.end(), now.begin(), now.end());
+  if (a == then.end() && b == now.end()) return "";
+  if (a == then.end()) return b->path + " is new";
+  if (b == now.end()) return a->path + " is gone";
+  return b->path + " has changed (its size or CRC-32 differ)";
+}
+
 std::string PartJson(const BootstrapPart& part) {
   Json inputs = Json::array();
   for (const InputDigest& d : part.inputs) {

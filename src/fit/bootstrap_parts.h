@@ -43,6 +43,12 @@ struct InputDigest {
 std::vector<InputDigest> DigestInputs(
     const std::vector<std::filesystem::path>& paths);
 
+// How the files read now differ from those recorded then (both from
+// DigestInputs of the same paths): "PATH has changed (its size or CRC-32
+// differ)", "PATH is new" or "PATH is gone"; empty when they are the same.
+std::string InputChange(const std::vector<InputDigest>& then,
+                        const std::vector<InputDigest>& now);
+
 // One slice's part file.
 struct BootstrapPart {
   std::string version;

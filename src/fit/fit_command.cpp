@@ -170,19 +170,13 @@ int RunPlan(const FitPlan& plan, const BootstrapPart* merged, std::ostream& out,
   BootstrapPart slice;
   slice.inputs = identity.inputs;
   if (merged != nullptr) {
-    for (std::size_t i = 0; i < merged->inputs.size(); ++i) {
-      if (i >= slice.inputs.size() || !(slice.inputs[i] == merged->inputs[i])) {
-        throw InputRejected("input " + merged->inputs[i].path +
-                            " is not the file the slices read (its size or "
-                            "CRC-32 differ); run the slices again on the "
-                            "current files.");
-      }
-    }
-    // A file the slices did not have (an idmap.dat written since).
-    if (slice.inputs.size() > merged->inputs.size()) {
-      throw InputRejected("input " + slice.inputs[merged->inputs.size()].path +
-                          " was not there when the slices ran; run the "
-                          "slices again on the current files.");
+    // A file changed or gone, or one the slices did not have (an idmap.dat
+    // written since).
+    const std::string change = InputChange(merged->inputs, slice.inputs);
+    if (!change.empty()) {
+      throw InputRejected(
+          "the inputs are not those the slices read: " + change +
+          "; run the slices again on the current files.");
     }
     for (const fs::path& dir : plan.merge)
       inputs.push_back(dir / kPartFileName);

@@ -115,19 +115,9 @@ EarlierRun ReadResume(const fs::path& output, const SeriesIdentity& identity) {
                         d.at("bytes").get<std::uintmax_t>(),
                         d.at("crc32").get<std::uint32_t>()});
     }
-    for (std::size_t i = 0; i < std::max(inputs.size(), identity.inputs.size());
-         ++i) {
-      if (i < inputs.size() && i < identity.inputs.size() &&
-          inputs[i] == identity.inputs[i]) {
-        continue;
-      }
-      const std::string& path =
-          i < identity.inputs.size() ? identity.inputs[i].path : inputs[i].path;
-      refuse("is of other input files: " + path +
-             (i >= inputs.size()            ? " was not there when it ran"
-              : i >= identity.inputs.size() ? " is gone"
-                                            : " has changed since (its size or "
-                                              "CRC-32 differ)"));
+    const std::string change = InputChange(inputs, identity.inputs);
+    if (!change.empty()) {
+      refuse("is of other input files: " + change);
     }
     for (const Json& m : j.at("models")) {
       const std::string name = m.at("name").get<std::string>();

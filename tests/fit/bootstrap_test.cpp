@@ -269,5 +269,25 @@ TEST(Bootstrap, MergeRefusesPartsOfOtherAnalysesGapsAndOverlaps) {
   if (!::testing::Test::HasFailure()) fs::remove_all(dir);
 }
 
+// What the merge and --resume say of inputs that are not those recorded.
+TEST(Bootstrap, InputChangeNamesTheFirstFileThatDiffers) {
+  const InputDigest par{"/d/par.inp", 10, 1}, trait{"/d/trait.dat", 20, 2};
+  const InputDigest edited{"/d/trait.dat", 20, 3};
+  const struct {
+    std::vector<InputDigest> then, now;
+    std::string says;
+  } rows[] = {
+      {{par, trait}, {par, trait}, ""},
+      {{par, trait}, {par, edited}, "/d/trait.dat has changed"},
+      {{par}, {par, trait}, "/d/trait.dat is new"},
+      {{par, trait}, {par}, "/d/trait.dat is gone"},
+  };
+  for (const auto& row : rows) {
+    const std::string change = InputChange(row.then, row.now);
+    EXPECT_EQ(change.substr(0, row.says.size()), row.says) << change;
+    EXPECT_EQ(change.empty(), row.says.empty()) << change;
+  }
+}
+
 }  // namespace
 }  // namespace segmix::fit
