@@ -3,6 +3,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "data/capacities.h"
 #include "review/check_inputs.h"
@@ -23,7 +24,8 @@ constexpr const char* kFooter =
     "otherwise the status a run of segmix would end with on this input (2 "
     "for a missing or malformed text file or folder, 1 for data or a "
     "starting point it refuses), with segmix's own message on standard "
-    "error; 3 bad command line; 5 a fault of segmix-check.";
+    "error; 3 bad command line; 4 the report could not be written to "
+    "standard output; 5 a fault of segmix-check.";
 
 }  // namespace
 
@@ -39,23 +41,25 @@ int RunCheckCommand(int argc, const char* const* argv, std::ostream& out,
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     out << app.help();
-    return cli::kExitDone;
+    return cli::FinishStandardOutput(out, err, "segmix-check", "the help text",
+                                     cli::kExitDone);
   } catch (const CLI::ParseError& failure) {
     err << "segmix-check: " << failure.what() << "\n" << app.help();
     return cli::kExitUsage;
   }
   if (version) {
     out << VersionText("segmix-check");
-    return cli::kExitDone;
+    return cli::FinishStandardOutput(out, err, "segmix-check", "the version",
+                                     cli::kExitDone);
   }
   const CheckReport report = CheckInputs(dir);
   out << FormatReport(report);
-  out.flush();
   if (report.refusal) {
     err << report.refusal->text;
     err.flush();
   }
-  return report.ExitStatus();
+  return cli::FinishStandardOutput(out, err, "segmix-check", "the report",
+                                   report.ExitStatus());
 }
 
 }  // namespace segmix

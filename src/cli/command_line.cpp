@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <system_error>
 
 namespace segmix::cli {
@@ -156,6 +157,19 @@ std::string LowerCase(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return lower;
+}
+
+int FinishStandardOutput(std::ostream& out, std::ostream& err,
+                         std::string_view program, std::string_view lost,
+                         int status, std::string_view kept) {
+  out.flush();
+  if (out) return status;
+  err << program << ": standard output could not be written: " << lost
+      << " was lost";
+  if (!kept.empty()) err << " (" << kept << ")";
+  err << ". Send it to a file with room (> FILE).\n";
+  err.flush();
+  return status == kExitDone ? kExitOutputNotWritten : status;
 }
 
 }  // namespace segmix::cli

@@ -6,6 +6,7 @@
 #define SEGMIX_CLI_COMMAND_LINE_H_
 
 #include <cstdint>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -95,6 +96,16 @@ std::vector<std::string> SplitList(std::string_view text, char separator);
 
 // ASCII lower case, for case-insensitive names.
 std::string LowerCase(std::string_view text);
+
+// Flushes `out`, the program's standard output, at its end. When a write to
+// it failed (a full disk, >/dev/full), says on `err` that `lost` was lost
+// (and `kept`, what was done all the same, when not empty) and returns
+// kExitOutputNotWritten in place of a kExitDone `status`: a report that never
+// arrived must not read as a clean result. A failing `status` is kept, since
+// it says more.
+int FinishStandardOutput(std::ostream& out, std::ostream& err,
+                         std::string_view program, std::string_view lost,
+                         int status, std::string_view kept = {});
 
 }  // namespace segmix::cli
 

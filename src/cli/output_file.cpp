@@ -39,6 +39,13 @@ bool SyncToDisk(const fs::path& path, bool directory) {
 
 }  // namespace
 
+std::string CannotWriteText(std::string_view name, int error) {
+  std::string text = "cannot write ";
+  text += name;
+  if (error != 0) text += ": " + std::generic_category().message(error);
+  return text + ".";
+}
+
 OutputTarget ResolveOutput(const fs::path& name) {
   OutputTarget target{name, false};
   std::error_code error;
@@ -108,9 +115,7 @@ void CommitOutput(const fs::path& temporary, const OutputTarget& target,
   std::error_code ignored;
   fs::remove(temporary, ignored);
   if (!ok) {
-    throw OutputFileError("cannot write " + std::string(shown) +
-                          (error ? ": " + error.message() : std::string()) +
-                          ".");
+    throw OutputFileError(CannotWriteText(shown, error.value()));
   }
 }
 
@@ -122,13 +127,16 @@ void WriteOutputFile(const fs::path& name, std::string_view text,
   const fs::path temporary = TemporaryBeside(
       target.in_place ? OutputTarget{name, true} : target, suffix);
   {
+    // The stream keeps no reason; errno still holds the failed call's.
+    errno = 0;
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
     file.flush();
     if (!file) {
+      const int error = errno;
       std::error_code ignored;
       fs::remove(temporary, ignored);
-      throw OutputFileError("cannot write " + name.string() + ".");
+      throw OutputFileError(CannotWriteText(name.string(), error));
     }
   }
   CommitOutput(temporary, target, name.string());

@@ -7,6 +7,7 @@
 #define SEGMIX_CLI_OUTPUT_FILE_H_
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace segmix::cli {
@@ -35,6 +36,10 @@ std::filesystem::path TemporaryBeside(const OutputTarget& target,
 // either way.
 void CommitOutput(const std::filesystem::path& temporary,
                   const OutputTarget& target, std::string_view shown);
+
+// "cannot write NAME: REASON." with the system's text for `error` (an errno
+// value) as REASON; 0 (a failure no system call reported) leaves it out.
+std::string CannotWriteText(std::string_view name, int error);
 
 // The whole of `text` into `name` the same way: ResolveOutput, a temporary
 // "<dir>/.<file name><suffix>" beside the file, CommitOutput. Throws

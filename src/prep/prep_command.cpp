@@ -422,9 +422,9 @@ Options:
 Exit status: 0 done; 1 the table was refused (every problem is listed on
 standard error); 2 a table, --fam or --pheno file could not be opened or
 read (a directory, a device, a line over 64 MiB); 3 bad
-command line; 4 an output could not be written, or DIRECTORY holds earlier
-output and --force was not given; 5 a fault of segmix-prep itself (its
-output failed segmix's validator).
+command line; 4 an output could not be written (standard output included),
+or DIRECTORY holds earlier output and --force was not given; 5 a fault of
+segmix-prep itself (its output failed segmix's validator).
 )";
 }
 
@@ -439,11 +439,13 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
   }
   if (arguments.help) {
     out << PrepHelpText();
-    return cli::kExitDone;
+    return cli::FinishStandardOutput(out, err, "segmix-prep", "the help text",
+                                     cli::kExitDone);
   }
   if (arguments.version) {
     out << VersionText("segmix-prep");
-    return cli::kExitDone;
+    return cli::FinishStandardOutput(out, err, "segmix-prep", "the version",
+                                     cli::kExitDone);
   }
   try {
     // Problems of the rows' values and of the relations between the rows
@@ -491,7 +493,11 @@ int RunPrepCommand(const std::vector<std::string>& args, std::istream& in,
       WritePreparedFiles(data, arguments.directory, arguments.force);
     }
     Report(arguments, table, data, warnings, out);
-    return cli::kExitDone;
+    return cli::FinishStandardOutput(
+        out, err, "segmix-prep", "the summary", cli::kExitDone,
+        arguments.check_only
+            ? std::string()
+            : "the files in " + arguments.directory + " are complete");
   } catch (const InputRejected& refusal) {
     err << refusal.StderrText();
     err << "segmix-prep: the table was refused; nothing was written.\n";

@@ -3,6 +3,7 @@
 #include "prep/prepared_data.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -295,6 +296,7 @@ void WriteControlFile(const PreparedData& data, TextUnits& units) {
 }
 
 void WriteMapFile(const PreparedData& data, const std::filesystem::path& path) {
+  errno = 0;  // the stream keeps no reason; errno holds the failed call's
   std::ofstream out(path, std::ios::binary);
   out << "# segmix-prep: family index and member position in iway.dat (and"
          " LH_fam.dat) -> ids of "
@@ -305,7 +307,9 @@ void WriteMapFile(const PreparedData& data, const std::filesystem::path& path) {
         << ShownId(e.family) << ' ' << ShownId(e.id) << ' ' << e.line << '\n';
   }
   out.flush();
-  if (!out) throw cli::OutputFileError("cannot write " + path.string() + ".");
+  if (!out) {
+    throw cli::OutputFileError(cli::CannotWriteText(path.string(), errno));
+  }
 }
 
 }  // namespace
