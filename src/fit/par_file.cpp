@@ -3,6 +3,7 @@
 // exponent and fixed form and only then gives up digits.
 #include "fit/par_file.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "cli/output_file.h"
 #include "textio/text_units.h"
 
 namespace segmix::fit {
@@ -125,10 +127,11 @@ std::string ParInpText(const ControlSettings& settings,
 ParameterTable WriteAndReadBack(const std::filesystem::path& path,
                                 const std::string& text) {
   {
+    errno = 0;  // what the failing open or write leaves is its reason
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
     if (!file.flush()) {
-      throw cli::OutputFileError("cannot write " + path.string() + ".");
+      throw cli::OutputFileError(cli::CannotWriteText(path.string(), errno));
     }
   }
   std::ostringstream console;
