@@ -98,12 +98,26 @@ std::string InputChange(const std::vector<InputDigest>& then,
   return b->path + " has changed (its size or CRC-32 differ)";
 }
 
-std::string PartJson(const BootstrapPart& part) {
+Json DigestsJson(const std::vector<InputDigest>& digests) {
   Json inputs = Json::array();
-  for (const InputDigest& d : part.inputs) {
+  for (const InputDigest& d : digests) {
     inputs.push_back(
         {{"path", d.path}, {"bytes", d.bytes}, {"crc32", d.crc32}});
   }
+  return inputs;
+}
+
+std::vector<InputDigest> DigestsFromJson(const Json& j) {
+  std::vector<InputDigest> digests;
+  for (const Json& d : j) {
+    digests.push_back({d.at("path").get<std::string>(),
+                       d.at("bytes").get<std::uintmax_t>(),
+                       d.at("crc32").get<std::uint32_t>()});
+  }
+  return digests;
+}
+
+std::string PartJson(const BootstrapPart& part) {
   Json tests = Json::array();
   for (const BootstrapPart::Test& t : part.tests) {
     Json replicates = Json::array();
@@ -118,7 +132,7 @@ std::string PartJson(const BootstrapPart& part) {
   const Json j = {{"format", kFormat},
                   {"version", part.version},
                   {"options", part.options},
-                  {"inputs", inputs},
+                  {"inputs", DigestsJson(part.inputs)},
                   {"args", part.args},
                   {"working_folder", part.working_folder},
                   {"slice", {part.task.index, part.task.count}},
@@ -143,11 +157,7 @@ BootstrapPart ReadPart(const fs::path& dir) {
     if (j.at("format") != kFormat) NotAPart(file, "its format is another");
     part.version = j.at("version").get<std::string>();
     part.options = j.at("options").get<std::string>();
-    for (const Json& d : j.at("inputs")) {
-      part.inputs.push_back({d.at("path").get<std::string>(),
-                             d.at("bytes").get<std::uintmax_t>(),
-                             d.at("crc32").get<std::uint32_t>()});
-    }
+    part.inputs = DigestsFromJson(j.at("inputs"));
     part.args = j.at("args").get<std::vector<std::string>>();
     part.working_folder = j.at("working_folder").get<std::string>();
     part.task = {j.at("slice").at(0).get<int>(),

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ struct InputDigest {
 // cli::InputFileError for a file that cannot be read.
 std::vector<InputDigest> DigestInputs(
     const std::vector<std::filesystem::path>& paths);
+
+// Digests as part files and fit.json hold them: [{path, bytes, crc32}].
+// DigestsFromJson throws nlohmann's exceptions for another layout.
+nlohmann::ordered_json DigestsJson(const std::vector<InputDigest>& digests);
+std::vector<InputDigest> DigestsFromJson(const nlohmann::ordered_json& j);
 
 // How the files read now differ from those recorded then (both from
 // DigestInputs of the same paths): "PATH has changed (its size or CRC-32

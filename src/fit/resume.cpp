@@ -44,14 +44,9 @@ bool ReadValues(const Json& j, ParameterTable::Column<double>& column) {
 }  // namespace
 
 Json SeriesIdentityJson(const SeriesIdentity& identity) {
-  Json inputs = Json::array();
-  for (const InputDigest& d : identity.inputs) {
-    inputs.push_back(
-        {{"path", d.path}, {"bytes", d.bytes}, {"crc32", d.crc32}});
-  }
   return {{"version", identity.version},
           {"options", identity.series_options},
-          {"inputs", inputs}};
+          {"inputs", DigestsJson(identity.inputs)}};
 }
 
 Json ClimbJson(const StartRecord& start) {
@@ -109,12 +104,8 @@ EarlierRun ReadResume(const fs::path& output, const SeriesIdentity& identity) {
           "file, the models, --starts, --ascertainment or --transform "
           "differ)");
     }
-    std::vector<InputDigest> inputs;
-    for (const Json& d : series.at("inputs")) {
-      inputs.push_back({d.at("path").get<std::string>(),
-                        d.at("bytes").get<std::uintmax_t>(),
-                        d.at("crc32").get<std::uint32_t>()});
-    }
+    const std::vector<InputDigest> inputs =
+        DigestsFromJson(series.at("inputs"));
     const std::string change = InputChange(inputs, identity.inputs);
     if (!change.empty()) {
       refuse("is of other input files: " + change);
