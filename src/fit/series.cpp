@@ -63,6 +63,15 @@ bool Usable(const FitOutcome& o) {
   return !o.start_rejected && o.result.final_ln_lh > kFailureThreshold;
 }
 
+// General transmission with at least one of Tr1..Tr3 estimated.
+bool EstimatesTransmission(const ParameterTable& model) {
+  if (model.in_model[kTr1] == 0) return false;
+  for (int r = kTr1; r <= kTr3; ++r) {
+    if (model.estimate[r] != 0 && model.tie[r] == r) return true;
+  }
+  return false;
+}
+
 bool Ordered(const FitOutcome& o) {
   return o.table.value[kD] <= o.table.value[kMU];
 }
@@ -519,6 +528,13 @@ std::vector<ModelResult> FitSeries(
       tried[m][o] = results[o].ln_lh;
       series.Queue(m, results[m], "from " + results[o].description.name,
                    WarmStart(results[m].model, results[o].estimates));
+      if (EstimatesTransmission(results[m].model) &&
+          HasMajorLocus(results[o].model)) {
+        series.Queue(
+            m, results[m],
+            "from " + results[o].description.name + ", labels swapped",
+            WarmStart(results[m].model, SwappedLabels(results[o].estimates)));
+      }
     }
   };
 

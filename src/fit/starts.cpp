@@ -4,6 +4,7 @@
 #include "fit/starts.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "fit/model_series.h"
@@ -62,11 +63,52 @@ ParameterTable SpreadStart(const ParameterTable& model, int s,
   return t;
 }
 
+std::array<double, 3> TransmissionOf(const ParameterTable& table) {
+  if (table.in_model[kTr1] == 0) return {1.0, 0.5, 0.0};
+  std::array<double, 3> tau{};
+  for (int g = 0; g < 3; ++g) tau[g] = table.value[table.tie[kTr1 + g]];
+  return tau;
+}
+
 ParameterTable WarmStart(const ParameterTable& model,
                          const ParameterTable& estimates) {
   ParameterTable t = model;
+  const std::array<double, 3> tau = TransmissionOf(estimates);
+  const double q = estimates.value[kQ];
+  const std::array<double, 3> f = {q * q, 2 * q * (1 - q), (1 - q) * (1 - q)};
   for (int r : FreeRows(model)) {
-    t.value[r] = std::clamp(estimates.value[r], model.GL[r], model.GR[r]);
+    double v = estimates.value[r];
+    if (r >= kTr1 && r <= kTr3) {
+      // The transmission rows tied to r share one probability: the mean of
+      // the estimates' own over those genotypes, weighted by their
+      // Hardy-Weinberg frequencies, transmits the allele as often among
+      // those parents. (Equal transmission from a Mendelian maximum is then
+      // Q, not Tr1's 1.)
+      double sum = 0, weight = 0, plain = 0;
+      int members = 0;
+      for (int g = 0; g < 3; ++g) {
+        if (model.tie[kTr1 + g] != r) continue;
+        sum += f[g] * tau[g];
+        weight += f[g];
+        plain += tau[g];
+        ++members;
+      }
+      if (members > 1) v = weight > 0 ? sum / weight : plain / members;
+    }
+    t.value[r] = std::clamp(v, model.GL[r], model.GR[r]);
+  }
+  return t;
+}
+
+ParameterTable SwappedLabels(const ParameterTable& estimates) {
+  ParameterTable t = estimates;
+  t.value[kQ] = 1 - estimates.value[kQ];
+  t.value[kMU] = estimates.value[kD];
+  t.value[kD] = std::min(estimates.value[kMU], estimates.value[kD]);
+  if (estimates.in_model[kTr1] != 0) {
+    const std::array<double, 3> tau = TransmissionOf(estimates);
+    for (int g = 0; g < 3; ++g) t.value[kTr1 + g] = 1 - tau[2 - g];
+    for (int g = 0; g < 3; ++g) t.tie[kTr1 + g] = kTr1 + g;
   }
   return t;
 }

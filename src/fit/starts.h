@@ -14,6 +14,7 @@
 #ifndef SEGMIX_FIT_STARTS_H_
 #define SEGMIX_FIT_STARTS_H_
 
+#include <array>
 #include <vector>
 
 #include "model/parameter_table.h"
@@ -29,10 +30,27 @@ double Halton(int index, int base);
 ParameterTable SpreadStart(const ParameterTable& model, int s,
                            double trait_mean, double trait_sd);
 
+// The transmission probabilities of genotypes 1..3 in `table`: 1, 1/2, 0
+// under Mendelian transmission, else Tr1..Tr3 with their ties followed.
+std::array<double, 3> TransmissionOf(const ParameterTable& table);
+
 // `model` with its free rows at the values of `estimates` (another model's
-// maximum), each kept within the bounds.
+// maximum), each kept within the bounds. A free transmission row that others
+// are tied to takes the mean of the estimates' transmission over the tied
+// genotypes, weighted by their Hardy-Weinberg frequencies at the estimates'
+// Q.
 ParameterTable WarmStart(const ParameterTable& model,
                          const ParameterTable& estimates);
+
+// `estimates` with genotypes 1 and 3 relabelled (Q as 1 - Q, MU and D
+// exchanged, Tr1..Tr3 as 1 - Tr3, 1 - Tr2, 1 - Tr1), which leaves the
+// likelihood as it is, except that D is then lowered to MU where it would lie
+// above it (the search keeps D <= MU). Under general transmission, founders
+// and their descendants have allele frequencies of their own, and the
+// labelling in which the heterozygote stands for the carriers of an allele
+// is a maximum of its own on the ordered side; a maximum of a related model
+// reaches it only from the swapped side.
+ParameterTable SwappedLabels(const ParameterTable& estimates);
 
 }  // namespace segmix::fit
 

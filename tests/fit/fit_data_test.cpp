@@ -18,6 +18,7 @@
 #include "fit/profile.h"
 #include "fit/series.h"
 #include "fit/standard_errors.h"
+#include "fit/starts.h"
 #include "fit/transform.h"
 #include "run/pedigree_data.h"
 #include "support/scratch_path.h"
@@ -377,6 +378,38 @@ TEST(GenotypePosteriors, MatchTheSumOverATriosGenotypes) {
     EXPECT_NEAR(posteriors[4][g - 1], prior[g] * density(4, g) / lone, 1e-12)
         << g;
   }
+}
+
+// Relabelling genotypes 1 and 3 (Q as 1 - Q, MU and D exchanged, Tr1..Tr3 as
+// 1 - Tr3, 1 - Tr2, 1 - Tr1) leaves the likelihood as it is; SwappedLabels
+// keeps D <= MU, which changes nothing when MU = D. Three generations, so
+// that founders and descendants carry the transmission both ways.
+TEST(SwappedLabels, LeaveTheLikelihoodOfGeneralTransmissionAsItIs) {
+  InScratch scratch;
+  const float y[7] = {0, 2.1f, -0.3f, 1.7f, 0.4f, 2.6f, 1.2f};
+  DataSet data;
+  TestFamily f;
+  for (int k = 1; k <= 6; ++k) {
+    f.members.push_back(TestMember{k % 2 == 0 ? 2 : 1, 2, y[k], {}});
+  }
+  f.nuclear.push_back({3, 4, {5, 6}, 3});  // peeled onto member 3
+  f.nuclear.push_back({1, 2, {3}, 0});
+  data.families.push_back(f);
+  ControlFile control = Control(1, 0.3, 1.0, 2.5, 1.0, 1.0, 0);
+  SetRow(control, 8, 8, 1, 0, 0.9, 0.05, 0, 1);
+  SetRow(control, 9, 9, 1, 0, 0.4, 0.05, 0, 1);
+  SetRow(control, 10, 10, 1, 0, 0.15, 0.05, 0, 1);
+  segmix::testing::WriteControlFile(control);
+  segmix::testing::WriteDataFiles(data, control);
+  const Analysis analysis = LoadAnalysis(fs::current_path());
+  Evaluator evaluator(analysis, analysis.base);
+  const double plain = evaluator.Evaluate(analysis.base);
+  const ParameterTable swapped = SwappedLabels(analysis.base);
+  EXPECT_DOUBLE_EQ(swapped.value[kQ], 0.7);
+  EXPECT_DOUBLE_EQ(swapped.value[kTr1], 0.85);
+  EXPECT_DOUBLE_EQ(swapped.value[kTr3], 0.1);
+  ASSERT_GT(plain, kFailureThreshold);
+  EXPECT_NEAR(evaluator.Evaluate(swapped), plain, 1e-12 * std::fabs(plain));
 }
 
 }  // namespace

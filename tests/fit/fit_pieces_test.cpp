@@ -355,5 +355,21 @@ TEST(Starts, SpreadRuleIsReproducibleAndAdmissible) {
   EXPECT_EQ(warm.value[kPga], 0.346);  // the base value, inside the bounds
 }
 
+// Equal transmission moved from a model that transmits differently: the
+// Hardy-Weinberg mean of the three probabilities, f = Q^2, 2Q(1-Q), (1-Q)^2.
+TEST(Starts, TiedTransmissionTakesTheMeanOverGenotypes) {
+  const ParameterTable equal = BuiltInTable("equal-tau");
+  ParameterTable general = BuiltInTable("general-tau");
+  general.value[kQ] = 0.3;
+  general.value[kTr1] = 0.9, general.value[kTr2] = 0.4,
+  general.value[kTr3] = 0.15;
+  EXPECT_NEAR(WarmStart(equal, general).value[kTr1],
+              0.09 * 0.9 + 0.42 * 0.4 + 0.49 * 0.15, 1e-15);
+  ParameterTable mendelian = BuiltInTable("mixed");
+  mendelian.value[kQ] = 0.3;
+  EXPECT_NEAR(WarmStart(equal, mendelian).value[kTr1], 0.3, 1e-15);
+  EXPECT_EQ(WarmStart(general, mendelian).value[kTr2], 0.5);  // one genotype
+}
+
 }  // namespace
 }  // namespace segmix::fit
