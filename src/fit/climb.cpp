@@ -14,7 +14,11 @@ namespace {
 constexpr double kCentralStep = 1e-3;  // units, first gradient
 constexpr double kForwardStep = 1e-6;  // units, later gradients
 constexpr double kBoundInset = 1e-8;   // of the bound range
-constexpr double kLongestMove = 1;     // units per row and step
+// A step goes at most `reach` units in any row: kLongestMove at first and
+// after a step that was cut back or fell short of the cap, doubled up to
+// kLongestReach after each step taken whole at the cap.
+constexpr double kLongestMove = 1;
+constexpr double kLongestReach = 16;
 constexpr double kArmijo = 1e-4;
 constexpr double kPromisedRise = 1e-10;
 constexpr double kStall = 1e-11;
@@ -84,6 +88,7 @@ class Climber {
     Eigen::MatrixXd B = DiagonalStart(curvature);
     int stalls = 0;
     bool restarted = false;
+    double reach = kLongestMove;
     for (end.iterations = 0; end.iterations < kMostSteps; ++end.iterations) {
       Eigen::VectorXd d = Direction(B, u, g);
       if (!(g.dot(d) > 0)) {
@@ -107,7 +112,8 @@ class Climber {
         }
       }
       const double longest = d.cwiseAbs().maxCoeff();
-      if (longest > kLongestMove) d *= kLongestMove / longest;
+      const bool capped = longest > reach;
+      if (capped) d *= reach / longest;
 
       // Cut the step back until it rises enough.
       double t = 1, fn = 0;
@@ -143,6 +149,8 @@ class Climber {
         break;
       }
       restarted = false;
+      reach =
+          capped && t == 1 ? std::min(2 * reach, kLongestReach) : kLongestMove;
       Eigen::VectorXd gn;
       ForwardGradient(un, fn, gn);
       const Eigen::VectorXd s = un - u;

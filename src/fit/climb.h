@@ -13,12 +13,14 @@
 // throughout (standard_errors.h says why). Each step
 // goes along the quasi-Newton direction of the rows not held at a bound (a
 // row at a bound whose gradient points out of the region is held), at most
-// 1 unit in any row (longer moves leave the basin a start is in more often),
-// cut back until ln LH rises enough (Armijo); a refused point counts as a
-// failure and cuts the step too. The climb ends when the rise the quadratic
-// model still promises is below 1e-10 ln LH units, when two steps in turn gain
-// less than 1e-11, after 200 steps, or when it is plainly heading to a maximum
-// already known (below).
+// 1 unit in any row at first (longer moves leave the basin a start is in
+// more often), twice as far after each step taken whole at that cap (up to
+// 16 units: a long flat ridge is followed in few steps) and 1 unit again
+// after any other step, cut back until ln LH rises enough (Armijo); a refused
+// point counts as a failure and cuts the step too. The climb ends when the rise
+// the quadratic model still promises is below 1e-10 ln LH units, when two steps
+// in turn gain less than 1e-11, after 200 steps, or when it is plainly heading
+// to a maximum already known (below).
 //
 // Values are kept strictly inside GL..GR (the search's gate refuses a value on
 // a bound): 1e-8 of the range inside.

@@ -8,6 +8,7 @@
 #include "fit/series.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -52,11 +53,27 @@ constexpr const char* kModelFiles[] = {
     "par.inp",    "max.dat",     "par.err",       "sigma.dat",
     "LH_fam.dat", "console.txt", "transform.txt", kTransformedTraitFile};
 
-bool SameValues(const ParameterTable& a, const ParameterTable& b) {
-  for (int r = 1; r <= kParameterCount; ++r) {
-    if (a.value[r] != b.value[r]) return false;
+// Two starts of one model that a climb cannot tell apart: every free row
+// within kSameStart of its step (the climb's unit; its smallest difference
+// step is 1e-6 of one), the other rows the same values. Such a start would
+// climb to the same end, so it is run once.
+constexpr double kSameStart = 1e-7;
+
+bool SameStart(const ParameterTable& model, const std::vector<int>& free_rows,
+               const ParameterTable& a, const ParameterTable& b) {
+  std::array<bool, kParameterRows + 1> free{};
+  for (const int r : free_rows) free[r] = true;
+  for (int r = 1; r <= kParameterRows; ++r) {
+    if (r > kParameterCount && r != kLambda) continue;
+    if (!free[r]) {
+      if (a.value[r] != b.value[r]) return false;
+      continue;
+    }
+    const double unit = model.step[r] != 0 ? std::abs(model.step[r])
+                                           : 0.01 * (model.GR[r] - model.GL[r]);
+    if (!(std::abs(a.value[r] - b.value[r]) <= kSameStart * unit)) return false;
   }
-  return a.value[kLambda] == b.value[kLambda];
+  return true;
 }
 
 bool Usable(const FitOutcome& o) {
@@ -148,7 +165,8 @@ class SeriesFit {
     KeepLambdaRow(pending.record.start, table);
     pending.record.folder = dir;
     const auto same = [&](const StartRecord& done) {
-      return SameValues(done.start, pending.record.start);
+      return SameStart(result.model, result.free_rows, done.start,
+                       pending.record.start);
     };
     if (std::any_of(result.starts.begin(), result.starts.end(), same) ||
         std::any_of(batch_.begin(), batch_.end(),
