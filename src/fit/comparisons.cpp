@@ -27,20 +27,51 @@ int RowsOnBound(const ParameterTable& null_table,
   return static_cast<int>(BoundRows(null_table, alternative_table).size());
 }
 
+namespace {
+
+bool FreeIn(const ParameterTable& table, int row) {
+  const std::vector<int> rows = FreeRows(table);
+  return std::find(rows.begin(), rows.end(), row) != rows.end();
+}
+
+// The value at which the null holds a row it neither estimates nor ties.
+double HeldValue(const ParameterTable& null_table, int r) {
+  if (r >= kTr1 && r <= kTr3 && null_table.in_model[kTr1] == 0) {
+    return r == kTr1 ? 1.0 : r == kTr2 ? 0.5 : 0.0;
+  }
+  if ((r == kPga || r == kSex || r >= kB1) && null_table.in_model[r] == 0) {
+    return 0;
+  }
+  return null_table.value[r];
+}
+
+}  // namespace
+
+ParameterTable NullPoint(const ParameterTable& null_table,
+                         const ParameterTable& null_estimates,
+                         const ParameterTable& alternative_table) {
+  ParameterTable t = alternative_table;
+  for (const int r : FreeRows(alternative_table)) {
+    if (FreeIn(null_table, r)) {
+      t.value[r] = null_estimates.value[r];
+    } else if (null_table.tie[r] != r) {
+      t.value[r] = null_estimates.value[null_table.tie[r]];
+    } else {
+      t.value[r] = HeldValue(null_table, r);
+    }
+  }
+  for (const auto& [r, side] : BoundRows(null_table, alternative_table)) {
+    t.value[r] += side * 1e-8 * (t.GR[r] - t.GL[r]);
+  }
+  return t;
+}
+
 std::vector<std::pair<int, int>> BoundRows(
     const ParameterTable& null_table, const ParameterTable& alternative_table) {
   std::vector<std::pair<int, int>> rows;
   for (int r : FreeRows(alternative_table)) {
-    bool free_in_null = false;
-    for (int n : FreeRows(null_table)) free_in_null = free_in_null || n == r;
-    if (free_in_null || null_table.tie[r] != r) continue;
-    double v = null_table.value[r];
-    if (r >= kTr1 && r <= kTr3 && null_table.in_model[kTr1] == 0) {
-      v = r == kTr1 ? 1.0 : r == kTr2 ? 0.5 : 0.0;
-    } else if ((r == kPga || r == kSex || r >= kB1) &&
-               null_table.in_model[r] == 0) {
-      v = 0;
-    }
+    if (FreeIn(null_table, r) || null_table.tie[r] != r) continue;
+    const double v = HeldValue(null_table, r);
     if (v == alternative_table.GL[r])
       rows.emplace_back(r, +1);
     else if (v == alternative_table.GR[r])
@@ -54,7 +85,8 @@ Comparison Compare(const std::string& label, const std::string& null_name,
                    int null_free, const std::string& alternative_name,
                    double alternative_ln_lh,
                    const ParameterTable& alternative_table,
-                   int alternative_free, const StandardErrors* alternative_se) {
+                   int alternative_free, const StandardErrors* covariance,
+                   const std::string& source) {
   Comparison c;
   c.label = label;
   c.null_model = null_name;
@@ -67,12 +99,12 @@ Comparison Compare(const std::string& label, const std::string& null_name,
   // The covariance block of the rows on bounds, when the alternative has an
   // SE for each of them.
   bool mixture = false;
-  if (on_bound > 1 && alternative_se != nullptr &&
-      !alternative_se->covariance.empty()) {
+  if (on_bound > 1 && covariance != nullptr &&
+      !covariance->covariance.empty()) {
     std::vector<int> at;
     std::vector<int> direction;
     for (const auto& [row, side] : bound_rows) {
-      const auto& rows = alternative_se->rows;
+      const auto& rows = covariance->rows;
       const auto it = std::find(rows.begin(), rows.end(), row);
       if (it == rows.end()) break;
       at.push_back(static_cast<int>(it - rows.begin()));
@@ -82,7 +114,7 @@ Comparison Compare(const std::string& label, const std::string& null_name,
       Eigen::MatrixXd block(on_bound, on_bound);
       for (int i = 0; i < on_bound; ++i) {
         for (int j = 0; j < on_bound; ++j) {
-          block(i, j) = alternative_se->covariance[at[i]][at[j]];
+          block(i, j) = covariance->covariance[at[i]][at[j]];
         }
       }
       try {
@@ -91,8 +123,7 @@ Comparison Compare(const std::string& label, const std::string& null_name,
         c.p_value = law.Upper(x);
         c.distribution = law.Name();
         c.note = std::to_string(on_bound) +
-                 " null values on bounds: weights from the alternative's "
-                 "covariance at its maximum";
+                 " null values on bounds: weights from " + source;
         mixture = true;
       } catch (const std::invalid_argument&) {
         // a covariance that is not positive definite: the fallback below

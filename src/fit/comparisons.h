@@ -64,6 +64,9 @@ struct Comparison {
   std::string note;
   bool bootstrapped = false;  // --bootstrap: `bootstrap` holds its result
   Bootstrap bootstrap;
+  // The covariance the mixture's weights came from, when it is not the
+  // alternative's own (the information at the null); else empty.
+  StandardErrors weights_covariance;
 };
 
 // The rows RowsOnBound counts, each with the side of its admissible values
@@ -71,21 +74,31 @@ struct Comparison {
 std::vector<std::pair<int, int>> BoundRows(
     const ParameterTable& null_table, const ParameterTable& alternative_table);
 
+// The alternative's table at the null's estimates: each free row of the
+// alternative at the null's value (its estimate, the value of the row it is
+// tied to, its fixed value, 1, 1/2, 0 under Mendelian transmission, 0 for a
+// left-out component), a row the null holds on a bound 1e-8 of its range
+// inside it, where the search's gate admits it.
+ParameterTable NullPoint(const ParameterTable& null_table,
+                         const ParameterTable& null_estimates,
+                         const ParameterTable& alternative_table);
+
 // The test of `null_model` (ln LH, table) within `alternative`. Rows the null
 // holds on a bound: the chi-bar-squared mixture whose weights come from the
-// covariance of those rows' estimators in `alternative_se` (the inverse
-// information at the alternative's maximum, which estimates the information
-// at the null when the null holds); one row gives 1/2:1/2 whatever the
-// covariance. Without that covariance (no SE for one of the rows), several
-// rows on bounds fall back to the plain chi-square, said in the note as
+// covariance of those rows' estimators in `covariance` (the inverse
+// information of the alternative at the null, InformationAtNull, or at the
+// alternative's maximum, which estimates it when the null holds; `source`
+// says which in the note); one row gives 1/2:1/2 whatever the covariance.
+// Without that covariance (no SE for one of the rows), several rows on
+// bounds fall back to the plain chi-square, said in the note as
 // conservative.
-Comparison Compare(const std::string& label, const std::string& null_name,
-                   double null_ln_lh, const ParameterTable& null_table,
-                   int null_free, const std::string& alternative_name,
-                   double alternative_ln_lh,
-                   const ParameterTable& alternative_table,
-                   int alternative_free,
-                   const StandardErrors* alternative_se = nullptr);
+Comparison Compare(
+    const std::string& label, const std::string& null_name, double null_ln_lh,
+    const ParameterTable& null_table, int null_free,
+    const std::string& alternative_name, double alternative_ln_lh,
+    const ParameterTable& alternative_table, int alternative_free,
+    const StandardErrors* covariance = nullptr,
+    const std::string& source = "the alternative's covariance at its maximum");
 
 // -2 lnL + 2k and -2 lnL + k ln n.
 double Aic(double ln_lh, int free_parameters);

@@ -57,11 +57,40 @@ void AddTest(FitReport& report, const std::string& label, const std::string& a,
     report.tests.push_back(row);
     return;
   }
-  Comparison test = Compare(label, a, null_model->ln_lh, null_model->model,
-                            static_cast<int>(null_model->free_rows.size()), b,
-                            alternative->ln_lh, alternative->model,
-                            static_cast<int>(alternative->free_rows.size()),
-                            &alternative->se);
+  const auto compare = [&](const StandardErrors* covariance,
+                           const std::string& source) {
+    return Compare(label, a, null_model->ln_lh, null_model->model,
+                   static_cast<int>(null_model->free_rows.size()), b,
+                   alternative->ln_lh, alternative->model,
+                   static_cast<int>(alternative->free_rows.size()), covariance,
+                   source);
+  };
+  Comparison test =
+      compare(&alternative->se, "the alternative's covariance at its maximum");
+  // Several rows on bounds: the mixture's weights from the alternative's
+  // information at the null itself, as the asymptotics have them (its
+  // maximum may lie on those bounds too, where it has no covariance); the
+  // alternative's covariance at its maximum when that cannot be formed.
+  const auto bounded = BoundRows(null_model->model, alternative->model);
+  if (bounded.size() > 1) {
+    Evaluator evaluator(*report.analysis, alternative->model);
+    StandardErrors information = InformationAtNull(
+        [&](const std::vector<ParameterTable>& points) {
+          std::vector<double> values;
+          for (const ParameterTable& t : points) {
+            values.push_back(evaluator.Evaluate(t));
+          }
+          return values;
+        },
+        NullPoint(null_model->model, null_model->estimates, alternative->model),
+        alternative->free_rows, bounded);
+    if (information.negative_definite) {
+      test = compare(&information, "the alternative's information at the null");
+      test.weights_covariance = std::move(information);
+    } else {
+      test.note += "; " + information.problem;
+    }
+  }
   // Without a major locus the genotype means are equal and Q has no effect:
   // no chi-square law holds for this test.
   if (!HasMajorLocus(null_model->model) && HasMajorLocus(alternative->model)) {
@@ -373,7 +402,10 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
           return Compare(c.label, a.description.name, r.null_ln_lh, a.model,
                          static_cast<int>(a.free_rows.size()),
                          b.description.name, r.alternative_ln_lh, b.model,
-                         static_cast<int>(b.free_rows.size()), &b.se)
+                         static_cast<int>(b.free_rows.size()),
+                         c.weights_covariance.covariance.empty()
+                             ? &b.se
+                             : &c.weights_covariance)
               .p_value;
         });
       }

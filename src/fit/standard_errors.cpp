@@ -4,7 +4,9 @@
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <sstream>
+#include <utility>
 
 namespace segmix::fit {
 namespace {
@@ -162,6 +164,130 @@ StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
     const double se2 = cov2(a, a) > 0 ? std::sqrt(cov2(a, a)) : 0;
     out.step_disagreement =
         std::max(out.step_disagreement, std::abs(out.se[a] - se2) / out.se[a]);
+  }
+  return out;
+}
+
+namespace {
+
+// A difference stencil along one row: f's derivative is the sum of
+// weight x f(x + offset h), over h (first) or h^2 (second derivative).
+struct Stencil {
+  std::vector<int> offset;
+  std::vector<double> weight;
+};
+
+// Central where both sides may be evaluated; at a bound, the one-sided
+// second-order stencils towards the admissible side s (+1 or -1):
+//   f'  = s (-3/2 f(0) + 2 f(s) - 1/2 f(2s)) / h
+//   f'' = (2 f(0) - 5 f(s) + 4 f(2s) - f(3s)) / h^2
+// both exact for a quadratic.
+Stencil FirstStencil(int side) {
+  if (side == 0) return {{-1, 1}, {-0.5, 0.5}};
+  return {{0, side, 2 * side}, {-1.5 * side, 2.0 * side, -0.5 * side}};
+}
+Stencil SecondStencil(int side) {
+  if (side == 0) return {{-1, 0, 1}, {1, -2, 1}};
+  return {{0, side, 2 * side, 3 * side}, {2, -5, 4, -1}};
+}
+
+}  // namespace
+
+StandardErrors InformationAtNull(
+    const BatchLogLikelihood& ln_lh, const ParameterTable& at_null,
+    const std::vector<int>& free_rows,
+    const std::vector<std::pair<int, int>>& bounded) {
+  StandardErrors out;
+  std::vector<double> h;
+  std::vector<int> side;
+  for (const int r : free_rows) {
+    int s = 0;
+    for (const auto& [row, towards] : bounded) {
+      if (row == r) s = towards;
+    }
+    const double x = at_null.value[r];
+    if (s == 0 && AtBound(at_null, r)) {
+      out.at_bound.push_back(r);
+      continue;
+    }
+    const double room = s == 0 ? std::min(x - at_null.GL[r], at_null.GR[r] - x)
+                               : at_null.GR[r] - at_null.GL[r];
+    out.rows.push_back(r);
+    side.push_back(s);
+    h.push_back(std::min(DifferenceStep(r, x), room / 4));
+  }
+  const int n = static_cast<int>(out.rows.size());
+  if (n == 0) {
+    out.problem = "no free parameter away from its bounds";
+    return out;
+  }
+  // Every point once: keyed by its (row, offset) moves, at most two.
+  std::vector<ParameterTable> points;
+  std::map<std::vector<std::pair<int, int>>, std::size_t> index;
+  const auto point = [&](std::vector<std::pair<int, int>> moves) {
+    std::erase_if(moves, [](const auto& m) { return m.second == 0; });
+    std::sort(moves.begin(), moves.end());
+    const auto [it, added] = index.emplace(moves, points.size());
+    if (added) {
+      ParameterTable t = at_null;
+      for (const auto& [a, k] : moves) t.value[out.rows[a]] += k * h[a];
+      points.push_back(t);
+    }
+    return it->second;
+  };
+  // The Hessian's terms: (point, weight / scale) per entry.
+  std::vector<std::vector<std::vector<std::pair<std::size_t, double>>>> terms(
+      n, std::vector<std::vector<std::pair<std::size_t, double>>>(n));
+  for (int a = 0; a < n; ++a) {
+    const Stencil second = SecondStencil(side[a]);
+    for (std::size_t k = 0; k < second.offset.size(); ++k) {
+      terms[a][a].emplace_back(point({{a, second.offset[k]}}),
+                               second.weight[k] / (h[a] * h[a]));
+    }
+    const Stencil fa = FirstStencil(side[a]);
+    for (int b = 0; b < a; ++b) {
+      const Stencil fb = FirstStencil(side[b]);
+      for (std::size_t k = 0; k < fa.offset.size(); ++k) {
+        for (std::size_t l = 0; l < fb.offset.size(); ++l) {
+          terms[a][b].emplace_back(
+              point({{a, fa.offset[k]}, {b, fb.offset[l]}}),
+              fa.weight[k] * fb.weight[l] / (h[a] * h[b]));
+        }
+      }
+    }
+  }
+  const std::vector<double> values = ln_lh(points);
+  out.evaluations = static_cast<long>(points.size());
+  for (const double v : values) {
+    if (!(v > kFailureThreshold)) {
+      out.problem = "an evaluation near the null failed";
+      return out;
+    }
+  }
+  Eigen::MatrixXd H = Eigen::MatrixXd::Zero(n, n);
+  for (int a = 0; a < n; ++a) {
+    for (int b = 0; b <= a; ++b) {
+      double sum = 0;
+      for (const auto& [i, w] : terms[a][b]) sum += w * values[i];
+      H(a, b) = H(b, a) = sum;
+    }
+  }
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(H);
+  if (!(eigen.eigenvalues().maxCoeff() < 0)) {
+    out.problem = "the information at the null is not positive definite";
+    return out;
+  }
+  out.negative_definite = true;
+  const Eigen::MatrixXd cov = (-H).inverse();
+  out.se.resize(n);
+  out.covariance.assign(n, std::vector<double>(n));
+  out.correlation.assign(n, std::vector<double>(n));
+  for (int a = 0; a < n; ++a) out.se[a] = std::sqrt(cov(a, a));
+  for (int a = 0; a < n; ++a) {
+    for (int b = 0; b < n; ++b) {
+      out.covariance[a][b] = cov(a, b);
+      out.correlation[a][b] = cov(a, b) / (out.se[a] * out.se[b]);
+    }
   }
   return out;
 }

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fit/model_series.h"
@@ -57,6 +58,21 @@ StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
 StandardErrors ComputeStandardErrors(const LogLikelihood& ln_lh,
                                      const ParameterTable& at_maximum,
                                      const std::vector<int>& free_rows);
+
+// The covariance (the inverse observed information) of a model's
+// estimators at a point of a null nested in it that holds `bounded` rows on
+// bounds of their ranges (each with its admissible side, +1 above a lower
+// bound, -1 below an upper one): what the chi-bar-squared weights of the
+// test need. `at_null` is the model's table at the null's estimates, the
+// bounded rows on (or within 1e-8 of the range of) their bounds. Differences
+// along a bounded row go towards its admissible side only, with one-sided
+// stencils of second order, central ones along the others; the step rule is
+// that of ComputeStandardErrors. Other rows at a bound are held (at_bound).
+// No step disagreement is formed.
+StandardErrors InformationAtNull(
+    const BatchLogLikelihood& ln_lh, const ParameterTable& at_null,
+    const std::vector<int>& free_rows,
+    const std::vector<std::pair<int, int>>& bounded);
 
 // Within one final step (|step|) or 2h (the step rule) of GL or GR.
 bool AtBound(const ParameterTable& table, int row);

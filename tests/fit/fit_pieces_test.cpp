@@ -2,6 +2,7 @@
 // nesting, chi-square tails and the start rule.
 #include <gtest/gtest.h>
 
+#include <Eigen/Dense>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "fit/comparisons.h"
 #include "fit/model_series.h"
 #include "fit/par_file.h"
+#include "fit/standard_errors.h"
 #include "fit/starts.h"
 #include "support/scratch_path.h"
 
@@ -319,6 +321,45 @@ TEST(Compare, MendelianTestTakesTheChiBarSquaredOfItsBoundedRows) {
                                    "general-tau", -10, alternative, 10);
   EXPECT_NEAR(plain.p_value, ChiSquareUpper(x, 3), 1e-15);
   EXPECT_NE(plain.note.find("conservative"), std::string::npos);
+}
+
+// The information at the null on a quadratic ln LH, -1/2 (x - c)' A (x - c):
+// the one-sided stencils along the bounded rows (Tr1 at 1, Tr3 at 0) and the
+// central ones elsewhere are exact for it, so the covariance is A^-1 up to
+// rounding.
+TEST(Compare, InformationAtTheNullIsExactOnAQuadratic) {
+  const ParameterTable null = BuiltInTable("mixed"),
+                       alternative = BuiltInTable("general-tau");
+  const ParameterTable at = NullPoint(null, null, alternative);
+  EXPECT_EQ(at.value[kTr1], 1 - 1e-8);
+  EXPECT_EQ(at.value[kTr2], 0.5);
+  EXPECT_EQ(at.value[kTr3], 1e-8);
+  const std::vector<int> rows = FreeRows(alternative);
+  const int n = static_cast<int>(rows.size());
+  Eigen::MatrixXd A = Eigen::MatrixXd::Zero(n, n);
+  for (int i = 0; i < n; ++i) {
+    A(i, i) = 1 + i;
+    for (int j = 0; j < n; ++j) A(i, j) += 0.3 * ((i + j) % 2 == 0 ? 1 : -1);
+  }
+  const auto quadratic = [&](const std::vector<ParameterTable>& points) {
+    std::vector<double> values;
+    for (const ParameterTable& t : points) {
+      Eigen::VectorXd d(n);
+      for (int i = 0; i < n; ++i) d[i] = t.value[rows[i]] - 0.3;
+      values.push_back(-0.5 * d.dot(A * d));
+    }
+    return values;
+  };
+  const StandardErrors info =
+      InformationAtNull(quadratic, at, rows, BoundRows(null, alternative));
+  ASSERT_TRUE(info.negative_definite) << info.problem;
+  ASSERT_EQ(info.rows, rows);
+  const Eigen::MatrixXd V = A.inverse();
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      EXPECT_NEAR(info.covariance[i][j], V(i, j), 1e-6) << i << " " << j;
+    }
+  }
 }
 
 // A statistic of rounding noise (an alternative whose maximum is the null's)
