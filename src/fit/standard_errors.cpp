@@ -74,6 +74,21 @@ Hessian CentralDifferences(const std::vector<double>& values, std::size_t next,
 
 namespace {
 
+// The SEs, covariance and correlations of `out` from the covariance matrix.
+void SetCovariance(const Eigen::MatrixXd& cov, StandardErrors& out) {
+  const int n = static_cast<int>(cov.rows());
+  out.se.resize(n);
+  out.covariance.assign(n, std::vector<double>(n));
+  out.correlation.assign(n, std::vector<double>(n));
+  for (int a = 0; a < n; ++a) out.se[a] = std::sqrt(cov(a, a));
+  for (int a = 0; a < n; ++a) {
+    for (int b = 0; b < n; ++b) {
+      out.covariance[a][b] = cov(a, b);
+      out.correlation[a][b] = cov(a, b) / (out.se[a] * out.se[b]);
+    }
+  }
+}
+
 // The step rule's h for a parameter at x; for lambda, 1e-2 (see the header).
 double DifferenceStep(int row, double x) {
   if (row == kLambda) return kLambdaDifferenceStep;
@@ -148,16 +163,7 @@ StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
   }
   out.negative_definite = true;
   const Eigen::MatrixXd cov = (-H1.matrix).inverse();
-  out.se.resize(n);
-  out.covariance.assign(n, std::vector<double>(n));
-  out.correlation.assign(n, std::vector<double>(n));
-  for (int a = 0; a < n; ++a) out.se[a] = std::sqrt(cov(a, a));
-  for (int a = 0; a < n; ++a) {
-    for (int b = 0; b < n; ++b) {
-      out.covariance[a][b] = cov(a, b);
-      out.correlation[a][b] = cov(a, b) / (out.se[a] * out.se[b]);
-    }
-  }
+  SetCovariance(cov, out);
   // The same with 2h, for the disagreement only.
   const Eigen::MatrixXd cov2 = (-H2.matrix).inverse();
   for (int a = 0; a < n; ++a) {
@@ -278,17 +284,7 @@ StandardErrors InformationAtNull(
     return out;
   }
   out.negative_definite = true;
-  const Eigen::MatrixXd cov = (-H).inverse();
-  out.se.resize(n);
-  out.covariance.assign(n, std::vector<double>(n));
-  out.correlation.assign(n, std::vector<double>(n));
-  for (int a = 0; a < n; ++a) out.se[a] = std::sqrt(cov(a, a));
-  for (int a = 0; a < n; ++a) {
-    for (int b = 0; b < n; ++b) {
-      out.covariance[a][b] = cov(a, b);
-      out.correlation[a][b] = cov(a, b) / (out.se[a] * out.se[b]);
-    }
-  }
+  SetCovariance((-H).inverse(), out);
   return out;
 }
 
