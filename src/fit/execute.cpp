@@ -42,8 +42,11 @@ std::string NotFitted(const FitReport& report, const std::string& name) {
   return "model " + name + " could not be fitted";
 }
 
+// `threads` for the evaluations of the information at the null (0: the
+// usable processors); none after a stop signal (`stopped`), when only the
+// cheap pieces are formed.
 void AddTest(FitReport& report, const std::string& label, const std::string& a,
-             const std::string& b) {
+             const std::string& b, int threads, bool stopped) {
   const ModelResult* null_model = Fitted(report, a);
   const ModelResult* alternative = Fitted(report, b);
   if (null_model == nullptr || alternative == nullptr) {
@@ -72,8 +75,10 @@ void AddTest(FitReport& report, const std::string& label, const std::string& a,
   // maximum may lie on those bounds too, where it has no covariance); the
   // alternative's covariance at its maximum when that cannot be formed.
   const auto bounded = BoundRows(null_model->model, alternative->model);
-  if (bounded.size() > 1) {
-    Evaluator evaluator(*report.analysis, alternative->model);
+  if (bounded.size() > 1 && stopped) {
+    test.note += "; not from the information at the null: the run was stopped";
+  } else if (bounded.size() > 1) {
+    Evaluator evaluator(*report.analysis, alternative->model, threads);
     StandardErrors information = InformationAtNull(
         [&](const std::vector<ParameterTable>& points) {
           std::vector<double> values;
@@ -279,10 +284,13 @@ FitReport ExecutePlan(const FitPlan& plan, const PlannedModels& planned,
   for (const StandardTest& t : kStandardTests) {
     const bool both = planned.Index(plan, t.null_model) >= 0 &&
                       planned.Index(plan, t.alternative) >= 0;
-    if (both) AddTest(report, t.label, t.null_model, t.alternative);
+    if (both) {
+      AddTest(report, t.label, t.null_model, t.alternative, plan.threads,
+              stopped());
+    }
   }
   for (const auto& [a, b] : plan.compares) {
-    AddTest(report, a + " within " + b, a, b);
+    AddTest(report, a + " within " + b, a, b, plan.threads, stopped());
   }
   const bool sliced = plan.bootstrap_task.Sliced();
   report.bootstrap_replicates = sliced ? 0 : plan.bootstrap;
