@@ -60,26 +60,18 @@ void AddTest(FitReport& report, const std::string& label, const std::string& a,
     report.tests.push_back(row);
     return;
   }
-  const auto compare = [&](const StandardErrors* covariance,
-                           const std::string& source) {
-    return Compare(label, a, null_model->ln_lh, null_model->model,
-                   static_cast<int>(null_model->free_rows.size()), b,
-                   alternative->ln_lh, alternative->model,
-                   static_cast<int>(alternative->free_rows.size()), covariance,
-                   source);
-  };
-  Comparison test =
-      compare(&alternative->se, "the alternative's covariance at its maximum");
   // Several rows on bounds: the mixture's weights from the alternative's
   // information at the null itself, as the asymptotics have them (its
   // maximum may lie on those bounds too, where it has no covariance); the
   // alternative's covariance at its maximum when that cannot be formed.
   const auto bounded = BoundRows(null_model->model, alternative->model);
+  StandardErrors information;
+  std::string not_at_null;  // why the information at the null is not used
   if (bounded.size() > 1 && stopped) {
-    test.note += "; not from the information at the null: the run was stopped";
+    not_at_null = "not from the information at the null: the run was stopped";
   } else if (bounded.size() > 1) {
     Evaluator evaluator(*report.analysis, alternative->model, threads);
-    StandardErrors information = InformationAtNull(
+    information = InformationAtNull(
         [&](const std::vector<ParameterTable>& points) {
           std::vector<double> values;
           for (const ParameterTable& t : points) {
@@ -89,13 +81,18 @@ void AddTest(FitReport& report, const std::string& label, const std::string& a,
         },
         NullPoint(null_model->model, null_model->estimates, alternative->model),
         alternative->free_rows, bounded);
-    if (information.negative_definite) {
-      test = compare(&information, "the alternative's information at the null");
-      test.weights_covariance = std::move(information);
-    } else {
-      test.note += "; " + information.problem;
-    }
+    if (!information.negative_definite) not_at_null = information.problem;
   }
+  const bool at_null = information.negative_definite;
+  Comparison test = Compare(
+      label, a, null_model->ln_lh, null_model->model,
+      static_cast<int>(null_model->free_rows.size()), b, alternative->ln_lh,
+      alternative->model, static_cast<int>(alternative->free_rows.size()),
+      at_null ? &information : &alternative->se,
+      at_null ? "the alternative's information at the null"
+              : "the alternative's covariance at its maximum");
+  if (!not_at_null.empty()) test.note += "; " + not_at_null;
+  if (at_null) test.weights_covariance = std::move(information);
   // Without a major locus the genotype means are equal and Q has no effect:
   // no chi-square law holds for this test.
   if (!HasMajorLocus(null_model->model) && HasMajorLocus(alternative->model)) {
