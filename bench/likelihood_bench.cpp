@@ -8,6 +8,7 @@
 //
 //   segmix_likelihood_bench --benchmark_filter=SampleLogLikelihood
 //   segmix_likelihood_bench --benchmark_filter=GenotypePosteriors
+//   segmix_likelihood_bench --benchmark_filter=GeneralTransmission
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -194,6 +195,35 @@ BENCHMARK(BM_SampleLogLikelihood)
     ->Args({300, 1})
     ->Args({300, 0})
     ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One evaluation on one thread under general transmission (Tr1..Tr3 0.9,
+// 0.5, 0.1): argument 0 the exact arithmetic of segmix's runs, 1 a
+// screening evaluation's factored child sums (SampleSettings::screening).
+void BM_GeneralTransmission(benchmark::State& state) {
+  const FamilyStore store = SyntheticSample(300);
+  PolygenicTables polygenic;
+  BuildPolygenicTransmission(polygenic);
+  FillPolygenicFrequency(polygenic);
+  ParameterTable p = BenchParameters();
+  p.in_model[kTr1] = 1;
+  p.value[kTr1] = 0.9;
+  p.value[kTr2] = 0.5;
+  p.value[kTr3] = 0.1;
+  std::vector<std::int32_t> flags(N_FAM + 1, 1);
+  SampleLikelihood sample(p, store, polygenic,
+                          SampleSettings{.proband_switch = 1,
+                                         .selection_flags = flags,
+                                         .worker_count = 1,
+                                         .screening = state.range(0) != 0});
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(sample.Evaluate(Gate::kAccepted).ln_lh);
+  }
+  state.counters["screening"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_GeneralTransmission)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond);
 
 // Arguments: the pedigree's least size. One Compute: prepare the weights,

@@ -212,7 +212,8 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
 }
 
 struct Evaluator::Impl {
-  Impl(const Analysis& a, const ParameterTable& model, int threads)
+  Impl(const Analysis& a, const ParameterTable& model, int threads,
+       Arithmetic arithmetic)
       : analysis(a),
         table(model),
         own_store(a.transform.boxcox ? std::optional<FamilyStore>(a.core.store)
@@ -220,10 +221,12 @@ struct Evaluator::Impl {
         thresholds(a.transform.boxcox ? a.core.correction.thresholds
                                       : std::vector<double>()),
         sample(table, own_store ? *own_store : a.core.store, a.core.polygenic,
-               Settings(a, threads)) {}
-  SampleSettings Settings(const Analysis& a, int threads) const {
+               Settings(a, threads, arithmetic)) {}
+  SampleSettings Settings(const Analysis& a, int threads,
+                          Arithmetic arithmetic) const {
     SampleSettings settings = SampleSettingsOf(a.core, threads);
     if (own_store) settings.thresholds = thresholds;
+    settings.screening = arithmetic == Arithmetic::kScreening;
     return settings;
   }
   const FamilyStore& Store() const {
@@ -256,8 +259,8 @@ struct Evaluator::Impl {
 };
 
 Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model,
-                     int threads)
-    : impl_(std::make_unique<Impl>(analysis, model, threads)) {}
+                     int threads, Arithmetic arithmetic)
+    : impl_(std::make_unique<Impl>(analysis, model, threads, arithmetic)) {}
 
 Evaluator::~Evaluator() = default;
 
@@ -314,7 +317,7 @@ bool Evaluator::DrawTraits(const ParameterTable& table, std::uint64_t seed,
   const FamilyStore& store = a.core.store;
   const ConditionalSampler sampler(
       store, impl_->sample.Quantities(), a.core.polygenic,
-      impl_->table.in_model[kSex], impl_->Settings(a, 1));
+      impl_->table.in_model[kSex], impl_->Settings(a, 1, Arithmetic::kExact));
   trait = store.trait;
   for (const FamilyFacts& f : a.families) {
     if (f.index == 0 || !f.evaluated) continue;

@@ -123,10 +123,18 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
 // transformed analysis it reads the trait at each table's kLambda from a
 // store of its own (rewritten when lambda changes) and adds the Jacobian
 // term; a lambda whose values TransformTrait refuses is a refused point.
+//
+// kExact evaluations are the bits segmix's search would see. kScreening ones
+// (SampleSettings::screening) differ from them only by extended rounding
+// under transmission that is not Mendelian, and are several times faster
+// there: for climbs whose end points a RunFit polishes, and for statistics
+// read off climbs whose own tolerance is far coarser.
+enum class Arithmetic { kExact, kScreening };
+
 class Evaluator {
  public:
   Evaluator(const Analysis& analysis, const ParameterTable& model,
-            int threads = 0);
+            int threads = 0, Arithmetic arithmetic = Arithmetic::kExact);
   ~Evaluator();
   // ln LH at the values of `table`; at or below kFailureThreshold when the
   // point is refused or fails.

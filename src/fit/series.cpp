@@ -199,8 +199,8 @@ class SeriesFit {
       std::vector<std::exception_ptr> errors;
     } context{this, &result, {}, {}};
     for (int w = 0; w < pool_.WorkerCount(); ++w) {
-      context.evaluators.push_back(
-          std::make_unique<Evaluator>(analysis_, result.model, 1));
+      context.evaluators.push_back(std::make_unique<Evaluator>(
+          analysis_, result.model, 1, Arithmetic::kScreening));
     }
     context.errors.resize(batch_.size());
     pool_.Run(

@@ -41,6 +41,13 @@ struct SampleSettings {
   // (thresholds[0] is not read). Every family the evaluation visits needs
   // an entry that is not NaN; -infinity makes its correction term 0.
   std::span<const double> thresholds{};
+  // A search's screening evaluations: under transmission that is not
+  // Mendelian, a child's sums are formed with the major transmission
+  // factored out (Transmission::factored), several times faster and equal
+  // to the exact value up to extended rounding, but not bit for bit. Only
+  // for searches whose end points an exact run polishes; the program's runs
+  // keep the default.
+  bool screening = false;
 };
 
 class SampleLikelihood {

@@ -2,7 +2,8 @@
 // reference_peeling.h, bit for bit: every weight after every nuclear family,
 // every family's log-likelihood, on random weights and random pedigrees with
 // 0 to 20 children per nuclear family, both connector kinds, symmetric and
-// asymmetric tables, weights that underflow or overflow, non-finite values.
+// asymmetric tables, weights that underflow or overflow, non-finite values;
+// and a screening evaluation's factored sums against the exact ones.
 #include "model/peel_kernels.h"
 
 #include <gtest/gtest.h>
@@ -479,6 +480,64 @@ TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
     }
     EXPECT_EQ(std::bit_cast<std::uint64_t>(sum),
               std::bit_cast<std::uint64_t>(outcome.ln_lh));
+  }
+}
+
+// A screening evaluation factors the major transmission out of each child's
+// sums: under general transmission every family term is the exact one to
+// within extended rounding (carried through the peel and the logarithm),
+// and under Mendelian transmission, where nothing is factored, the same bits.
+TEST(PeelKernelsTest, ScreeningTermsAreTheExactOnesToRounding) {
+  struct Terms : EvaluationObserver {
+    std::vector<double> weighted;
+    void FamilyTerm(std::int32_t, std::int32_t, double term) override {
+      weighted.push_back(term);
+    }
+  };
+  PedigreeMaker r(52711);
+  std::vector<FamilyPlan> plans;
+  for (int g = 0; g < 40; ++g) {
+    plans.push_back(g % 4 == 3 ? OntoChild(r) : ThreeGenerations(r));
+  }
+  const FamilyStore store = BuildStore(plans);
+  ValidateFamilyStructure(store);
+  PolygenicTables poly;
+  BuildPolygenicTransmission(poly);
+  FillPolygenicFrequency(poly);
+  const std::vector<std::int32_t> flags(N_FAM + 1, 1);
+  for (const bool general : {false, true}) {
+    ParameterTable p;
+    p.value = {0, 0.3, 2.5, 1.5, 0.5, 0.3, 1.1, 0, 0.8, 0.35, 0.05};
+    p.GL.fill(-1e3);
+    p.GR.fill(1e3);
+    for (int j = 1; j <= kParameterCount; ++j) p.tie[j] = j;
+    for (int j = kQ; j <= kTr3; ++j) {
+      p.in_model[j] = j != kSex && (general || j < kTr1);
+    }
+    Terms exact_terms, screening_terms;
+    double ln_lh[2];
+    for (const bool screening : {false, true}) {
+      SampleLikelihood sample(p, store, poly,
+                              SampleSettings{.proband_switch = 1,
+                                             .selection_flags = flags,
+                                             .screening = screening});
+      const EvaluationOutcome outcome = sample.Evaluate(
+          Gate::kAccepted, screening ? &screening_terms : &exact_terms);
+      ASSERT_TRUE(outcome.Ok());
+      ln_lh[screening] = outcome.ln_lh;
+    }
+    ASSERT_EQ(exact_terms.weighted.size(), plans.size());
+    for (std::size_t g = 0; g < plans.size(); ++g) {
+      const double x = exact_terms.weighted[g], y = screening_terms.weighted[g];
+      if (general) {
+        EXPECT_NEAR(y, x, 1e-13 * std::max(1.0, std::abs(x))) << g + 1;
+      } else {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(y),
+                  std::bit_cast<std::uint64_t>(x))
+            << g + 1;
+      }
+    }
+    EXPECT_NEAR(ln_lh[1], ln_lh[0], 1e-12 * std::abs(ln_lh[0]));
   }
 }
 
