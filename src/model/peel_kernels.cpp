@@ -346,9 +346,21 @@ void FlushRun(bool first, KnownRun& run, PairTable& P) {
 // the same chains. Each pair of the upper triangle receives the product so
 // far (`first`: none) times the run's tables times the child's sum, in
 // child order; the run is emptied.
-template <bool kFirst, bool kRun>
-void MendelianChildSums(const Transmission& t, const double* w, KnownRun& run,
-                        PairTable& P) {
+//
+// With kFactored, a screening evaluation's child sums under symmetric,
+// finite tables that are not Mendelian (Transmission::factored): the same
+// three chains R_g per polygenic pair jA <= jB, then for each of the six major
+// pairs gA <= gB the sum
+//   M(1 | gA, gB) x R_1 + M(2 | gA, gB) x R_2 + M(3 | gA, gB) x R_3
+// (a zero M adds an exact 0: the chains are finite): about 1,100 products
+// per child instead of about 9,700, and nothing but P goes through memory.
+// The value is the term-by-term sum's up to extended rounding (a relative
+// 1e-18 or so), not its bits. The sums are symmetric in (jA, jB) term for
+// term, as M is in (gA, gB), so they fill the upper triangle as the
+// Mendelian sums do and the lower one is its mirror.
+template <bool kFactored, bool kFirst, bool kRun>
+void ChainChildSums(const Transmission& t, const double* w, KnownRun& run,
+                    PairTable& P) {
   const double* w1 = w;
   const double* w2 = w + J;
   const double* w3 = w + 2 * J;
@@ -373,6 +385,20 @@ void MendelianChildSums(const Transmission& t, const double* w, KnownRun& run,
         r1 += p * w1[c];
         r2 += p * w2[c];
         r3 += p * w3[c];
+      }
+      if constexpr (kFactored) {
+        for (std::int32_t gA = 1; gA <= G; ++gA) {
+          for (std::int32_t gB = gA; gB <= G; ++gB) {
+            // M(o | gA, gB) at m[o - 1].
+            const double* m = t.M + 3 * (gA - 1) + 9 * (gB - 1);
+            const Extended v = r1 * m[0] + r2 * m[1] + r3 * m[2];
+            put(JointState(gA, jA), JointState(gB, jB), v);
+            if (gA != gB && jA != jB) {
+              put(JointState(gA, jB), JointState(gB, jA), v);
+            }
+          }
+        }
+        continue;
       }
       Extended c12 = r1, c22 = r1, c23 = r2;
       for (std::int32_t c = lo; c <= hi; ++c) {
@@ -407,66 +433,9 @@ void MendelianChildSums(const Transmission& t, const double* w, KnownRun& run,
   run.count = 0;
 }
 
-// A screening evaluation's child sums under symmetric, finite tables that
-// are not Mendelian (Transmission::factored). For each polygenic pair
-// jA <= jB the three chains
-//   R_g = sum over jc of T(jc | jA, jB) x W(g, jc), g = 1, 2, 3,
-// then for each of the six major pairs gA <= gB the sum
-//   M(1 | gA, gB) x R_1 + M(2 | gA, gB) x R_2 + M(3 | gA, gB) x R_3
-// (a zero M adds an exact 0: the chains are finite): about 1,100 products
-// per child instead of about 9,700, and nothing but P goes through memory.
-// The value is the term-by-term sum's up to extended rounding (a relative
-// 1e-18 or so), not its bits. The sums are symmetric in (jA, jB) term for
-// term, as M is in (gA, gB), so they fill the upper triangle as
-// MendelianChildSums does and the lower one is its mirror. Each pair
-// receives the product so far (`first`: none) times the run's tables times
-// the child's sum, in child order; the run is emptied.
-template <bool kFirst, bool kRun>
-void FactoredChildSums(const Transmission& t, const double* w, KnownRun& run,
-                       PairTable& P) {
-  const double* w1 = w;
-  const double* w2 = w + J;
-  const double* w3 = w + 2 * J;
-  const auto put = [&P, &run](std::int32_t sA, std::int32_t sB, Extended v) {
-    if constexpr (kRun) {
-      P[sA][sB] = RunProduct(kFirst, run, P, sA, sB) * v;
-    } else if constexpr (kFirst) {
-      P[sA][sB] = v;
-    } else {
-      P[sA][sB] *= v;
-    }
-  };
-  for (std::int32_t jA = 1; jA <= J; ++jA) {
-    for (std::int32_t jB = jA; jB <= J; ++jB) {
-      const std::int32_t lo = t.poly_lo[jA][jB] - 1;
-      const std::int32_t hi = t.poly_hi[jA][jB] - 1;
-      // T(jc | jA, jB) at poly[jc - 1].
-      const double* poly = t.T + 7 * (jA - 1) + 49 * (jB - 1);
-      Extended r1 = 0, r2 = 0, r3 = 0;
-      for (std::int32_t c = lo; c <= hi; ++c) {
-        const Extended p = poly[c];
-        r1 += p * w1[c];
-        r2 += p * w2[c];
-        r3 += p * w3[c];
-      }
-      for (std::int32_t gA = 1; gA <= G; ++gA) {
-        for (std::int32_t gB = gA; gB <= G; ++gB) {
-          // M(o | gA, gB) at m[o - 1].
-          const double* m = t.M + 3 * (gA - 1) + 9 * (gB - 1);
-          const Extended v = r1 * m[0] + r2 * m[1] + r3 * m[2];
-          put(JointState(gA, jA), JointState(gB, jB), v);
-          if (gA != gB && jA != jB)
-            put(JointState(gA, jB), JointState(gB, jA), v);
-        }
-      }
-    }
-  }
-  run.count = 0;
-}
-
 // With Mendelian tables (symmetric and finite), or factored ones: every
 // child in order, its sums from the evaluation's tables or from
-// MendelianChildSums (FactoredChildSums), children of the same weights
+// ChainChildSums, children of the same weights
 // forming the same sums again, multiplied into P's upper triangle. Tables
 // of consecutive children wait in a run for the next child's pass, or for
 // one pass of their own.
@@ -485,23 +454,16 @@ void ChainedPairProducts(const Transmission& t, const GenotypeWeights& weights,
       run.sums[run.count++] = &KnownSums(t, known);
       continue;
     }
-    const auto sums = [&]<bool kFirst, bool kRun>() {
-      if constexpr (kFactored) {
-        FactoredChildSums<kFirst, kRun>(t, w, run, P);
-      } else {
-        MendelianChildSums<kFirst, kRun>(t, w, run, P);
-      }
-    };
     if (run.count == 0) {
       if (first) {
-        sums.template operator()<true, false>();
+        ChainChildSums<kFactored, true, false>(t, w, run, P);
       } else {
-        sums.template operator()<false, false>();
+        ChainChildSums<kFactored, false, false>(t, w, run, P);
       }
     } else if (first) {
-      sums.template operator()<true, true>();
+      ChainChildSums<kFactored, true, true>(t, w, run, P);
     } else {
-      sums.template operator()<false, true>();
+      ChainChildSums<kFactored, false, true>(t, w, run, P);
     }
     first = false;
   }
@@ -714,7 +676,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
     }
   }
   // Bit for bit the Mendelian table (+0 and -0 told apart), symmetric and
-  // finite: the conditions of MendelianChildSums.
+  // finite: the conditions of ChainChildSums' Mendelian sums.
   t.mendelian = t.symmetric && t.finite &&
                 std::memcmp(t.M, kMendelianTransmission.data(),
                             sizeof(double) * G * G * G) == 0;
@@ -799,7 +761,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
     PairTable& P = t.peeled_sums[n];
     if (t.mendelian) {
       KnownRun none;
-      MendelianChildSums<true, false>(t, w, none, P);
+      ChainChildSums<false, true, false>(t, w, none, P);
     } else {
       const double* child[1] = {w};
       Block<false>(t, child, 1, /*first=*/true, P, Repeats{});

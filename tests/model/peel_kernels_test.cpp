@@ -421,38 +421,49 @@ FamilyPlan OntoChild(PedigreeMaker& r) {
 // The whole sample as SampleLikelihood evaluates it (the transmission
 // described once, the evaluation's tables) against the reference peeling of
 // each pass: every family's weighted term and the sum, bit for bit.
+struct FamilyTerms : EvaluationObserver {
+  std::vector<double> weighted;
+  void FamilyTerm(std::int32_t, std::int32_t, double term) override {
+    weighted.push_back(term);
+  }
+};
+
+// Forty families: three generations, every fourth peeled onto a child.
+std::vector<FamilyPlan> MixedPlans(PedigreeMaker& r) {
+  std::vector<FamilyPlan> plans;
+  for (int g = 0; g < 40; ++g) {
+    plans.push_back(g % 4 == 3 ? OntoChild(r) : ThreeGenerations(r));
+  }
+  return plans;
+}
+
+// Q, MU, A, D, pga, SIG, Sex (out), Tr1..Tr3 (in with `general`).
+ParameterTable SampleParameters(bool general, double tr1, double tr2,
+                                double tr3) {
+  ParameterTable p;
+  p.value = {0, 0.3, 2.5, 1.5, 0.5, 0.3, 1.1, 0, tr1, tr2, tr3};
+  p.GL.fill(-1e3);
+  p.GR.fill(1e3);
+  for (int j = 1; j <= kParameterCount; ++j) p.tie[j] = j;
+  for (int j = kQ; j <= kTr3; ++j) {
+    p.in_model[j] = j != kSex && (general || j < kTr1);
+  }
+  return p;
+}
+
 TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
-  struct Terms : EvaluationObserver {
-    std::vector<double> weighted;
-    void FamilyTerm(std::int32_t, std::int32_t, double term) override {
-      weighted.push_back(term);
-    }
-  };
   PedigreeMaker r(71207);
   for (const bool general : {false, true}) {
-    std::vector<FamilyPlan> plans;
-    for (int g = 0; g < 40; ++g) {
-      plans.push_back(g % 4 == 3 ? OntoChild(r) : ThreeGenerations(r));
-    }
+    const std::vector<FamilyPlan> plans = MixedPlans(r);
     const FamilyStore store = BuildStore(plans);
     ValidateFamilyStructure(store);
-    PolygenicTables poly;
-    BuildPolygenicTransmission(poly);
-    FillPolygenicFrequency(poly);
-    // Q, MU, A, D, pga, SIG, Sex (out), Tr1..Tr3 (in with `general`).
-    ParameterTable p;
-    p.value = {0, 0.3, 2.5, 1.5, 0.5, 0.3, 1.1, 0, 0.9, 0.4, 0.15};
-    p.GL.fill(-1e3);
-    p.GR.fill(1e3);
-    for (int j = 1; j <= kParameterCount; ++j) p.tie[j] = j;
-    for (int j = kQ; j <= kTr3; ++j) {
-      p.in_model[j] = j != kSex && (general || j < kTr1);
-    }
+    const PolygenicTables poly = BuildPolygenicTables();
+    ParameterTable p = SampleParameters(general, 0.9, 0.4, 0.15);
     const std::vector<std::int32_t> flags(N_FAM + 1, 1);
     SampleLikelihood sample(
         p, store, poly,
         SampleSettings{.proband_switch = 1, .selection_flags = flags});
-    Terms terms;
+    FamilyTerms terms;
     const EvaluationOutcome outcome = sample.Evaluate(Gate::kAccepted, &terms);
     ASSERT_TRUE(outcome.Ok())
         << static_cast<int>(outcome.status) << " family " << outcome.family
@@ -488,33 +499,15 @@ TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
 // within extended rounding (carried through the peel and the logarithm),
 // and under Mendelian transmission, where nothing is factored, the same bits.
 TEST(PeelKernelsTest, ScreeningTermsAreTheExactOnesToRounding) {
-  struct Terms : EvaluationObserver {
-    std::vector<double> weighted;
-    void FamilyTerm(std::int32_t, std::int32_t, double term) override {
-      weighted.push_back(term);
-    }
-  };
   PedigreeMaker r(52711);
-  std::vector<FamilyPlan> plans;
-  for (int g = 0; g < 40; ++g) {
-    plans.push_back(g % 4 == 3 ? OntoChild(r) : ThreeGenerations(r));
-  }
+  const std::vector<FamilyPlan> plans = MixedPlans(r);
   const FamilyStore store = BuildStore(plans);
   ValidateFamilyStructure(store);
-  PolygenicTables poly;
-  BuildPolygenicTransmission(poly);
-  FillPolygenicFrequency(poly);
+  const PolygenicTables poly = BuildPolygenicTables();
   const std::vector<std::int32_t> flags(N_FAM + 1, 1);
   for (const bool general : {false, true}) {
-    ParameterTable p;
-    p.value = {0, 0.3, 2.5, 1.5, 0.5, 0.3, 1.1, 0, 0.8, 0.35, 0.05};
-    p.GL.fill(-1e3);
-    p.GR.fill(1e3);
-    for (int j = 1; j <= kParameterCount; ++j) p.tie[j] = j;
-    for (int j = kQ; j <= kTr3; ++j) {
-      p.in_model[j] = j != kSex && (general || j < kTr1);
-    }
-    Terms exact_terms, screening_terms;
+    ParameterTable p = SampleParameters(general, 0.8, 0.35, 0.05);
+    FamilyTerms exact_terms, screening_terms;
     double ln_lh[2];
     for (const bool screening : {false, true}) {
       SampleLikelihood sample(p, store, poly,
