@@ -196,23 +196,42 @@ class SeriesFit {
       SeriesFit* self;
       ModelResult* result;
       std::vector<std::unique_ptr<Evaluator>> evaluators;
+      // The batch's last climb, once every other one has finished, splits
+      // its families over all the threads instead: the same values (an
+      // evaluation does not depend on its thread count), the other threads
+      // no longer idle. unfinished counts the climbs not yet finished,
+      // those not yet begun among them, so at 1 no other climb can use it.
+      std::unique_ptr<Evaluator> wide;
+      std::atomic<std::size_t> unfinished{0};
       std::vector<std::exception_ptr> errors;
-    } context{this, &result, {}, {}};
+    } context{this, &result, {}, {}, {}, {}};
     for (int w = 0; w < pool_.WorkerCount(); ++w) {
       context.evaluators.push_back(std::make_unique<Evaluator>(
           analysis_, result.model, 1, Arithmetic::kScreening));
     }
+    if (threads_ > 1) {
+      context.wide = std::make_unique<Evaluator>(
+          analysis_, result.model, threads_, Arithmetic::kScreening);
+    }
+    context.unfinished = batch_.size();
     context.errors.resize(batch_.size());
     pool_.Run(
         static_cast<std::int32_t>(batch_.size()),
         [](void* c, std::int32_t index, std::int32_t worker) {
           Context& ctx = *static_cast<Context*>(c);
+          Evaluator& own = *ctx.evaluators[worker];
+          const auto evaluate = [&](const ParameterTable& t) {
+            Evaluator& e =
+                ctx.wide && ctx.unfinished.load() == 1 ? *ctx.wide : own;
+            return e.Evaluate(t);
+          };
           try {
             ctx.self->ClimbStart(*ctx.result, ctx.self->batch_[index],
-                                 *ctx.evaluators[worker]);
+                                 evaluate);
           } catch (...) {
             ctx.errors[index] = std::current_exception();
           }
+          --ctx.unfinished;
         },
         &context);
     std::vector<Pending> batch = std::move(batch_);
@@ -317,7 +336,7 @@ class SeriesFit {
   // evaluation fails, goes through segmix's fit, silently, for the reason as
   // segmix gives it.
   void ClimbStart(const ModelResult& result, Pending& pending,
-                  Evaluator& evaluator) {
+                  const LogLikelihood& evaluate) {
     StartRecord& record = pending.record;
     ParameterTable start = record.start;
     SwitchOffLeftOutComponents(start);
@@ -354,10 +373,7 @@ class SeriesFit {
       known.push_back({result.starts[s].outcome.table,
                        result.starts[s].outcome.result.final_ln_lh});
     }
-    const long before = evaluator.Evaluations();
-    const ClimbEnd end =
-        Climb([&](const ParameterTable& t) { return evaluator.Evaluate(t); },
-              start, result.free_rows, known);
+    const ClimbEnd end = Climb(evaluate, start, result.free_rows, known);
     if (end.failed_start) {
       refused_fit();
       return;
@@ -369,7 +385,7 @@ class SeriesFit {
     o.result.function_count = static_cast<std::int32_t>(end.evaluations);
     o.result.iteration_count = end.iterations;
     o.converged = end.converged || end.joined >= 0;
-    record.evaluations = evaluator.Evaluations() - before;
+    record.evaluations = end.evaluations;
     if (end.joined >= 0) record.joined = pending.known[end.joined];
     record.climbed = true;
   }
