@@ -126,9 +126,10 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
 //
 // kExact evaluations are the bits segmix's search would see. kScreening ones
 // (SampleSettings::screening) differ from them only by extended rounding
-// under transmission that is not Mendelian, and are several times faster
-// there: for climbs whose end points a RunFit polishes, and for statistics
-// read off climbs whose own tolerance is far coarser.
+// under transmission that is not Mendelian, and are cheaper there (a third
+// less time on the benchmark sample): for climbs whose end points a RunFit
+// polishes, and for statistics read off climbs whose own tolerance is far
+// coarser.
 enum class Arithmetic { kExact, kScreening };
 
 class Evaluator {

@@ -435,10 +435,9 @@ void ChainChildSums(const Transmission& t, const double* w, KnownRun& run,
 
 // With Mendelian tables (symmetric and finite), or factored ones: every
 // child in order, its sums from the evaluation's tables or from
-// ChainChildSums, children of the same weights
-// forming the same sums again, multiplied into P's upper triangle. Tables
-// of consecutive children wait in a run for the next child's pass, or for
-// one pass of their own.
+// ChainChildSums (children of the same weights form the same sums again),
+// multiplied into P's upper triangle. Tables of consecutive children wait
+// in a run for the next child's pass, or for one pass of their own.
 template <bool kFactored>
 void ChainedPairProducts(const Transmission& t, const GenotypeWeights& weights,
                          std::span<const std::int32_t> children, PairTable& P) {

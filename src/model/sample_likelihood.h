@@ -43,10 +43,10 @@ struct SampleSettings {
   std::span<const double> thresholds{};
   // A search's screening evaluations: under transmission that is not
   // Mendelian, a child's sums are formed with the major transmission
-  // factored out (Transmission::factored), several times faster and equal
-  // to the exact value up to extended rounding, but not bit for bit. Only
-  // for searches whose end points an exact run polishes; the program's runs
-  // keep the default.
+  // factored out (Transmission::factored): a child's sums take about a
+  // ninth of the products, and the value equals the exact one up to
+  // extended rounding, but not bit for bit. Only for searches whose end
+  // points an exact run polishes; the program's runs keep the default.
   bool screening = false;
 };
 
