@@ -255,7 +255,7 @@ struct Evaluator::Impl {
   double current_lambda = std::numeric_limits<double>::quiet_NaN();
   SampleLikelihood sample;
   std::unique_ptr<MajorGenotypePosteriors> posteriors;  // made on first use
-  std::int64_t posteriors_evaluation = -1;  // Evaluations() at its last one
+  std::int64_t posteriors_evaluation = -1;  // evaluations_ at its last one
 };
 
 Evaluator::Evaluator(const Analysis& analysis, const ParameterTable& model,

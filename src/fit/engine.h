@@ -140,7 +140,6 @@ class Evaluator {
   // ln LH at the values of `table`; at or below kFailureThreshold when the
   // point is refused or fails.
   double Evaluate(const ParameterTable& table);
-  std::int64_t Evaluations() const { return evaluations_; }
 
   // P(major genotype 1..3 | the family's data) for every member position of
   // family g, from the first pass (the proband correction does not depend on
@@ -164,7 +163,7 @@ class Evaluator {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  std::int64_t evaluations_ = 0;
+  std::int64_t evaluations_ = 0;  // Evaluate calls, for the posteriors' reuse
 };
 
 }  // namespace segmix::fit
