@@ -202,9 +202,7 @@ BENCHMARK(BM_SampleLogLikelihood)
 // screening evaluation's factored child sums (SampleSettings::screening).
 void BM_GeneralTransmission(benchmark::State& state) {
   const FamilyStore store = SyntheticSample(300);
-  PolygenicTables polygenic;
-  BuildPolygenicTransmission(polygenic);
-  FillPolygenicFrequency(polygenic);
+  const PolygenicTables polygenic = BuildPolygenicTables();
   ParameterTable p = BenchParameters();
   p.in_model[kTr1] = 1;
   p.value[kTr1] = 0.9;
