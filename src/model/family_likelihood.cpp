@@ -18,6 +18,7 @@
 #include "model/extended.h"
 #include "model/member_densities.h"
 #include "model/peel_kernels.h"
+#include "model/screening_peel.h"
 
 namespace segmix {
 
@@ -138,7 +139,14 @@ bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
   if (model.transmission == nullptr) {
     return PeelUndescribed(model, f, weights, LL);
   }
-  return PeelDescribed(model, *model.transmission, f, weights, LL);
+  const Transmission& t = *model.transmission;
+  if (t.screening) {
+    if (ScreeningPeelFamily(model, t, f, weights, LL)) return true;
+    // Double arithmetic failed or could not be trusted: the exact peel, on
+    // weights prepared again, decides.
+    PrepareGenotypeWeights(model, f, weights);
+  }
+  return PeelDescribed(model, t, f, weights, LL);
 }
 
 namespace {

@@ -24,7 +24,7 @@
 //     sharing W(p1) x W(p2) x M;
 //   - under Mendelian transmission a child's sums for all 231 parent pairs
 //     of the triangle come from seven chains per polygenic pair, since each
-//     term is a power of two times T x W (MendelianChildSums).
+//     term is a power of two times T x W (ChainChildSums).
 // Terms outside a sum's own range have T = 0: with finite weights and
 // factors such a term is +0 or -0, and adding it to a sum that started at +0
 // changes no bit (the sum never becomes -0). That is why the callers
@@ -347,18 +347,7 @@ void FlushRun(bool first, KnownRun& run, PairTable& P) {
 // far (`first`: none) times the run's tables times the child's sum, in
 // child order; the run is emptied.
 //
-// With kFactored, a screening evaluation's child sums under symmetric,
-// finite tables that are not Mendelian (Transmission::factored): the same
-// three chains R_g per polygenic pair jA <= jB, then for each of the six major
-// pairs gA <= gB the sum
-//   M(1 | gA, gB) x R_1 + M(2 | gA, gB) x R_2 + M(3 | gA, gB) x R_3
-// (a zero M adds an exact 0: the chains are finite): about 1,100 products
-// per child instead of about 9,700, and nothing but P goes through memory.
-// The value is the term-by-term sum's up to extended rounding (a relative
-// 1e-18 or so), not its bits. The sums are symmetric in (jA, jB) term for
-// term, as M is in (gA, gB), so they fill the upper triangle as the
-// Mendelian sums do and the lower one is its mirror.
-template <bool kFactored, bool kFirst, bool kRun>
+template <bool kFirst, bool kRun>
 void ChainChildSums(const Transmission& t, const double* w, KnownRun& run,
                     PairTable& P) {
   const double* w1 = w;
@@ -385,20 +374,6 @@ void ChainChildSums(const Transmission& t, const double* w, KnownRun& run,
         r1 += p * w1[c];
         r2 += p * w2[c];
         r3 += p * w3[c];
-      }
-      if constexpr (kFactored) {
-        for (std::int32_t gA = 1; gA <= G; ++gA) {
-          for (std::int32_t gB = gA; gB <= G; ++gB) {
-            // M(o | gA, gB) at m[o - 1].
-            const double* m = t.M + 3 * (gA - 1) + 9 * (gB - 1);
-            const Extended v = r1 * m[0] + r2 * m[1] + r3 * m[2];
-            put(JointState(gA, jA), JointState(gB, jB), v);
-            if (gA != gB && jA != jB) {
-              put(JointState(gA, jB), JointState(gB, jA), v);
-            }
-          }
-        }
-        continue;
       }
       Extended c12 = r1, c22 = r1, c23 = r2;
       for (std::int32_t c = lo; c <= hi; ++c) {
@@ -433,12 +408,11 @@ void ChainChildSums(const Transmission& t, const double* w, KnownRun& run,
   run.count = 0;
 }
 
-// With Mendelian tables (symmetric and finite), or factored ones: every
-// child in order, its sums from the evaluation's tables or from
-// ChainChildSums (children of the same weights form the same sums again),
-// multiplied into P's upper triangle. Tables of consecutive children wait
-// in a run for the next child's pass, or for one pass of their own.
-template <bool kFactored>
+// With Mendelian tables (symmetric and finite): every child in order, its
+// sums from the evaluation's tables or from ChainChildSums (children of the
+// same weights form the same sums again), multiplied into P's upper triangle.
+// Tables of consecutive children wait in a run for the next child's pass, or
+// for one pass of their own.
 void ChainedPairProducts(const Transmission& t, const GenotypeWeights& weights,
                          std::span<const std::int32_t> children, PairTable& P) {
   bool first = true;
@@ -455,14 +429,14 @@ void ChainedPairProducts(const Transmission& t, const GenotypeWeights& weights,
     }
     if (run.count == 0) {
       if (first) {
-        ChainChildSums<kFactored, true, false>(t, w, run, P);
+        ChainChildSums<true, false>(t, w, run, P);
       } else {
-        ChainChildSums<kFactored, false, false>(t, w, run, P);
+        ChainChildSums<false, false>(t, w, run, P);
       }
     } else if (first) {
-      ChainChildSums<kFactored, true, true>(t, w, run, P);
+      ChainChildSums<true, true>(t, w, run, P);
     } else {
-      ChainChildSums<kFactored, false, true>(t, w, run, P);
+      ChainChildSums<false, true>(t, w, run, P);
     }
     first = false;
   }
@@ -483,9 +457,7 @@ void PairProductTable(const Transmission& t, const GenotypeWeights& weights,
   std::uint8_t sum_of[kMostRepeating];
   std::size_t distinct = 0;
   if (t.mendelian) {
-    ChainedPairProducts<false>(t, weights, children, P);
-  } else if (t.factored) {
-    ChainedPairProducts<true>(t, weights, children, P);
+    ChainedPairProducts(t, weights, children, P);
   } else if (FindRepeats(t, weights, children, child, sum_of, distinct)) {
     if (distinct == 0) {
       KnownProducts(t, sum_of, n, P);
@@ -629,7 +601,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
   t.symmetric = true;
   t.finite = true;
   t.mendelian = false;
-  t.factored = false;
+  t.screening = false;
   for (std::int32_t i = 0; i < G * G * G; ++i)
     t.finite &= std::isfinite(t.M[i]);
   for (std::int32_t i = 0; i < J * J * J; ++i)
@@ -760,7 +732,7 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
     PairTable& P = t.peeled_sums[n];
     if (t.mendelian) {
       KnownRun none;
-      ChainChildSums<false, true, false>(t, w, none, P);
+      ChainChildSums<true, false>(t, w, none, P);
     } else {
       const double* child[1] = {w};
       Block<false>(t, child, 1, /*first=*/true, P, Repeats{});

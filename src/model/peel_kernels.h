@@ -6,8 +6,8 @@
 // Every value they store is the one the straightforward loops store: each
 // extended product keeps its operands and their order, each sum its order.
 // The speed comes from forming shared factors once and from running several
-// independent sums side by side (see peel_kernels.cpp). The one exception is
-// a screening evaluation's factored child sums (Transmission::factored).
+// independent sums side by side (see peel_kernels.cpp). A screening
+// evaluation peels in double arithmetic instead (screening_peel.h).
 #ifndef SEGMIX_MODEL_PEEL_KERNELS_H_
 #define SEGMIX_MODEL_PEEL_KERNELS_H_
 
@@ -49,14 +49,11 @@ struct Transmission {
   // M is the Mendelian table, bit for bit, and both tables are symmetric and
   // finite: a child's sums follow from three chains per polygenic pair.
   bool mendelian = false;
-  // A screening evaluation's licence (SampleSettings::screening): with
-  // symmetric, finite, non-Mendelian tables a child's sums are formed with
-  // M factored out of the sum over its polygenic genotypes,
-  //   sum over gc of M(gc | gA, gB) x (sum over jc of T(jc | jA, jB) x W),
-  // the same value to extended rounding but not the same bits as the term
-  // by term loops. DescribeTransmission leaves it false; only
+  // A screening evaluation (SampleSettings::screening) with finite tables:
+  // PeelFamily peels in double arithmetic (screening_peel.h), exactly only
+  // where that fails. DescribeTransmission leaves it false; only
   // SampleLikelihood sets it, after the tables are formed.
-  bool factored = false;
+  bool screening = false;
   std::int32_t major_count[G + 1][G + 1] = {};
   std::int32_t major[G + 1][G + 1][G] = {};
   std::int32_t poly_lo[J + 1][J + 1] = {};

@@ -216,8 +216,7 @@ EvaluationOutcome SampleLikelihood::Evaluate(Gate gate,
       LikelihoodModel{store_, quantities_, polygenic_,
                       settings_.covariate_count, parameters_.in_model[kSex]},
       transmission_, most_children_, most_siblings_onto_child_);
-  transmission_.factored = settings_.screening && !transmission_.mendelian &&
-                           transmission_.symmetric && transmission_.finite;
+  transmission_.screening = settings_.screening && transmission_.finite;
   pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
   // The terms in family order: the first failure ends the evaluation, after

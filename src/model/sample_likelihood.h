@@ -41,12 +41,13 @@ struct SampleSettings {
   // (thresholds[0] is not read). Every family the evaluation visits needs
   // an entry that is not NaN; -infinity makes its correction term 0.
   std::span<const double> thresholds{};
-  // A search's screening evaluations: under transmission that is not
-  // Mendelian, a child's sums are formed with the major transmission
-  // factored out (Transmission::factored): a child's sums take about a
-  // ninth of the products, and the value equals the exact one up to
-  // extended rounding, but not bit for bit. Only for searches whose end
-  // points an exact run polishes; the program's runs keep the default.
+  // A search's screening evaluations: with finite transmission tables each
+  // family is peeled in double arithmetic with the tables factored
+  // (screening_peel.h), about a third of the exact peel's time, and exactly
+  // where double arithmetic fails. A family's value then equals the exact
+  // one to double rounding (a relative 1e-15 or so), not bit for bit. Only
+  // for searches whose end points an exact run polishes; the program's runs
+  // keep the default.
   bool screening = false;
 };
 

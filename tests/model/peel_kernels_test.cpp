@@ -3,7 +3,7 @@
 // every family's log-likelihood, on random weights and random pedigrees with
 // 0 to 20 children per nuclear family, both connector kinds, symmetric and
 // asymmetric tables, weights that underflow or overflow, non-finite values;
-// and a screening evaluation's factored sums against the exact ones.
+// and a screening evaluation's double-arithmetic peel against the exact one.
 #include "model/peel_kernels.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@
 #include "model/parameter_table.h"
 #include "model/polygenic.h"
 #include "model/sample_likelihood.h"
+#include "model/screening_peel.h"
 #include "model_test_support.h"
 #include "reference_peeling.h"
 
@@ -494,10 +495,9 @@ TEST(PeelKernelsTest, SampleTermsMatchTheReferencePeeling) {
   }
 }
 
-// A screening evaluation factors the major transmission out of each child's
-// sums: under general transmission every family term is the exact one to
-// within extended rounding (carried through the peel and the logarithm),
-// and under Mendelian transmission, where nothing is factored, the same bits.
+// A screening evaluation peels in double arithmetic: under both kinds of
+// transmission every family term is the exact one to within double rounding
+// (carried through the peel and the logarithms).
 TEST(PeelKernelsTest, ScreeningTermsAreTheExactOnesToRounding) {
   PedigreeMaker r(52711);
   const std::vector<FamilyPlan> plans = MixedPlans(r);
@@ -509,6 +509,7 @@ TEST(PeelKernelsTest, ScreeningTermsAreTheExactOnesToRounding) {
     ParameterTable p = SampleParameters(general, 0.8, 0.35, 0.05);
     FamilyTerms exact_terms, screening_terms;
     double ln_lh[2];
+    int differing = 0;
     for (const bool screening : {false, true}) {
       SampleLikelihood sample(p, store, poly,
                               SampleSettings{.proband_switch = 1,
@@ -522,16 +523,59 @@ TEST(PeelKernelsTest, ScreeningTermsAreTheExactOnesToRounding) {
     ASSERT_EQ(exact_terms.weighted.size(), plans.size());
     for (std::size_t g = 0; g < plans.size(); ++g) {
       const double x = exact_terms.weighted[g], y = screening_terms.weighted[g];
-      if (general) {
-        EXPECT_NEAR(y, x, 1e-13 * std::max(1.0, std::abs(x))) << g + 1;
-      } else {
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(y),
-                  std::bit_cast<std::uint64_t>(x))
-            << g + 1;
-      }
+      EXPECT_NEAR(y, x, 1e-13 * std::max(1.0, std::abs(x))) << g + 1;
+      differing +=
+          std::bit_cast<std::uint64_t>(y) != std::bit_cast<std::uint64_t>(x);
     }
+    EXPECT_GT(differing, 0) << "the double peel never ran";
     EXPECT_NEAR(ln_lh[1], ln_lh[0], 1e-12 * std::abs(ln_lh[0]));
   }
+}
+
+// Where double arithmetic cannot be trusted the exact peel decides: six
+// children whose values lie far out give sums whose product leaves the
+// double range while the family's value (rescaled in extended precision)
+// does not. The screening term is then the exact one, bit for bit.
+TEST(PeelKernelsTest, ScreeningFallsBackToTheExactPeelBeyondDoubleRange) {
+  const PolygenicTables poly = BuildPolygenicTables();
+  const std::vector<std::int32_t> flags(2, 1);
+  int refused = 0;
+  for (float far = 16; far <= 21; far += 0.25f) {
+    FamilyPlan plan;
+    plan.nuclear = {NuclearSpec{{1, 2, 3, 4, 5, 6, 7, 8}, 0}};
+    plan.trait = {0.5f, 1.5f, far, far, far, far, far, far};
+    const FamilyStore store = BuildStore({plan});
+    ValidateFamilyStructure(store);
+    ParameterTable p = SampleParameters(false, 1, 0.5, 0);
+    double terms[2];
+    bool ok[2];
+    for (const bool screening : {false, true}) {
+      SampleLikelihood sample(
+          p, store, poly,
+          SampleSettings{.selection_flags = flags, .screening = screening});
+      const EvaluationOutcome outcome = sample.Evaluate(Gate::kAccepted);
+      ok[screening] = outcome.Ok();
+      terms[screening] = outcome.ln_lh;
+      if (!screening) continue;
+      Transmission t;
+      const LikelihoodModel model{store, sample.Quantities(), poly, 0, 0, 0};
+      DescribeTransmission(model, t);
+      GenotypeWeights weights(store.LargestFamilySize());
+      PrepareGenotypeWeights(model, 1, weights);
+      double LL = 0;
+      if (ok[0] && !ScreeningPeelFamily(model, t, 1, weights, LL)) {
+        ++refused;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(terms[1]),
+                  std::bit_cast<std::uint64_t>(terms[0]))
+            << far;
+      }
+    }
+    EXPECT_EQ(ok[1], ok[0]) << far;
+    if (ok[0]) {
+      EXPECT_NEAR(terms[1], terms[0], 1e-13 * std::abs(terms[0])) << far;
+    }
+  }
+  EXPECT_GT(refused, 0);
 }
 
 }  // namespace
