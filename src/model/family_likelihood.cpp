@@ -44,7 +44,21 @@ double PriorWeight(Extended density, const LikelihoodModel& model,
 }
 
 void SetWeights(const LikelihoodModel& model, std::int32_t store_index,
-                bool with_prior, double* w) {
+                bool with_prior, bool screening, double* w) {
+  if (screening) {
+    double densities[kStates];
+    ScreeningMemberDensities(model, store_index, densities);
+    for (std::int32_t g = 1; g <= G; ++g) {
+      for (std::int32_t j = 1; j <= J; ++j) {
+        const double density = densities[JointState(g, j)];
+        w[JointState(g, j)] =
+            with_prior ? density * model.quantities.GenotypeFrequency[g] *
+                             model.polygenic.PolygenicFrequency[j]
+                       : density;
+      }
+    }
+    return;
+  }
   Extended densities[kStates];
   MemberDensities(model, store_index, densities);
   for (std::int32_t g = 1; g <= G; ++g) {
@@ -63,10 +77,10 @@ bool AllFinite(const double* w) {
   return true;
 }
 
-}  // namespace
-
-void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
-                            GenotypeWeights& weights) {
+// PrepareGenotypeWeights, with a screening evaluation's densities when
+// `screening` is set.
+void PrepareWeights(const LikelihoodModel& model, std::int32_t f,
+                    bool screening, GenotypeWeights& weights) {
   const FamilyStore& store = model.store;
   const std::int32_t n = store.FamilySize(f);
   const std::int32_t base = store.MemberOffset(f);
@@ -86,7 +100,8 @@ void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
     for (std::size_t e = 2; e < entries.size(); ++e) {
       const std::int32_t x = entries[e];
       marked[x] = 1;
-      SetWeights(model, base + x, /*with_prior=*/false, weights.Member(x));
+      SetWeights(model, base + x, /*with_prior=*/false, screening,
+                 weights.Member(x));
     }
   }
   for (std::int32_t w = first; w <= last; ++w) {
@@ -96,14 +111,16 @@ void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
       const std::int32_t p = entries[e];
       if (marked[p] != 0) continue;
       marked[p] = 1;
-      SetWeights(model, base + p, /*with_prior=*/true, weights.Member(p));
+      SetWeights(model, base + p, /*with_prior=*/true, screening,
+                 weights.Member(p));
     }
   }
   // Members listed nowhere: a missing value contributes the prior alone.
   for (std::int32_t k = 1; k <= n; ++k) {
     if (marked[k] != 0) continue;
     if (store.trait[base + k] > kMissingTrait) {
-      SetWeights(model, base + k, /*with_prior=*/true, weights.Member(k));
+      SetWeights(model, base + k, /*with_prior=*/true, screening,
+                 weights.Member(k));
     } else {
       double* w = weights.Member(k);
       for (std::int32_t g = 1; g <= G; ++g) {
@@ -115,6 +132,15 @@ void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
       }
     }
   }
+}
+
+}  // namespace
+
+void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
+                            GenotypeWeights& weights) {
+  const bool screening =
+      model.transmission != nullptr && model.transmission->screening;
+  PrepareWeights(model, f, screening, weights);
 }
 
 namespace {
@@ -143,8 +169,8 @@ bool PeelFamily(const LikelihoodModel& model, std::int32_t f,
   if (t.screening) {
     if (ScreeningPeelFamily(model, t, f, weights, LL)) return true;
     // Double arithmetic failed or could not be trusted: the exact peel, on
-    // weights prepared again, decides.
-    PrepareGenotypeWeights(model, f, weights);
+    // weights prepared again from the exact densities, decides.
+    PrepareWeights(model, f, /*screening=*/false, weights);
   }
   return PeelDescribed(model, t, f, weights, LL);
 }

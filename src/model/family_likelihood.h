@@ -67,7 +67,9 @@ class GenotypeWeights {
 // distribution comes from its parents); every other member gets density x
 // GenotypeFrequency(g) x PolygenicFrequency(j), and a member listed nowhere
 // whose trait value is missing gets the prior alone. Marks the listed
-// positions (see GenotypeWeights::Marks).
+// positions (see GenotypeWeights::Marks). In a screening evaluation
+// (model.transmission->screening) the densities are
+// ScreeningMemberDensities', in double arithmetic.
 // Precondition: the store has passed ValidateFamilyStructure. When `weights`
 // has less room than the family it is resized (an allocation); callers that
 // must not allocate size it beforehand to FamilyStore::LargestFamilySize().

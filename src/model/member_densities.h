@@ -19,6 +19,14 @@ namespace segmix {
 void MemberDensities(const LikelihoodModel& model, std::int32_t i,
                      Extended (&density)[kJointGenotypes]);
 
+// A screening evaluation's densities (SampleSettings::screening): the same
+// expression in double arithmetic, with the division by SIG and by its root
+// formed once as multiplications; equal to MemberDensities' values to double
+// rounding, not bit for bit. Under the threshold kind's correction pass it
+// gives MemberDensities' probabilities rounded to double.
+void ScreeningMemberDensities(const LikelihoodModel& model, std::int32_t i,
+                              double (&density)[kJointGenotypes]);
+
 }  // namespace segmix
 
 #endif  // SEGMIX_MODEL_MEMBER_DENSITIES_H_

@@ -14,6 +14,7 @@
 
 #include "model/extended.h"
 #include "model/parameter_checks.h"
+#include "model/screening_peel.h"
 
 namespace segmix {
 
@@ -217,6 +218,7 @@ EvaluationOutcome SampleLikelihood::Evaluate(Gate gate,
                       settings_.covariate_count, parameters_.in_model[kSex]},
       transmission_, most_children_, most_siblings_onto_child_);
   transmission_.screening = settings_.screening && transmission_.finite;
+  if (transmission_.screening) DescribeScreening(transmission_);
   pool_.Run(static_cast<std::int32_t>(evaluated_.size()), &FamilyTask, this);
 
   // The terms in family order: the first failure ends the evaluation, after

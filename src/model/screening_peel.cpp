@@ -65,13 +65,14 @@ bool AllOnes(const double* w) {
   return std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0;
 }
 
-// The evaluation's table of a child's sums when it has one for weights w.
-const Extended (*KnownSums(const Transmission& t, const double* w))[kStates] {
-  if (AllOnes(w)) return t.ones;
+// The evaluation's sums of a child of weights w (Transmission::known_sums),
+// null when it has none.
+const double (*KnownSums(const Transmission& t, const double* w))[J][kPairs] {
+  if (AllOnes(w)) return t.known_sums[0];
   for (std::int32_t n = 1; n <= t.ones_children; ++n) {
     if (w[0] == t.peeled[n][0] &&
         std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
-      return t.peeled_sums[n];
+      return t.known_sums[n];
     }
   }
   return nullptr;
@@ -84,14 +85,12 @@ void MultiplyChildSums(const Tables& x, const double* w, bool first,
   if (const auto known = KnownSums(t, w); known != nullptr) {
     for (std::int32_t jA = 1; jA <= J; ++jA) {
       for (std::int32_t jB = x.half ? jA : 1; jB <= J; ++jB) {
+        const double* v = known[jA - 1][jB - 1];
         double* row = P.b[jA - 1][jB - 1];
-        for (std::int32_t gA = 1; gA <= G; ++gA) {
-          for (std::int32_t gB = 1; gB <= G; ++gB) {
-            const double v = static_cast<double>(
-                known[JointState(gA, jA)][JointState(gB, jB)]);
-            double& p = row[3 * (gA - 1) + (gB - 1)];
-            p = first ? v : p * v;
-          }
+        if (first) {
+          std::copy(v, v + kPairs, row);
+        } else {
+          for (std::int32_t k = 0; k < kPairs; ++k) row[k] *= v[k];
         }
       }
     }
@@ -226,6 +225,24 @@ bool AllFinite(const double* w) {
 }
 
 }  // namespace
+
+void DescribeScreening(Transmission& t) {
+  for (std::int32_t n = 0; n <= t.ones_children; ++n) {
+    const Extended(&sums)[kStates][kStates] =
+        n == 0 ? t.ones : t.peeled_sums[n];
+    for (std::int32_t jA = 1; jA <= J; ++jA) {
+      for (std::int32_t jB = 1; jB <= J; ++jB) {
+        for (std::int32_t gA = 1; gA <= G; ++gA) {
+          for (std::int32_t gB = 1; gB <= G; ++gB) {
+            t.known_sums[n][jA - 1][jB - 1][3 * (gA - 1) + (gB - 1)] =
+                static_cast<double>(
+                    sums[JointState(gA, jA)][JointState(gB, jB)]);
+          }
+        }
+      }
+    }
+  }
+}
 
 bool ScreeningPeelFamily(const LikelihoodModel& model, const Transmission& t,
                          std::int32_t f, GenotypeWeights& weights, double& LL) {

@@ -24,6 +24,10 @@
 
 namespace segmix {
 
+// Fills t.known_sums from t's tables once DescribeTransmission has formed
+// them, for the evaluations that set t.screening.
+void DescribeScreening(Transmission& t);
+
 // PeelFamily's contract on `weights` and LL, in double arithmetic, with
 // finite tables `t` (symmetric or not). Returns false, with the weights
 // partly peeled, wherever PeelFamily would fail and also where double
