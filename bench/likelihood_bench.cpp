@@ -197,31 +197,34 @@ BENCHMARK(BM_SampleLogLikelihood)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// One evaluation on one thread under general transmission (Tr1..Tr3 0.9,
-// 0.5, 0.1): argument 0 the exact arithmetic of segmix's runs, 1 a
-// screening evaluation's factored child sums (SampleSettings::screening).
-void BM_GeneralTransmission(benchmark::State& state) {
+// One evaluation on one thread: argument 0 is Mendelian (0) or general
+// transmission (1: Tr1..Tr3 0.9, 0.5, 0.1), argument 1 the exact arithmetic
+// of segmix's runs (0) or a screening evaluation's double arithmetic (1,
+// SampleSettings::screening).
+void BM_Arithmetic(benchmark::State& state) {
   const FamilyStore store = SyntheticSample(300);
   const PolygenicTables polygenic = BuildPolygenicTables();
   ParameterTable p = BenchParameters();
-  p.in_model[kTr1] = 1;
-  p.value[kTr1] = 0.9;
-  p.value[kTr2] = 0.5;
-  p.value[kTr3] = 0.1;
+  if (state.range(0) != 0) {
+    p.in_model[kTr1] = 1;
+    p.value[kTr1] = 0.9;
+    p.value[kTr2] = 0.5;
+    p.value[kTr3] = 0.1;
+  }
   std::vector<std::int32_t> flags(N_FAM + 1, 1);
   SampleLikelihood sample(p, store, polygenic,
                           SampleSettings{.proband_switch = 1,
                                          .selection_flags = flags,
                                          .worker_count = 1,
-                                         .screening = state.range(0) != 0});
+                                         .screening = state.range(1) != 0});
   for (auto _ : state) {
     benchmark::DoNotOptimize(sample.Evaluate(Gate::kAccepted).ln_lh);
   }
-  state.counters["screening"] = static_cast<double>(state.range(0));
+  state.counters["general"] = static_cast<double>(state.range(0));
+  state.counters["screening"] = static_cast<double>(state.range(1));
 }
-BENCHMARK(BM_GeneralTransmission)
-    ->Arg(0)
-    ->Arg(1)
+BENCHMARK(BM_Arithmetic)
+    ->ArgsProduct({{0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 // Arguments: the pedigree's least size. One Compute: prepare the weights,

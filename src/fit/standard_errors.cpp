@@ -8,6 +8,8 @@
 #include <sstream>
 #include <utility>
 
+#include "fit/transform.h"
+
 namespace segmix::fit {
 namespace {
 
@@ -75,6 +77,8 @@ Hessian CentralDifferences(const std::vector<double>& values, std::size_t next,
 namespace {
 
 // The SEs, covariance and correlations of `out` from the covariance matrix.
+// Precondition: every variance on its diagonal is a positive number
+// (NonPositiveVariance).
 void SetCovariance(const Eigen::MatrixXd& cov, StandardErrors& out) {
   const int n = static_cast<int>(cov.rows());
   out.se.resize(n);
@@ -87,6 +91,25 @@ void SetCovariance(const Eigen::MatrixXd& cov, StandardErrors& out) {
       out.correlation[a][b] = cov(a, b) / (out.se[a] * out.se[b]);
     }
   }
+}
+
+// The first entry of `rows` whose variance in `cov` is not a positive
+// number, -1 for none. The inverse of a matrix that is negative definite has
+// a negative diagonal; when rounding makes one of its entries 0, positive or
+// not a number, the matrix is singular to working precision (a direction the
+// ln LH does not change along, a parameter not identified at this point):
+// there are no SEs, rather than a square root of a negative number.
+int NonPositiveVariance(const Eigen::MatrixXd& cov,
+                        const std::vector<int>& rows, std::string& problem,
+                        const char* matrix) {
+  for (int a = 0; a < static_cast<int>(cov.rows()); ++a) {
+    if (cov(a, a) > 0 && std::isfinite(cov(a, a))) continue;
+    problem = std::string(matrix) + " singular to working precision (the " +
+              "variance of " + RowName(rows[a]) + " is not positive): a " +
+              "parameter may not be identified here, no SEs";
+    return a;
+  }
+  return -1;
 }
 
 // The step rule's h for a parameter at x; for lambda, 1e-2 (see the header).
@@ -161,8 +184,11 @@ StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
     out.problem = s.str();
     return out;
   }
-  out.negative_definite = true;
   const Eigen::MatrixXd cov = (-H1.matrix).inverse();
+  if (NonPositiveVariance(cov, out.rows, out.problem, "Hessian") >= 0) {
+    return out;
+  }
+  out.negative_definite = true;
   SetCovariance(cov, out);
   // The same with 2h, for the disagreement only.
   const Eigen::MatrixXd cov2 = (-H2.matrix).inverse();
@@ -283,8 +309,13 @@ StandardErrors InformationAtNull(
     out.problem = "the information at the null is not positive definite";
     return out;
   }
+  const Eigen::MatrixXd cov = (-H).inverse();
+  if (NonPositiveVariance(cov, out.rows, out.problem,
+                          "the information at the null is") >= 0) {
+    return out;
+  }
   out.negative_definite = true;
-  SetCovariance((-H).inverse(), out);
+  SetCovariance(cov, out);
   return out;
 }
 

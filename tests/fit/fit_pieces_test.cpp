@@ -362,6 +362,34 @@ TEST(Compare, InformationAtTheNullIsExactOnAQuadratic) {
   }
 }
 
+// Along a ridge (ln LH flat in MU - SIG to working precision, a parameter
+// not identified) the difference Hessian's flat eigenvalue is rounding
+// noise of either sign; where the eigensolver reads it as negative, the
+// inverse's variances are no numbers to take roots of. Either way no SE
+// printed is anything but a positive number.
+TEST(StandardErrorsTest, ARidgeGivesNoSEsRatherThanRootsOfNegatives) {
+  int singular = 0;
+  for (const double centre : {0.3, 0.7, 1.1, 1.9, 2.3, 3.7, 5.3, 7.1}) {
+    ParameterTable at;
+    at.GL.fill(-1e3);
+    at.GR.fill(1e3);
+    at.value[kMU] = centre;
+    at.value[kSIG] = centre + 0.5;
+    const auto ridge = [&](const ParameterTable& t) {
+      const double u = t.value[kMU] - t.value[kSIG] + 0.5;
+      return -0.5 * u * u;
+    };
+    const StandardErrors se = ComputeStandardErrors(ridge, at, {kMU, kSIG});
+    for (const double v : se.se) EXPECT_GT(v, 0) << centre;
+    if (se.problem.find("singular to working precision") != std::string::npos) {
+      ++singular;
+      EXPECT_TRUE(se.se.empty());
+      EXPECT_FALSE(se.negative_definite);
+    }
+  }
+  EXPECT_GT(singular, 0);
+}
+
 // A statistic of rounding noise (an alternative whose maximum is the null's)
 // is 0, whose p is 1, not the half of the mixture's tail just above 0.
 TEST(Compare, AStatisticOfRoundingNoiseIsZero) {
