@@ -89,18 +89,35 @@ void ScreeningMemberDensities(const LikelihoodModel& model, std::int32_t i,
   for (std::int32_t k = 1; k <= K; ++k) {
     v += q.B[k] * static_cast<double>(store.covariate[k][i]);
   }
-  const double half_precision = -0.5 / q.SIG;
-  double e[kJointGenotypes];
-  for (std::int32_t g = 1; g <= kMajorGenotypes; ++g) {
-    const double base = v + q.GenotypeMean[s][g] - static_cast<double>(y);
-    for (std::int32_t j = 1; j <= kPolygenicGenotypes; ++j) {
-      const double r = base + (j - 4) * q.pga;
-      e[(g - 1) * kPolygenicGenotypes + (j - 1)] = r * r * half_precision;
-    }
-  }
+  // d_j = exp(hp r_j^2) / sqrt(SIG), hp = -1 / (2 SIG), r_j = r + (j - 4) pga:
+  // with r_j = r_{j-1} + pga the ratio of neighbours is exp(hp (2 r_j pga +
+  // pga^2)), and each ratio is the one before it times c = exp(2 hp pga^2).
+  // So each major genotype takes three exponentials instead of seven: its
+  // largest density (the j whose mean lies nearest y) and the first ratio
+  // on either side. Outward from the largest every ratio is at most 1, so a
+  // density that underflows is one whose true value is smaller still. The
+  // products carry a few ulps (six steps at most).
+  const double hp = -0.5 / q.SIG;
+  const double pga = q.pga;
+  const double c = std::exp(2 * hp * pga * pga);
   const double inverse_root = 1 / std::sqrt(q.SIG);
-  for (std::int32_t k = 0; k < kJointGenotypes; ++k) {
-    density[k] = std::exp(e[k]) * inverse_root;
+  for (std::int32_t g = 1; g <= kMajorGenotypes; ++g) {
+    const double r = v + q.GenotypeMean[s][g] - static_cast<double>(y);
+    double r_j[kPolygenicGenotypes];
+    std::int32_t m = 0;
+    for (std::int32_t j = 0; j < kPolygenicGenotypes; ++j) {
+      r_j[j] = r + (j - 3) * pga;
+      if (std::abs(r_j[j]) < std::abs(r_j[m])) m = j;
+    }
+    double* d = density + (g - 1) * kPolygenicGenotypes;
+    d[m] = std::exp(hp * r_j[m] * r_j[m]);
+    double up = std::exp(hp * (2 * r_j[m] * pga + pga * pga));
+    for (std::int32_t j = m + 1; j < kPolygenicGenotypes; ++j, up *= c) {
+      d[j] = d[j - 1] * up;
+    }
+    double down = std::exp(hp * (pga * pga - 2 * r_j[m] * pga));
+    for (std::int32_t j = m - 1; j >= 0; --j, down *= c) d[j] = d[j + 1] * down;
+    for (std::int32_t j = 0; j < kPolygenicGenotypes; ++j) d[j] *= inverse_root;
   }
 }
 
