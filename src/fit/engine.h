@@ -126,8 +126,8 @@ FitOutcome RunFit(const Analysis& analysis, const ParameterTable& start,
 //
 // kExact evaluations are the bits segmix's search would see. kScreening ones
 // (SampleSettings::screening) are formed in double arithmetic and differ
-// from them by double rounding (about 1e-13 in ln LH) at about a third of
-// the time: for climbs whose end points a RunFit polishes, and for
+// from them by double rounding (about 1e-13 in ln LH) at a quarter of the
+// time or less: for climbs whose end points a RunFit polishes, and for
 // statistics read off climbs whose own tolerance is far coarser.
 enum class Arithmetic { kExact, kScreening };
 

@@ -149,7 +149,7 @@ bool PeelDescribed(const LikelihoodModel& model, const Transmission& t,
                    std::int32_t f, GenotypeWeights& weights, double& LL);
 
 // A caller that brings no description of the transmission: one on this
-// frame's stack (about 130 KB), kept off the usual path's frames.
+// frame's stack (about 200 KB), kept off the usual path's frames.
 [[gnu::noinline]] bool PeelUndescribed(const LikelihoodModel& model,
                                        std::int32_t f, GenotypeWeights& weights,
                                        double& LL) {

@@ -43,8 +43,9 @@ struct SampleSettings {
   std::span<const double> thresholds{};
   // A search's screening evaluations: with finite transmission tables each
   // family is peeled in double arithmetic with the tables factored
-  // (screening_peel.h), about a third of the exact peel's time, and exactly
-  // where double arithmetic fails. A family's value then equals the exact
+  // (screening_peel.h), and its densities formed in double arithmetic too,
+  // in a quarter of the exact evaluation's time or less; exactly where
+  // double arithmetic fails. A family's value then equals the exact
   // one to double rounding (a relative 1e-15 or so), not bit for bit. Only
   // for searches whose end points an exact run polishes; the program's runs
   // keep the default.
