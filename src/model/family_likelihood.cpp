@@ -136,6 +136,31 @@ void PrepareWeights(const LikelihoodModel& model, std::int32_t f,
 
 }  // namespace
 
+bool DescribeNuclearPeel(const FamilyStore& store, std::int32_t w,
+                         const GenotypeWeights& weights, NuclearPeel& peel) {
+  const std::span<const std::int32_t> entries = store.NuclearMembers(w);
+  // The structure check refuses lists of fewer than two entries and a
+  // connector that is a child other than the first; they are not peelable.
+  if (entries.size() < 2) return false;
+  for (const std::int32_t k : entries) {
+    if (!AllFinite(weights.Member(k))) return false;
+  }
+  peel.p1 = entries[0];
+  peel.p2 = entries[1];
+  peel.terminal = store.connector[w] == 0;
+  peel.L = peel.terminal ? peel.p1 : store.connector[w];
+  peel.onto_parent = peel.L == peel.p1 || peel.L == peel.p2;
+  if (peel.onto_parent) {
+    peel.O = peel.L == peel.p1 ? peel.p2 : peel.p1;
+    peel.children = entries.subspan(2);
+    return true;
+  }
+  if (entries.size() < 3) return false;
+  peel.L = entries[2];  // the first child
+  peel.children = entries.subspan(3);
+  return true;
+}
+
 void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
                             GenotypeWeights& weights) {
   const bool screening =
@@ -183,36 +208,22 @@ bool PeelDescribed(const LikelihoodModel& model, const Transmission& t,
   LL = 0;
   double A = 0;  // running sum of the logarithms of the scale sums
   for (std::int32_t w = store.FirstNuclear(f); w <= store.LastNuclear(f); ++w) {
-    const std::span<const std::int32_t> entries = store.NuclearMembers(w);
-    // The structure check refuses lists of fewer than two entries and a
-    // connector that is a child other than the first; they are not peelable.
-    if (entries.size() < 2) return false;
-    const std::int32_t p1 = entries[0];
-    const std::int32_t p2 = entries[1];
-    const bool terminal = store.connector[w] == 0;
-    std::int32_t L = terminal ? p1 : store.connector[w];
-
-    // A non-finite weight anywhere in the nuclear family makes every sum of
-    // the connector non-finite: the family fails here without the arithmetic.
-    for (const std::int32_t k : entries) {
-      if (!AllFinite(weights.Member(k))) return false;
-    }
-    if (L == p1 || L == p2) {
-      PeelOntoParent(t, weights, L, L == p1 ? p2 : p1, entries.subspan(2));
+    NuclearPeel n;
+    if (!DescribeNuclearPeel(store, w, weights, n)) return false;
+    if (n.onto_parent) {
+      PeelOntoParent(t, weights, n.L, n.O, n.children);
     } else {
-      if (entries.size() < 3) return false;
-      L = entries[2];  // the first child
-      PeelOntoChild(t, weights, p1, p2, L, entries.subspan(3));
+      PeelOntoChild(t, weights, n.p1, n.p2, n.L, n.children);
     }
 
     // Rescale the connector to sum 1; the logarithm of the scale sum is kept.
-    double* connector = weights.Member(L);
+    double* connector = weights.Member(n.L);
     const Extended S = ConnectorScaleSum(connector);
     if (S == 0 || !std::isfinite(static_cast<double>(S))) return false;
     A = static_cast<double>(
         A + static_cast<Extended>(std::log(static_cast<double>(S))));
     const Extended rescaled = RescaleConnector(connector, S);
-    if (terminal) {
+    if (n.terminal) {
       LL = static_cast<double>(
           LL + static_cast<Extended>(std::log(static_cast<double>(rescaled))));
     }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "model/trait_density.h"
@@ -75,6 +76,25 @@ class GenotypeWeights {
 // must not allocate size it beforehand to FamilyStore::LargestFamilySize().
 void PrepareGenotypeWeights(const LikelihoodModel& model, std::int32_t f,
                             GenotypeWeights& weights);
+
+// How PeelFamily peels nuclear family w (an index into the store's lists):
+// onto a parent L (a terminal family, connector code 0, onto its first
+// parent), with O the other parent and `children` all its children; or onto
+// its first child L, with parents p1 and p2 and `children` the others. Both
+// parents are p1 and p2 either way.
+struct NuclearPeel {
+  bool onto_parent = false;
+  bool terminal = false;
+  std::int32_t L = 0, O = 0, p1 = 0, p2 = 0;
+  std::span<const std::int32_t> children;
+};
+
+// Fills `peel` for nuclear family w. False when the list cannot be peeled
+// (fewer than two entries; a child connector without children) or a weight
+// of one of its members is not finite: then every sum of the connector
+// would be non-finite, and the family fails without the arithmetic.
+bool DescribeNuclearPeel(const FamilyStore& store, std::int32_t w,
+                         const GenotypeWeights& weights, NuclearPeel& peel);
 
 // Peels the nuclear families of f in stored order, each onto its connector
 // (the first parent for a terminal one, code 0), rescaling the connector's

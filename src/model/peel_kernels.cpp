@@ -237,14 +237,9 @@ void MirrorUpperTriangle(PairTable& P) {
 // kOnes or kPeeled + n when the evaluation's tables hold the sums of a child
 // of weights w, otherwise 0.
 std::uint8_t KnownWeights(const Transmission& t, const double* w) {
-  if (AllOnes(w)) return kOnes;
-  for (std::int32_t n = 1; n <= t.ones_children; ++n) {
-    if (w[0] == t.peeled[n][0] &&
-        std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
-      return static_cast<std::uint8_t>(kPeeled + n);
-    }
-  }
-  return 0;
+  const std::int32_t n = KnownChildSums(t, w);
+  if (n < 0) return 0;
+  return n == 0 ? kOnes : static_cast<std::uint8_t>(kPeeled + n);
 }
 
 // Children whose 21 weights are the same bits have the same sum for every
@@ -742,6 +737,39 @@ void DescribeTransmission(const LikelihoodModel& model, Transmission& t,
   t.onto_child_count = onto_count;
 }
 
+std::int32_t KnownChildSums(const Transmission& t, const double* w) {
+  if (AllOnes(w)) return 0;
+  for (std::int32_t n = 1; n <= t.ones_children; ++n) {
+    if (w[0] == t.peeled[n][0] &&
+        std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
+      return n;
+    }
+  }
+  return -1;
+}
+
+bool KnownParentFactor(const Transmission& t, const GenotypeWeights& weights,
+                       std::int32_t O, std::span<const std::int32_t> children) {
+  return !children.empty() &&
+         children.size() <= static_cast<std::size_t>(t.ones_children) &&
+         std::memcmp(weights.Member(O), t.prior, sizeof t.prior) == 0 &&
+         std::all_of(children.begin(), children.end(), [&](std::int32_t x) {
+           return AllOnes(weights.Member(x));
+         });
+}
+
+bool KnownChildWeights(const Transmission& t, const GenotypeWeights& weights,
+                       std::int32_t p1, std::int32_t p2, std::int32_t L,
+                       std::span<const std::int32_t> others) {
+  return static_cast<std::int32_t>(others.size()) <= t.onto_child_count &&
+         AllOnes(weights.Member(L)) &&
+         std::memcmp(weights.Member(p1), t.prior, sizeof t.prior) == 0 &&
+         std::memcmp(weights.Member(p2), t.prior, sizeof t.prior) == 0 &&
+         std::all_of(others.begin(), others.end(), [&](std::int32_t x) {
+           return AllOnes(weights.Member(x));
+         });
+}
+
 Extended ConnectorScaleSum(const double* connector) {
   Extended S = 0;
   for (std::int32_t s = 0; s < kStates; ++s) S += connector[s];
@@ -781,10 +809,7 @@ void PeelOntoParent(const Transmission& t, GenotypeWeights& weights,
   }
   // Children of all-1 weights and a parent of prior weights: the factors
   // of every such nuclear family with as many children, formed once.
-  if (children.size() <= static_cast<std::size_t>(t.ones_children) &&
-      std::memcmp(other, t.prior, sizeof t.prior) == 0 &&
-      std::all_of(children.begin(), children.end(),
-                  [&](std::int32_t x) { return AllOnes(weights.Member(x)); })) {
+  if (KnownParentFactor(t, weights, O, children)) {
     const Extended* factor = t.ones_factor[children.size()];
     for (std::int32_t sL = 0; sL < kStates; ++sL) {
       double& w = connector[sL];
@@ -815,11 +840,7 @@ void PeelOntoChild(const Transmission& t, GenotypeWeights& weights,
   // A child of all-1 weights under parents of prior weights, its siblings of
   // all-1 weights too (a correction pass above the probands): the result of
   // the loops below on these very weights, formed once per evaluation.
-  if (static_cast<std::int32_t>(others.size()) <= t.onto_child_count &&
-      AllOnes(connector) && std::memcmp(first, t.prior, sizeof t.prior) == 0 &&
-      std::memcmp(second, t.prior, sizeof t.prior) == 0 &&
-      std::all_of(others.begin(), others.end(),
-                  [&](std::int32_t x) { return AllOnes(weights.Member(x)); })) {
+  if (KnownChildWeights(t, weights, p1, p2, L, others)) {
     std::memcpy(connector, t.onto_child[others.size()], sizeof t.prior);
     return;
   }

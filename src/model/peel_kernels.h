@@ -113,6 +113,23 @@ void DescribeTransmission(
     std::int32_t most_children = Transmission::kMostOnesChildren,
     std::int32_t most_siblings_onto_child = -1);
 
+// The evaluation's tables for children of known weights, for the peels and
+// screening_peel.h. KnownChildSums: 0 when a child of weights w takes its
+// sums from `ones` (all 1), n >= 1 when from peeled_sums[n] (the weights
+// peeled[n]), -1 when neither. KnownParentFactor: a nuclear family peeled
+// onto a parent whose other parent O has `prior` weights and whose children
+// (at least one, at most ones_children) all have all-1 weights, so that the
+// connector's factor is ones_factor[children.size()]. KnownChildWeights: a
+// nuclear family peeled onto its first child L whose parents have `prior`
+// weights and whose children (L and at most onto_child_count others) all
+// have all-1 weights, so that L's weights become onto_child[others.size()].
+std::int32_t KnownChildSums(const Transmission& t, const double* w);
+bool KnownParentFactor(const Transmission& t, const GenotypeWeights& weights,
+                       std::int32_t O, std::span<const std::int32_t> children);
+bool KnownChildWeights(const Transmission& t, const GenotypeWeights& weights,
+                       std::int32_t p1, std::int32_t p2, std::int32_t L,
+                       std::span<const std::int32_t> others);
+
 // Connector L is a parent, O the other one: for every joint state (gL, jL)
 // W(L) *= sum over (gO, jO) of W(O) x prod over children x (in list order)
 // of sum over (gc, jc) of M(gc | gL, gO) x T(jc | jL, jO) x W(x, gc, jc).

@@ -58,24 +58,11 @@ struct Tables {
   }
 };
 
-constexpr double kAllOnes[kStates] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
-                                      1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-
-bool AllOnes(const double* w) {
-  return std::memcmp(w, kAllOnes, sizeof kAllOnes) == 0;
-}
-
 // The evaluation's sums of a child of weights w (Transmission::known_sums),
 // null when it has none.
 const double (*KnownSums(const Transmission& t, const double* w))[J][kPairs] {
-  if (AllOnes(w)) return t.known_sums[0];
-  for (std::int32_t n = 1; n <= t.ones_children; ++n) {
-    if (w[0] == t.peeled[n][0] &&
-        std::memcmp(w, t.peeled[n], sizeof t.peeled[n]) == 0) {
-      return t.known_sums[n];
-    }
-  }
-  return nullptr;
+  const std::int32_t n = KnownChildSums(t, w);
+  return n < 0 ? nullptr : t.known_sums[n];
 }
 
 // B *= the child's sums (`first`: B = them), for weights w.
@@ -141,10 +128,7 @@ void OntoParent(const Tables& x, GenotypeWeights& weights, std::int32_t L,
     for (std::int32_t sL = 0; sL < kStates; ++sL) connector[sL] *= factor;
     return;
   }
-  if (children.size() <= static_cast<std::size_t>(t.ones_children) &&
-      std::memcmp(other, t.prior, sizeof t.prior) == 0 &&
-      std::all_of(children.begin(), children.end(),
-                  [&](std::int32_t c) { return AllOnes(weights.Member(c)); })) {
+  if (KnownParentFactor(t, weights, O, children)) {
     const Extended* factor = t.ones_factor[children.size()];
     for (std::int32_t sL = 0; sL < kStates; ++sL) {
       connector[sL] *= static_cast<double>(factor[sL]);
@@ -178,11 +162,7 @@ void OntoChild(const Tables& x, GenotypeWeights& weights, std::int32_t p1,
   double* connector = weights.Member(L);
   const double* first = weights.Member(p1);
   const double* second = weights.Member(p2);
-  if (static_cast<std::int32_t>(others.size()) <= t.onto_child_count &&
-      AllOnes(connector) && std::memcmp(first, t.prior, sizeof t.prior) == 0 &&
-      std::memcmp(second, t.prior, sizeof t.prior) == 0 &&
-      std::all_of(others.begin(), others.end(),
-                  [&](std::int32_t c) { return AllOnes(weights.Member(c)); })) {
+  if (KnownChildWeights(t, weights, p1, p2, L, others)) {
     std::memcpy(connector, t.onto_child[others.size()], sizeof t.prior);
     return;
   }
@@ -217,13 +197,6 @@ void OntoChild(const Tables& x, GenotypeWeights& weights, std::int32_t p1,
   for (std::int32_t s = 0; s < kStates; ++s) connector[s] *= factor[s];
 }
 
-bool AllFinite(const double* w) {
-  for (std::int32_t s = 0; s < kStates; ++s) {
-    if (!std::isfinite(w[s])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void DescribeScreening(Transmission& t) {
@@ -251,23 +224,14 @@ bool ScreeningPeelFamily(const LikelihoodModel& model, const Transmission& t,
   LL = 0;
   double A = 0;  // the sum of the logarithms of the scale sums
   for (std::int32_t w = store.FirstNuclear(f); w <= store.LastNuclear(f); ++w) {
-    const std::span<const std::int32_t> entries = store.NuclearMembers(w);
-    if (entries.size() < 2) return false;
-    const std::int32_t p1 = entries[0];
-    const std::int32_t p2 = entries[1];
-    const bool terminal = store.connector[w] == 0;
-    std::int32_t L = terminal ? p1 : store.connector[w];
-    for (const std::int32_t k : entries) {
-      if (!AllFinite(weights.Member(k))) return false;
-    }
-    if (L == p1 || L == p2) {
-      OntoParent(x, weights, L, L == p1 ? p2 : p1, entries.subspan(2));
+    NuclearPeel n;
+    if (!DescribeNuclearPeel(store, w, weights, n)) return false;
+    if (n.onto_parent) {
+      OntoParent(x, weights, n.L, n.O, n.children);
     } else {
-      if (entries.size() < 3) return false;
-      L = entries[2];
-      OntoChild(x, weights, p1, p2, L, entries.subspan(3));
+      OntoChild(x, weights, n.p1, n.p2, n.L, n.children);
     }
-    double* connector = weights.Member(L);
+    double* connector = weights.Member(n.L);
     double S = 0;
     for (std::int32_t s = 0; s < kStates; ++s) S += connector[s];
     if (!(S >= kSmallestScaleSum) || !std::isfinite(S)) return false;
@@ -278,7 +242,7 @@ bool ScreeningPeelFamily(const LikelihoodModel& model, const Transmission& t,
       connector[s] *= inverse;
       rescaled += connector[s];
     }
-    if (terminal) LL += std::log(rescaled);
+    if (n.terminal) LL += std::log(rescaled);
   }
   LL += A;
   return true;
