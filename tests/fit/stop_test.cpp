@@ -154,12 +154,23 @@ TEST(Stop, ASignalInTheNestingRoundsKeepsTheFinishedFits) {
   for (const auto& m : json.at("missing")) {
     missing += m.get<std::string>() + "\n";
   }
+  // The start after sporadic's first nesting refit: its second nesting
+  // start when major's and mixed's maxima move it to two distinct points,
+  // else major's.
+  const std::string prefix =
+      "the nesting refits: the series was stopped by signal 2 (SIGINT) in ";
+  ASSERT_EQ(missing.substr(0, prefix.size()), prefix) << missing;
+  const std::string where =
+      missing.substr(prefix.size(), missing.find(';') - prefix.size());
+  EXPECT_TRUE(where == "model 1 of 3 (sporadic), start 3 of 3" ||
+              where == "model 2 of 3 (major), start 3 of 3")
+      << where;
   EXPECT_EQ(missing,
-            "the nesting refits: the series was stopped by signal 2 (SIGINT) "
-            "in model 2 of 3 (major), start 3 of 3; each model keeps its last "
-            "finished fit, whose maximum may lie below that of a model nested "
-            "in it\nposteriors: not computed: the series was stopped by "
-            "signal 2 (SIGINT) in model 2 of 3 (major), start 3 of 3\n");
+            prefix + where +
+                "; each model keeps its last finished fit, whose maximum may "
+                "lie below that of a model nested in it\nposteriors: not "
+                "computed: the series was stopped by signal 2 (SIGINT) in " +
+                where + "\n");
   for (const std::string model : {"sporadic", "major", "mixed"}) {
     EXPECT_NE(ModelRow(out / "models.csv", model).find(",true,"),
               std::string::npos)
