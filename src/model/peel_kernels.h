@@ -80,10 +80,12 @@ struct Transmission {
   // pass above the probands. -1: none formed.
   std::int32_t onto_child_count = -1;
   double onto_child[kMostOnesChildren + 1][kJointGenotypes] = {};
-  // A screening evaluation's copies of `ones` (n = 0) and peeled_sums[n]
-  // (n = 1..ones_children), rounded to double, in the screening peel's
-  // order: known_sums[n][jA - 1][jB - 1][3 (gA - 1) + (gB - 1)].
-  // DescribeScreening forms them.
+  // A screening evaluation's tables in the screening peel's order, formed by
+  // DescribeScreening: major_by_pair[o - 1][3 (gA - 1) + (gB - 1)] is
+  // M(o | gA, gB); known_sums[n][jA - 1][jB - 1][3 (gA - 1) + (gB - 1)] is
+  // `ones` (n = 0) or peeled_sums[n] (n = 1..ones_children) rounded to
+  // double.
+  double major_by_pair[G][G * G] = {};
   double known_sums[kMostOnesChildren + 1][J][J][G * G] = {};
 
   double Major(std::int32_t o, std::int32_t g1, std::int32_t g2) const {

@@ -34,29 +34,16 @@ struct PairBlocks {
   double b[J][J][kPairs];  // b[jA - 1][jB - 1][3 (gA - 1) + (gB - 1)]
 };
 
-// What one family's peel reads of the tables, in the loops' order.
-struct Tables {
-  const Transmission& t;
-  bool half;            // symmetric: blocks jA <= jB only
-  double m[G][kPairs];  // m[o - 1][3 (gA - 1) + (gB - 1)] = M(o | gA, gB)
-
-  explicit Tables(const Transmission& tables)
-      : t(tables), half(tables.symmetric) {
-    for (std::int32_t o = 1; o <= G; ++o) {
-      for (std::int32_t a = 1; a <= G; ++a) {
-        for (std::int32_t b = 1; b <= G; ++b) {
-          m[o - 1][3 * (a - 1) + (b - 1)] = t.Major(o, a, b);
-        }
-      }
-    }
+// The value of state pair ((gA, jA), (gB, jB)) in blocks formed by the
+// loops below: with symmetric tables block (jB, jA) is not formed, and is
+// the transpose of block (jA, jB).
+double At(const Transmission& t, const PairBlocks& P, std::int32_t gA,
+          std::int32_t jA, std::int32_t gB, std::int32_t jB) {
+  if (t.symmetric && jA > jB) {
+    return P.b[jB - 1][jA - 1][3 * (gB - 1) + (gA - 1)];
   }
-  // The value of state pair (sA, sB) in blocks formed by this peel.
-  double At(const PairBlocks& P, std::int32_t gA, std::int32_t jA,
-            std::int32_t gB, std::int32_t jB) const {
-    if (half && jA > jB) return P.b[jB - 1][jA - 1][3 * (gB - 1) + (gA - 1)];
-    return P.b[jA - 1][jB - 1][3 * (gA - 1) + (gB - 1)];
-  }
-};
+  return P.b[jA - 1][jB - 1][3 * (gA - 1) + (gB - 1)];
+}
 
 // The evaluation's sums of a child of weights w (Transmission::known_sums),
 // null when it has none.
@@ -66,12 +53,13 @@ const double (*KnownSums(const Transmission& t, const double* w))[J][kPairs] {
 }
 
 // B *= the child's sums (`first`: B = them), for weights w.
-void MultiplyChildSums(const Tables& x, const double* w, bool first,
+void MultiplyChildSums(const Transmission& t, const double* w, bool first,
                        PairBlocks& P) {
-  const Transmission& t = x.t;
+  // M(o | gA, gB) at m[o - 1][3 (gA - 1) + (gB - 1)].
+  const auto& m = t.major_by_pair;
   if (const auto known = KnownSums(t, w); known != nullptr) {
     for (std::int32_t jA = 1; jA <= J; ++jA) {
-      for (std::int32_t jB = x.half ? jA : 1; jB <= J; ++jB) {
+      for (std::int32_t jB = t.symmetric ? jA : 1; jB <= J; ++jB) {
         const double* v = known[jA - 1][jB - 1];
         double* row = P.b[jA - 1][jB - 1];
         if (first) {
@@ -84,7 +72,7 @@ void MultiplyChildSums(const Tables& x, const double* w, bool first,
     return;
   }
   for (std::int32_t jA = 1; jA <= J; ++jA) {
-    for (std::int32_t jB = x.half ? jA : 1; jB <= J; ++jB) {
+    for (std::int32_t jB = t.symmetric ? jA : 1; jB <= J; ++jB) {
       // T(jc | jA, jB) at poly[jc - 1].
       const double* poly = t.T + 7 * (jA - 1) + 49 * (jB - 1);
       double r0 = 0, r1 = 0, r2 = 0;
@@ -95,7 +83,7 @@ void MultiplyChildSums(const Tables& x, const double* w, bool first,
       }
       double v[kPairs];
       for (std::int32_t k = 0; k < kPairs; ++k) {
-        v[k] = x.m[0][k] * r0 + x.m[1][k] * r1 + x.m[2][k] * r2;
+        v[k] = m[0][k] * r0 + m[1][k] * r1 + m[2][k] * r2;
       }
       double* row = P.b[jA - 1][jB - 1];
       if (first) {
@@ -107,19 +95,18 @@ void MultiplyChildSums(const Tables& x, const double* w, bool first,
   }
 }
 
-void ChildProducts(const Tables& x, const GenotypeWeights& weights,
+void ChildProducts(const Transmission& t, const GenotypeWeights& weights,
                    std::span<const std::int32_t> children, PairBlocks& P) {
   bool first = true;
   for (const std::int32_t c : children) {
-    MultiplyChildSums(x, weights.Member(c), first, P);
+    MultiplyChildSums(t, weights.Member(c), first, P);
     first = false;
   }
 }
 
 // W(L, sL) *= sum over sO of W(O, sO) x P(sL, sO).
-void OntoParent(const Tables& x, GenotypeWeights& weights, std::int32_t L,
+void OntoParent(const Transmission& t, GenotypeWeights& weights, std::int32_t L,
                 std::int32_t O, std::span<const std::int32_t> children) {
-  const Transmission& t = x.t;
   double* connector = weights.Member(L);
   const double* other = weights.Member(O);
   if (children.empty()) {
@@ -136,14 +123,14 @@ void OntoParent(const Tables& x, GenotypeWeights& weights, std::int32_t L,
     return;
   }
   PairBlocks P;
-  ChildProducts(x, weights, children, P);
+  ChildProducts(t, weights, children, P);
   double factor[kStates] = {};
   for (std::int32_t jL = 1; jL <= J; ++jL) {
     for (std::int32_t jO = 1; jO <= J; ++jO) {
       for (std::int32_t gL = 1; gL <= G; ++gL) {
         double sum = 0;
         for (std::int32_t gO = 1; gO <= G; ++gO) {
-          sum += other[JointState(gO, jO)] * x.At(P, gL, jL, gO, jO);
+          sum += other[JointState(gO, jO)] * At(t, P, gL, jL, gO, jO);
         }
         factor[JointState(gL, jL)] += sum;
       }
@@ -155,10 +142,9 @@ void OntoParent(const Tables& x, GenotypeWeights& weights, std::int32_t L,
 // W(L, gL, jL) *= sum over (j1, j2) of T(jL | j1, j2) x u(gL, j1, j2),
 // u = sum over (g1, g2) of M(gL | g1, g2) x W(p1) x W(p2) x the siblings'
 // products.
-void OntoChild(const Tables& x, GenotypeWeights& weights, std::int32_t p1,
+void OntoChild(const Transmission& t, GenotypeWeights& weights, std::int32_t p1,
                std::int32_t p2, std::int32_t L,
                std::span<const std::int32_t> others) {
-  const Transmission& t = x.t;
   double* connector = weights.Member(L);
   const double* first = weights.Member(p1);
   const double* second = weights.Member(p2);
@@ -167,7 +153,7 @@ void OntoChild(const Tables& x, GenotypeWeights& weights, std::int32_t p1,
     return;
   }
   PairBlocks P;
-  if (!others.empty()) ChildProducts(x, weights, others, P);
+  if (!others.empty()) ChildProducts(t, weights, others, P);
   double factor[kStates] = {};
   for (std::int32_t j1 = 1; j1 <= J; ++j1) {
     for (std::int32_t j2 = 1; j2 <= J; ++j2) {
@@ -177,13 +163,14 @@ void OntoChild(const Tables& x, GenotypeWeights& weights, std::int32_t p1,
           const double parents =
               first[JointState(g1, j1)] * second[JointState(g2, j2)];
           q[3 * (g1 - 1) + (g2 - 1)] =
-              others.empty() ? parents : parents * x.At(P, g1, j1, g2, j2);
+              others.empty() ? parents : parents * At(t, P, g1, j1, g2, j2);
         }
       }
       double u[G];
       for (std::int32_t g = 0; g < G; ++g) {
         double s = 0;
-        for (std::int32_t k = 0; k < kPairs; ++k) s += x.m[g][k] * q[k];
+        for (std::int32_t k = 0; k < kPairs; ++k)
+          s += t.major_by_pair[g][k] * q[k];
         u[g] = s;
       }
       // T(jL | j1, j2) at poly[jL - 1].
@@ -200,6 +187,13 @@ void OntoChild(const Tables& x, GenotypeWeights& weights, std::int32_t p1,
 }  // namespace
 
 void DescribeScreening(Transmission& t) {
+  for (std::int32_t o = 1; o <= G; ++o) {
+    for (std::int32_t a = 1; a <= G; ++a) {
+      for (std::int32_t b = 1; b <= G; ++b) {
+        t.major_by_pair[o - 1][3 * (a - 1) + (b - 1)] = t.Major(o, a, b);
+      }
+    }
+  }
   for (std::int32_t n = 0; n <= t.ones_children; ++n) {
     const Extended(&sums)[kStates][kStates] =
         n == 0 ? t.ones : t.peeled_sums[n];
@@ -220,16 +214,15 @@ void DescribeScreening(Transmission& t) {
 bool ScreeningPeelFamily(const LikelihoodModel& model, const Transmission& t,
                          std::int32_t f, GenotypeWeights& weights, double& LL) {
   const FamilyStore& store = model.store;
-  const Tables x(t);
   LL = 0;
   double A = 0;  // the sum of the logarithms of the scale sums
   for (std::int32_t w = store.FirstNuclear(f); w <= store.LastNuclear(f); ++w) {
     NuclearPeel n;
     if (!DescribeNuclearPeel(store, w, weights, n)) return false;
     if (n.onto_parent) {
-      OntoParent(x, weights, n.L, n.O, n.children);
+      OntoParent(t, weights, n.L, n.O, n.children);
     } else {
-      OntoChild(x, weights, n.p1, n.p2, n.L, n.children);
+      OntoChild(t, weights, n.p1, n.p2, n.L, n.children);
     }
     double* connector = weights.Member(n.L);
     double S = 0;

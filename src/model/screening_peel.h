@@ -28,12 +28,14 @@
 
 namespace segmix {
 
-// Fills t.known_sums from t's tables once DescribeTransmission has formed
-// them, for the evaluations that set t.screening.
+// Fills t.major_by_pair and t.known_sums from t's tables once
+// DescribeTransmission has formed them, for the evaluations that set
+// t.screening.
 void DescribeScreening(Transmission& t);
 
 // PeelFamily's contract on `weights` and LL, in double arithmetic, with
-// finite tables `t` (symmetric or not). Returns false, with the weights
+// finite tables `t` (symmetric or not) that DescribeScreening has
+// completed. Returns false, with the weights
 // partly peeled, wherever PeelFamily would fail and also where double
 // arithmetic cannot be trusted: a connector's scale sum below 1e-280 (its
 // weights may have lost precision to underflow) or not finite. The caller

@@ -560,6 +560,7 @@ TEST(PeelKernelsTest, ScreeningFallsBackToTheExactPeelBeyondDoubleRange) {
       Transmission t;
       const LikelihoodModel model{store, sample.Quantities(), poly, 0, 0, 0};
       DescribeTransmission(model, t);
+      DescribeScreening(t);
       GenotypeWeights weights(store.LargestFamilySize());
       PrepareGenotypeWeights(model, 1, weights);
       double LL = 0;
