@@ -78,7 +78,7 @@ namespace {
 
 // The SEs, covariance and correlations of `out` from the covariance matrix.
 // Precondition: every variance on its diagonal is a positive number
-// (NonPositiveVariance).
+// (VariancesPositive).
 void SetCovariance(const Eigen::MatrixXd& cov, StandardErrors& out) {
   const int n = static_cast<int>(cov.rows());
   out.se.resize(n);
@@ -93,23 +93,22 @@ void SetCovariance(const Eigen::MatrixXd& cov, StandardErrors& out) {
   }
 }
 
-// The first entry of `rows` whose variance in `cov` is not a positive
-// number, -1 for none. The inverse of a matrix that is negative definite has
-// a negative diagonal; when rounding makes one of its entries 0, positive or
+// False, with `problem` saying why, when a variance in `cov` is not a
+// positive number. The inverse of a matrix that is negative definite has a
+// negative diagonal; when rounding makes one of its entries 0, positive or
 // not a number, the matrix is singular to working precision (a direction the
 // ln LH does not change along, a parameter not identified at this point):
 // there are no SEs, rather than a square root of a negative number.
-int NonPositiveVariance(const Eigen::MatrixXd& cov,
-                        const std::vector<int>& rows, std::string& problem,
-                        const char* matrix) {
+bool VariancesPositive(const Eigen::MatrixXd& cov, const std::vector<int>& rows,
+                       const char* matrix, std::string& problem) {
   for (int a = 0; a < static_cast<int>(cov.rows()); ++a) {
     if (cov(a, a) > 0 && std::isfinite(cov(a, a))) continue;
     problem = std::string(matrix) + " singular to working precision (the " +
               "variance of " + RowName(rows[a]) + " is not positive): a " +
               "parameter may not be identified here, no SEs";
-    return a;
+    return false;
   }
-  return -1;
+  return true;
 }
 
 // The step rule's h for a parameter at x; for lambda, 1e-2 (see the header).
@@ -185,9 +184,7 @@ StandardErrors ComputeStandardErrors(const BatchLogLikelihood& ln_lh,
     return out;
   }
   const Eigen::MatrixXd cov = (-H1.matrix).inverse();
-  if (NonPositiveVariance(cov, out.rows, out.problem, "Hessian") >= 0) {
-    return out;
-  }
+  if (!VariancesPositive(cov, out.rows, "Hessian", out.problem)) return out;
   out.negative_definite = true;
   SetCovariance(cov, out);
   // The same with 2h, for the disagreement only.
@@ -310,8 +307,8 @@ StandardErrors InformationAtNull(
     return out;
   }
   const Eigen::MatrixXd cov = (-H).inverse();
-  if (NonPositiveVariance(cov, out.rows, out.problem,
-                          "the information at the null is") >= 0) {
+  if (!VariancesPositive(cov, out.rows, "the information at the null is",
+                         out.problem)) {
     return out;
   }
   out.negative_definite = true;
