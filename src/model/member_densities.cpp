@@ -13,6 +13,19 @@ namespace {
 
 constexpr std::int32_t kCoefficientCount = 5;  // B1..B5, as TraitDensity
 
+// A missing value, and in a correction pass a proband's value, give every
+// genotype density 1.
+bool DensitiesAreOne(const LikelihoodModel& model, std::int32_t i) {
+  return model.store.trait[i] <= kMissingTrait ||
+         (model.CorrectionPass == 1 && model.store.status[i] == 2);
+}
+
+// The sex class of member i's genotype means: 2 for a woman when Sex is in
+// the model, else 1.
+std::int32_t SexClass(const LikelihoodModel& model, std::int32_t i) {
+  return (model.sex_in_model != 0 && model.store.sex[i] == 2) ? 2 : 1;
+}
+
 }  // namespace
 
 void MemberDensities(const LikelihoodModel& model, std::int32_t i,
@@ -20,12 +33,11 @@ void MemberDensities(const LikelihoodModel& model, std::int32_t i,
   const FamilyStore& store = model.store;
   const ModelQuantities& q = model.quantities;
   const float y = store.trait[i];
-  if (y <= kMissingTrait ||
-      (model.CorrectionPass == 1 && store.status[i] == 2)) {
+  if (DensitiesAreOne(model, i)) {
     std::fill(std::begin(density), std::end(density), Extended{1});
     return;
   }
-  const std::int32_t s = (model.sex_in_model != 0 && store.sex[i] == 2) ? 2 : 1;
+  const std::int32_t s = SexClass(model, i);
   const std::int32_t K = std::min(model.covariate_count, kCoefficientCount);
   Extended v = 0;
   for (std::int32_t k = 1; k <= K; ++k) {
@@ -69,8 +81,7 @@ void ScreeningMemberDensities(const LikelihoodModel& model, std::int32_t i,
   const FamilyStore& store = model.store;
   const ModelQuantities& q = model.quantities;
   const float y = store.trait[i];
-  if (y <= kMissingTrait ||
-      (model.CorrectionPass == 1 && store.status[i] == 2)) {
+  if (DensitiesAreOne(model, i)) {
     std::fill(std::begin(density), std::end(density), 1.0);
     return;
   }
@@ -83,7 +94,7 @@ void ScreeningMemberDensities(const LikelihoodModel& model, std::int32_t i,
     }
     return;
   }
-  const std::int32_t s = (model.sex_in_model != 0 && store.sex[i] == 2) ? 2 : 1;
+  const std::int32_t s = SexClass(model, i);
   const std::int32_t K = std::min(model.covariate_count, kCoefficientCount);
   double v = 0;
   for (std::int32_t k = 1; k <= K; ++k) {
